@@ -1,0 +1,81 @@
+#include "delay/audio-delay-line.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kRate = 48000;
+constexpr uint32_t kFrames = 1024;
+constexpr size_t kChannels = 2;
+constexpr uint64_t kPacketNs = kFrames * 1'000'000'000ull / kRate;
+
+struct StereoPacket {
+	StereoPacket() : left(kFrames, 0.25f), right(kFrames, -0.25f), planes{left.data(), right.data()} {}
+	std::vector<float> left, right;
+	const float *planes[8];
+};
+
+void setSamplesProcessed(benchmark::State &state)
+{
+	state.SetItemsProcessed(state.iterations() * kFrames * kChannels);
+	state.SetBytesProcessed(state.iterations() * kFrames * kChannels * sizeof(float));
+}
+
+// Steady state of a 20 s delay: the fill happens before timing starts.
+void BM_AudioDelay20s(benchmark::State &state)
+{
+	kestrel::AudioDelayLine line(kRate);
+	line.setDelaySeconds(20.0);
+	StereoPacket packet;
+	uint64_t time = 0;
+	while (line.process(packet.planes, kFrames, time, false) != kestrel::AudioDelayLine::Result::Delayed)
+		time += kPacketNs;
+	for (auto _ : state) {
+		time += kPacketNs;
+		auto result = line.process(packet.planes, kFrames, time, false);
+		benchmark::DoNotOptimize(result);
+		benchmark::DoNotOptimize(line.output(0));
+	}
+	setSamplesProcessed(state);
+}
+BENCHMARK(BM_AudioDelay20s);
+
+// The floor: copying the same bytes once, from a buffer that stays in cache.
+void BM_MemcpySamePacket(benchmark::State &state)
+{
+	StereoPacket packet;
+	std::vector<float> outL(kFrames), outR(kFrames);
+	for (auto _ : state) {
+		std::memcpy(outL.data(), packet.planes[0], kFrames * sizeof(float));
+		std::memcpy(outR.data(), packet.planes[1], kFrames * sizeof(float));
+		benchmark::DoNotOptimize(outL.data());
+		benchmark::DoNotOptimize(outR.data());
+		benchmark::ClobberMemory();
+	}
+	setSamplesProcessed(state);
+}
+BENCHMARK(BM_MemcpySamePacket);
+
+// The floor for a 20 s delay's memory traffic: the copy goes through a buffer as large as the
+// delay, so it misses the cache as the delay line must.
+void BM_MemcpyThroughDelaySizedBuffer(benchmark::State &state)
+{
+	StereoPacket packet;
+	const size_t span = 20 * kRate;
+	std::vector<float> bufL(span), bufR(span);
+	size_t at = 0;
+	for (auto _ : state) {
+		std::memcpy(bufL.data() + at, packet.planes[0], kFrames * sizeof(float));
+		std::memcpy(bufR.data() + at, packet.planes[1], kFrames * sizeof(float));
+		benchmark::DoNotOptimize(bufL.data());
+		benchmark::ClobberMemory();
+		at = (at + kFrames) % (span - kFrames);
+	}
+	setSamplesProcessed(state);
+}
+BENCHMARK(BM_MemcpyThroughDelaySizedBuffer);
+
+} // namespace

@@ -1,0 +1,8 @@
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(KESTREL_WERROR)
+  add_compile_options(-Werror)
+endif()
+if(KESTREL_SANITIZE)
+  add_compile_options(-fsanitize=${KESTREL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${KESTREL_SANITIZE})
+endif()

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <obs-module.h>
+
+namespace kestrel {
+
+// Registration records of the delay sources, one per type; each lives in its filter's file.
+const obs_source_info &audioDelaySourceInfo();
+
+} // namespace kestrel
