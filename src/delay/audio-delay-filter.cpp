@@ -1,6 +1,8 @@
 #include "delay/audio-delay-line.h"
+#include "delay/delay-slider.h"
 #include "delay/delay-time.h"
 #include "delay/delays-disabled.h"
+#include "delay/obs-audio.h"
 #include "delay/source-types.h"
 
 #include <obs-module.h>
@@ -20,12 +22,6 @@ struct AudioDelayFilter {
 	obs_audio_data output{};
 };
 
-uint32_t outputSampleRate()
-{
-	obs_audio_info info{};
-	return obs_get_audio_info(&info) ? info.samples_per_sec : 48000;
-}
-
 const char *getName(void *)
 {
 	return "Screen Delay (audio)";
@@ -38,7 +34,7 @@ void update(void *data, obs_data_t *settings)
 
 void *create(obs_data_t *settings, obs_source_t *)
 {
-	auto filter = std::make_unique<AudioDelayFilter>(outputSampleRate());
+	auto filter = std::make_unique<AudioDelayFilter>(obsOutputSampleRate());
 	update(filter.get(), settings);
 	return filter.release();
 }
@@ -56,20 +52,19 @@ void getDefaults(obs_data_t *settings)
 obs_properties_t *getProperties(void *)
 {
 	obs_properties_t *props = obs_properties_create();
-	obs_property_t *delay =
-		obs_properties_add_float_slider(props, kDelayKey, "Delay", 0.0, kMaxDelaySeconds, 0.1);
-	obs_property_float_set_suffix(delay, " s");
-	obs_properties_add_text(props, "info",
-				"Set the SAME delay as the matching \"Screen Delay (video)\" filter so picture "
-				"and sound stay in sync.",
-				OBS_TEXT_INFO);
+	addDelaySlider(props, kDelayKey, "Delay");
+	obs_properties_add_text(
+	    props, "info",
+	    "Set the SAME delay as the matching \"Screen Delay (video)\" filter so picture "
+	    "and sound stay in sync.",
+	    OBS_TEXT_INFO);
 	return props;
 }
 
 obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 {
 	auto *filter = static_cast<AudioDelayFilter *>(data);
-	const auto *planes = reinterpret_cast<const float *const *>(audio->data);
+	const float *const *planes = floatPlanes(audio->data);
 	const bool live = delaysDisabled.load(std::memory_order_relaxed);
 	switch (filter->line.process(planes, audio->frames, audio->timestamp, live)) {
 	case AudioDelayLine::Result::PassThrough:
@@ -82,8 +77,8 @@ obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 	obs_audio_data &out = filter->output;
 	for (size_t c = 0; c < MAX_AV_PLANES; ++c) {
 		const bool used = c < filter->line.channels();
-		out.data[c] = used ? reinterpret_cast<uint8_t *>(const_cast<float *>(filter->line.output(c)))
-				   : nullptr;
+		out.data[c] =
+		    used ? reinterpret_cast<uint8_t *>(const_cast<float *>(filter->line.output(c))) : nullptr;
 	}
 	out.frames = audio->frames;
 	out.timestamp = audio->timestamp;

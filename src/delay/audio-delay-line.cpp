@@ -4,18 +4,6 @@
 
 namespace kestrel {
 
-namespace {
-
-size_t countChannels(const float *const *planes)
-{
-	size_t count = 0;
-	for (size_t c = 0; c < PlanarRing::kMaxChannels; ++c)
-		count += planes[c] != nullptr;
-	return count;
-}
-
-} // namespace
-
 AudioDelayLine::AudioDelayLine(uint32_t sampleRate) : sampleRate_(sampleRate) {}
 
 void AudioDelayLine::setDelaySeconds(double seconds)
@@ -45,7 +33,7 @@ bool AudioDelayLine::needsRestart(uint64_t timestamp)
 AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint32_t frames, uint64_t timestamp,
 					       bool live)
 {
-	const size_t channels = countChannels(planes);
+	const size_t channels = PlanarRing::countChannels(planes);
 	if (channels == 0)
 		return Result::PassThrough;
 	adoptChannelCount(channels);

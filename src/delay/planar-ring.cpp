@@ -6,6 +6,14 @@
 
 namespace kestrel {
 
+size_t PlanarRing::countChannels(const float *const *planes)
+{
+	size_t count = 0;
+	for (size_t c = 0; c < kMaxChannels; ++c)
+		count += planes[c] != nullptr;
+	return count;
+}
+
 void PlanarRing::setChannels(size_t channels)
 {
 	channels_ = std::min(channels, kMaxChannels);

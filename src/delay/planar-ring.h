@@ -13,6 +13,10 @@ class PlanarRing {
 public:
 	static constexpr size_t kMaxChannels = 8;
 
+	// Channels of an audio packet with kMaxChannels plane slots: the non-null ones, which the
+	// host fills from the first slot on without gaps.
+	static size_t countChannels(const float *const *planes);
+
 	void setChannels(size_t channels);
 	size_t channels() const { return channels_; }
 	size_t size() const { return size_; }

@@ -6,5 +6,7 @@ namespace kestrel {
 
 // Registration records of the delay sources, one per type; each lives in its filter's file.
 const obs_source_info &audioDelaySourceInfo();
+const obs_source_info &duckingSourceInfo();
+const obs_source_info &pushToDelayMicSourceInfo();
 
 } // namespace kestrel

@@ -14,6 +14,8 @@ using SourceInfoGetter = const obs_source_info &(*)();
 // only fixes how they are listed in OBS.
 constexpr SourceInfoGetter kDelaySourceTypes[] = {
 	audioDelaySourceInfo,
+	duckingSourceInfo,
+	pushToDelayMicSourceInfo,
 };
 
 } // namespace

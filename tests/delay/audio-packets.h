@@ -35,4 +35,23 @@ private:
 	std::array<const float *, 8> planes_{};
 };
 
+// A writable planar packet for the filters that work in place.
+class PlanarPacket {
+public:
+	PlanarPacket(size_t channels, uint32_t frames) : samples_(channels, std::vector<float>(frames))
+	{
+		for (size_t c = 0; c < channels; ++c)
+			planes_[c] = samples_[c].data();
+	}
+	PlanarPacket(const PlanarPacket &) = delete;
+	PlanarPacket &operator=(const PlanarPacket &) = delete;
+
+	float *const *planes() { return planes_.data(); }
+	std::vector<float> &channel(size_t c) { return samples_[c]; }
+
+private:
+	std::vector<std::vector<float>> samples_;
+	std::array<float *, 8> planes_{};
+};
+
 } // namespace kestrel::test
