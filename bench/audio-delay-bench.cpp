@@ -1,5 +1,7 @@
 #include "delay/audio-delay-line.h"
 
+#include "stereo-packet.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -7,22 +9,7 @@
 
 namespace {
 
-constexpr uint32_t kRate = 48000;
-constexpr uint32_t kFrames = 1024;
-constexpr size_t kChannels = 2;
-constexpr uint64_t kPacketNs = kFrames * 1'000'000'000ull / kRate;
-
-struct StereoPacket {
-	StereoPacket() : left(kFrames, 0.25f), right(kFrames, -0.25f), planes{left.data(), right.data()} {}
-	std::vector<float> left, right;
-	const float *planes[8];
-};
-
-void setSamplesProcessed(benchmark::State &state)
-{
-	state.SetItemsProcessed(state.iterations() * kFrames * kChannels);
-	state.SetBytesProcessed(state.iterations() * kFrames * kChannels * sizeof(float));
-}
+using namespace kestrel::bench;
 
 // Steady state of a 20 s delay: the fill happens before timing starts.
 void BM_AudioDelay20s(benchmark::State &state)
