@@ -57,12 +57,13 @@ obs_properties_t *getProperties(void *)
 {
 	obs_properties_t *props = obs_properties_create();
 	obs_property_t *delay =
-		obs_properties_add_float_slider(props, kDelayKey, "Delay", 0.0, kMaxDelaySeconds, 0.1);
+	    obs_properties_add_float_slider(props, kDelayKey, "Delay", 0.0, kMaxDelaySeconds, 0.1);
 	obs_property_float_set_suffix(delay, " s");
-	obs_properties_add_text(props, "info",
-				"Set the SAME delay as the matching \"Screen Delay (video)\" filter so picture "
-				"and sound stay in sync.",
-				OBS_TEXT_INFO);
+	obs_properties_add_text(
+	    props, "info",
+	    "Set the SAME delay as the matching \"Screen Delay (video)\" filter so picture "
+	    "and sound stay in sync.",
+	    OBS_TEXT_INFO);
 	return props;
 }
 
@@ -82,8 +83,8 @@ obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 	obs_audio_data &out = filter->output;
 	for (size_t c = 0; c < MAX_AV_PLANES; ++c) {
 		const bool used = c < filter->line.channels();
-		out.data[c] = used ? reinterpret_cast<uint8_t *>(const_cast<float *>(filter->line.output(c)))
-				   : nullptr;
+		out.data[c] =
+		    used ? reinterpret_cast<uint8_t *>(const_cast<float *>(filter->line.output(c))) : nullptr;
 	}
 	out.frames = audio->frames;
 	out.timestamp = audio->timestamp;

@@ -7,7 +7,8 @@ OBS_MODULE_USE_DEFAULT_LOCALE("kestrel", "en-US")
 
 MODULE_EXPORT const char *obs_module_description(void)
 {
-	return "Kestrel: cloud backup/restore of OBS scenes/profiles/media, plus per-source video/audio delay "
+	return "Kestrel: cloud backup/restore of OBS scenes/profiles/media, plus per-source video/audio "
+	       "delay "
 	       "filters.";
 }
 

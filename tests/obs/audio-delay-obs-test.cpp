@@ -1,0 +1,62 @@
+#include "obs-harness.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel::test {
+namespace {
+
+// The source carries the filter and is the only thing on output channel 0, so OBS's final mix
+// is that source's sound after the filter.
+struct DelayedSource {
+	explicit DelayedSource(double delaySeconds)
+	    : source(obs_source_create_private(ObsHarness::testAudioSourceId(), "tone", nullptr))
+	{
+		DataRef settings;
+		obs_data_set_double(settings.get(), "delay_s", delaySeconds);
+		filter.source = obs_source_create_private("orv_screen_delay_audio", "delay", settings.get());
+		obs_source_filter_add(source.get(), filter.get());
+		obs_set_output_source(0, source.get());
+	}
+	~DelayedSource()
+	{
+		obs_set_output_source(0, nullptr);
+		obs_source_filter_remove(source.get(), filter.get());
+	}
+
+	SourceRef source;
+	SourceRef filter;
+};
+
+// Silence long enough for the delay to fill, then a loud burst: the delay is the distance on
+// OBS's mix timeline between the burst going in and coming out.
+int64_t measureDelaySamples(double delaySeconds)
+{
+	DelayedSource delayed(delaySeconds);
+	MixCapture capture;
+	AudioFeeder feeder(delayed.source.get());
+	feeder.pushFor(delaySeconds + 0.5, 0.0f);
+	const uint64_t burstIn = feeder.push(0.5f);
+	feeder.pushFor(delaySeconds + 0.5, 0.5f);
+	const uint64_t burstOut = capture.firstLoudSampleTime(0.1f);
+	if (burstOut == 0)
+		return -1;
+	return (static_cast<int64_t>(burstOut) - static_cast<int64_t>(burstIn)) * kSampleRate / 1'000'000'000;
+}
+
+TEST(AudioDelayInObs, SoundComesOutOfTheMixDelayedByTheSetting)
+{
+	// 0.5 s at 48 kHz with 1024-sample packets settles at 24 packets = 24576 samples held.
+	const int64_t delay = measureDelaySamples(0.5);
+	EXPECT_GE(delay, 24000 - 2);
+	EXPECT_LT(delay, 24000 + 1024 + 2);
+}
+
+TEST(AudioDelayInObs, ZeroDelayLeavesTheSoundOnTime)
+{
+	const int64_t delay = measureDelaySamples(0.0);
+	EXPECT_GE(delay, -2);
+	EXPECT_LE(delay, 2);
+}
+
+} // namespace
+} // namespace kestrel::test
