@@ -1,3 +1,4 @@
+#include "module/log.h"
 #include "module/source-registry.h"
 
 #include <obs-module.h>
@@ -15,7 +16,11 @@ MODULE_EXPORT const char *obs_module_description(void)
 bool obs_module_load(void)
 {
 	kestrel::registerDelaySources();
+	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
 }
 
-void obs_module_unload(void) {}
+void obs_module_unload(void)
+{
+	KESTREL_LOG(LOG_INFO, "Module unloaded");
+}

@@ -14,7 +14,6 @@ struct DelayedSource {
 		DataRef settings;
 		obs_data_set_double(settings.get(), "delay_s", delaySeconds);
 		filter.source = obs_source_create_private("orv_screen_delay_audio", "delay", settings.get());
-		obs_source_filter_add(source.get(), filter.get());
 		obs_set_output_source(0, source.get());
 	}
 	~DelayedSource()
@@ -34,6 +33,11 @@ int64_t measureDelaySamples(double delaySeconds)
 	DelayedSource delayed(delaySeconds);
 	MixCapture capture;
 	AudioFeeder feeder(delayed.source.get());
+	// OBS anchors a source's timeline at its first audio packet; sending that packet before the
+	// filter exists anchors it on time instead of at the end of the fill, when the feeding
+	// thread may wake up late.
+	feeder.push(0.0f);
+	obs_source_filter_add(delayed.source.get(), delayed.filter.get());
 	feeder.pushFor(delaySeconds + 0.5, 0.0f);
 	const uint64_t burstIn = feeder.push(0.5f);
 	feeder.pushFor(delaySeconds + 0.5, 0.5f);
