@@ -1,3 +1,4 @@
+#include "allocation-counter.h"
 #include "delay/audio-delay-line.h"
 
 #include <benchmark/benchmark.h>
@@ -33,12 +34,19 @@ void BM_AudioDelay20s(benchmark::State &state)
 	uint64_t time = 0;
 	while (line.process(packet.planes, kFrames, time, false) != kestrel::AudioDelayLine::Result::Delayed)
 		time += kPacketNs;
+	const uint64_t allocationsBefore = kestrel::bench::allocationCount();
 	for (auto _ : state) {
 		time += kPacketNs;
 		auto result = line.process(packet.planes, kFrames, time, false);
 		benchmark::DoNotOptimize(result);
 		benchmark::DoNotOptimize(line.output(0));
 	}
+	state.counters["allocs_per_packet"] =
+	    static_cast<double>(kestrel::bench::allocationCount() - allocationsBefore) /
+	    static_cast<double>(state.iterations());
+	state.counters["ns_per_sample"] =
+	    benchmark::Counter(static_cast<double>(state.iterations() * kFrames * kChannels),
+			       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_AudioDelay20s);
