@@ -61,44 +61,49 @@ bool startsWithSequenceParameters(const uint8_t *data, int size)
 
 } // namespace
 
-bool AvFrameEncoder::openMjpeg(int width, int height, int quality, bool full444)
+CodecContextPtr AvFrameEncoder::newContext(const AVCodec *codec, int width, int height, AVPixelFormat format)
 {
 	close();
-	const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-	if (!codec)
+	CodecContextPtr context(codec ? avcodec_alloc_context3(codec) : nullptr);
+	if (context) {
+		context->width = width;
+		context->height = height;
+		context->pix_fmt = format;
+	}
+	return context;
+}
+
+bool AvFrameEncoder::adopt(CodecContextPtr context, int quality)
+{
+	if (avcodec_open2(context.get(), context->codec, nullptr) < 0)
 		return false;
-	CodecContextPtr context(avcodec_alloc_context3(codec));
+	context_ = std::move(context);
+	width_ = context_->width;
+	height_ = context_->height;
+	quality_ = quality;
+	return prepareFrames(context_->pix_fmt);
+}
+
+bool AvFrameEncoder::openMjpeg(int width, int height, int quality, bool full444)
+{
+	CodecContextPtr context = newContext(avcodec_find_encoder(AV_CODEC_ID_MJPEG), width, height,
+					     full444 ? AV_PIX_FMT_YUVJ444P : AV_PIX_FMT_YUVJ420P);
 	if (!context)
 		return false;
-	context->width = width;
-	context->height = height;
-	context->pix_fmt = full444 ? AV_PIX_FMT_YUVJ444P : AV_PIX_FMT_YUVJ420P;
 	context->time_base = {1, 60};
 	context->flags |= AV_CODEC_FLAG_QSCALE;
 	context->global_quality = quality * FF_QP2LAMBDA;
 	context->thread_count = 1;
 	context->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-	if (avcodec_open2(context.get(), codec, nullptr) < 0)
-		return false;
-	context_ = std::move(context);
-	width_ = width;
-	height_ = height;
-	quality_ = quality;
-	return prepareFrames(context_->pix_fmt);
+	return adopt(std::move(context), quality);
 }
 
 bool AvFrameEncoder::openH264(const char *name, int width, int height, int quality)
 {
-	close();
-	const AVCodec *codec = avcodec_find_encoder_by_name(name);
-	if (!codec)
-		return false;
-	CodecContextPtr context(avcodec_alloc_context3(codec));
+	CodecContextPtr context =
+	    newContext(avcodec_find_encoder_by_name(name), width, height, AV_PIX_FMT_NV12);
 	if (!context)
 		return false;
-	context->width = width;
-	context->height = height;
-	context->pix_fmt = AV_PIX_FMT_NV12;
 	context->time_base = {1, 30};
 	context->framerate = {30, 1};
 	context->gop_size = 1; // every packet decodes on its own
@@ -107,14 +112,11 @@ bool AvFrameEncoder::openH264(const char *name, int width, int height, int quali
 	context->bit_rate = h264BitRate(quality, width, height);
 	context->rc_max_rate = context->bit_rate;
 	setVendorOptions(context.get(), name, h264Quantiser(quality));
-	if (avcodec_open2(context.get(), codec, nullptr) < 0)
+	if (!adopt(std::move(context), quality))
 		return false;
-	h264Extradata_.assign(context->extradata, context->extradata + std::max(0, context->extradata_size));
-	context_ = std::move(context);
-	width_ = width;
-	height_ = height;
-	quality_ = quality;
-	return prepareFrames(AV_PIX_FMT_NV12);
+	h264Extradata_.assign(context_->extradata,
+			      context_->extradata + std::max(0, context_->extradata_size));
+	return true;
 }
 
 bool AvFrameEncoder::prepareFrames(AVPixelFormat format)

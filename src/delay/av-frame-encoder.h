@@ -25,6 +25,10 @@ public:
 		    int64_t &packetTimestampOut);
 
 private:
+	// Closes the open encoder and starts a context for the next one (null when unavailable).
+	CodecContextPtr newContext(const AVCodec *codec, int width, int height, AVPixelFormat format);
+	// Opens the context and makes it the encoder, with its conversion and frames.
+	bool adopt(CodecContextPtr context, int quality);
 	bool prepareFrames(AVPixelFormat format);
 	int64_t captureTimeOf(int64_t pts, int64_t unmatched);
 	void appendPacket(std::vector<uint8_t> &packetOut) const;
