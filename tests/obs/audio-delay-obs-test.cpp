@@ -11,19 +11,19 @@ struct DelayedSource {
 	explicit DelayedSource(double delaySeconds)
 	    : source(obs_source_create_private(ObsHarness::testAudioSourceId(), "tone", nullptr))
 	{
-		DataRef settings;
-		obs_data_set_double(settings.get(), "delay_s", delaySeconds);
-		filter.source = obs_source_create_private("orv_screen_delay_audio", "delay", settings.get());
-		obs_set_output_source(0, source.get());
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_double(settings, "delay_s", delaySeconds);
+		filter = obs_source_create_private("orv_screen_delay_audio", "delay", settings);
+		obs_set_output_source(0, source);
 	}
 	~DelayedSource()
 	{
 		obs_set_output_source(0, nullptr);
-		obs_source_filter_remove(source.get(), filter.get());
+		obs_source_filter_remove(source, filter);
 	}
 
-	SourceRef source;
-	SourceRef filter;
+	OBSSourceAutoRelease source;
+	OBSSourceAutoRelease filter;
 };
 
 // Silence long enough for the delay to fill, then a loud burst: the delay is the distance on
@@ -32,12 +32,12 @@ int64_t measureDelaySamples(double delaySeconds)
 {
 	DelayedSource delayed(delaySeconds);
 	MixCapture capture;
-	AudioFeeder feeder(delayed.source.get());
+	AudioFeeder feeder(delayed.source);
 	// OBS anchors a source's timeline at its first audio packet; sending that packet before the
 	// filter exists anchors it on time instead of at the end of the fill, when the feeding
 	// thread may wake up late.
 	feeder.push(0.0f);
-	obs_source_filter_add(delayed.source.get(), delayed.filter.get());
+	obs_source_filter_add(delayed.source, delayed.filter);
 	feeder.pushFor(delaySeconds + 0.5, 0.0f);
 	const uint64_t burstIn = feeder.push(0.5f);
 	feeder.pushFor(delaySeconds + 0.5, 0.5f);

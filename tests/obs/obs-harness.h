@@ -1,6 +1,6 @@
 #pragma once
 
-#include <obs.h>
+#include <obs.hpp>
 
 #include <cstdint>
 #include <mutex>
@@ -21,26 +21,6 @@ public:
 	static obs_module_t *kestrelModule();
 	static bool hasVideo();
 	static const char *testAudioSourceId();
-};
-
-// Releases a source created by a test, also when an assertion returns early.
-struct SourceRef {
-	explicit SourceRef(obs_source_t *source = nullptr) : source(source) {}
-	~SourceRef() { obs_source_release(source); }
-	SourceRef(const SourceRef &) = delete;
-	SourceRef &operator=(const SourceRef &) = delete;
-	obs_source_t *get() const { return source; }
-	obs_source_t *source;
-};
-
-// Settings object released at scope end.
-struct DataRef {
-	explicit DataRef(obs_data_t *data = obs_data_create()) : data(data) {}
-	~DataRef() { obs_data_release(data); }
-	DataRef(const DataRef &) = delete;
-	DataRef &operator=(const DataRef &) = delete;
-	obs_data_t *get() const { return data; }
-	obs_data_t *data;
 };
 
 // Feeds stereo packets into an audio input source in real time, with os_gettime_ns timestamps.
