@@ -20,12 +20,14 @@ void BM_AudioDelay20s(benchmark::State &state)
 	uint64_t time = 0;
 	while (line.process(packet.planes, kFrames, time, false) != kestrel::AudioDelayLine::Result::Delayed)
 		time += kPacketNs;
+	const uint64_t allocationsBefore = allocationCount();
 	for (auto _ : state) {
 		time += kPacketNs;
 		auto result = line.process(packet.planes, kFrames, time, false);
 		benchmark::DoNotOptimize(result);
 		benchmark::DoNotOptimize(line.output(0));
 	}
+	setAllocationsPerPacket(state, allocationsBefore);
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_AudioDelay20s);

@@ -32,12 +32,14 @@ void BM_PushToDelayMic20s(benchmark::State &state)
 		refresh(packet, sound);
 		mic.process(packet.planes, kFrames, false);
 	}
+	const uint64_t allocationsBefore = allocationCount();
 	for (auto _ : state) {
 		refresh(packet, sound);
 		mic.process(packet.planes, kFrames, false);
 		benchmark::DoNotOptimize(packet.left.data());
 		benchmark::ClobberMemory();
 	}
+	setAllocationsPerPacket(state, allocationsBefore);
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_PushToDelayMic20s)->ArgName("held")->Arg(0)->Arg(1);
@@ -51,6 +53,7 @@ void BM_Ducking20sKey(benchmark::State &state)
 	StereoPacket key, sound, packet;
 	for (uint64_t pushed = 0; pushed <= 20 * kRate; pushed += kFrames)
 		ducker.pushKey(key.planes, kFrames, false);
+	const uint64_t allocationsBefore = allocationCount();
 	for (auto _ : state) {
 		refresh(packet, sound);
 		ducker.pushKey(key.planes, kFrames, false);
@@ -58,6 +61,7 @@ void BM_Ducking20sKey(benchmark::State &state)
 		benchmark::DoNotOptimize(packet.left.data());
 		benchmark::ClobberMemory();
 	}
+	setAllocationsPerPacket(state, allocationsBefore);
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_Ducking20sKey);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "allocation-counter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -22,11 +24,21 @@ struct StereoPacket {
 	float *planes[8];
 };
 
-// Items are samples (frames x channels), so items per second gives the time per sample.
+// Items are samples (frames x channels); ns_per_sample is the figure to compare.
 inline void setSamplesProcessed(benchmark::State &state)
 {
+	const auto samples = static_cast<double>(state.iterations() * kFrames * kChannels);
 	state.SetItemsProcessed(state.iterations() * kFrames * kChannels);
 	state.SetBytesProcessed(state.iterations() * kFrames * kChannels * sizeof(float));
+	state.counters["ns_per_sample"] =
+	    benchmark::Counter(samples, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// A steady stream must not allocate: heap allocations per packet since `before`.
+inline void setAllocationsPerPacket(benchmark::State &state, uint64_t before)
+{
+	state.counters["allocs_per_packet"] =
+	    static_cast<double>(allocationCount() - before) / static_cast<double>(state.iterations());
 }
 
 } // namespace kestrel::bench

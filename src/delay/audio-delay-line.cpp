@@ -10,7 +10,8 @@ void AudioDelayLine::setDelaySeconds(double seconds)
 {
 	// The count is published before the restart flag, so the packet that sees the flag also
 	// fills to the new length.
-	delayFrames_.store(delayFramesFor(sampleRate_, delayMilliseconds(seconds)), std::memory_order_relaxed);
+	delayFrames_.store(delayFramesFor(sampleRate_, delayMilliseconds(seconds)),
+			   std::memory_order_relaxed);
 	resetPending_.store(true, std::memory_order_release);
 }
 
@@ -30,8 +31,8 @@ bool AudioDelayLine::needsRestart(uint64_t timestamp)
 	return reset || timestamp < lastTimestamp_ || timestamp - lastTimestamp_ > kMaxTimestampGapNs;
 }
 
-AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint32_t frames, uint64_t timestamp,
-					       bool live)
+AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint32_t frames,
+					       uint64_t timestamp, bool live)
 {
 	const size_t channels = PlanarRing::countChannels(planes);
 	if (channels == 0)

@@ -43,7 +43,8 @@ void PlanarRing::reserve(size_t frames)
 		const size_t first = std::min(size_, capacity_ - head_);
 		if (size_) {
 			std::memcpy(bigger.data(), planes_[c].data() + head_, first * sizeof(float));
-			std::memcpy(bigger.data() + first, planes_[c].data(), (size_ - first) * sizeof(float));
+			std::memcpy(bigger.data() + first, planes_[c].data(),
+				    (size_ - first) * sizeof(float));
 		}
 		planes_[c].swap(bigger);
 	}

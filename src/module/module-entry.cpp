@@ -1,3 +1,4 @@
+#include "module/log.h"
 #include "module/source-registry.h"
 
 #include <obs-module.h>
@@ -7,14 +8,19 @@ OBS_MODULE_USE_DEFAULT_LOCALE("kestrel", "en-US")
 
 MODULE_EXPORT const char *obs_module_description(void)
 {
-	return "Kestrel: cloud backup/restore of OBS scenes/profiles/media, plus per-source video/audio delay "
+	return "Kestrel: cloud backup/restore of OBS scenes/profiles/media, plus per-source video/audio "
+	       "delay "
 	       "filters.";
 }
 
 bool obs_module_load(void)
 {
 	kestrel::registerDelaySources();
+	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
 }
 
-void obs_module_unload(void) {}
+void obs_module_unload(void)
+{
+	KESTREL_LOG(LOG_INFO, "Module unloaded");
+}

@@ -24,7 +24,7 @@ std::string ownLibraryPath()
 {
 	HMODULE module = nullptr;
 	if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-					GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+				    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
 				reinterpret_cast<LPCWSTR>(&ownLibraryPath), &module))
 		return {};
 	std::vector<wchar_t> buffer(MAX_PATH);

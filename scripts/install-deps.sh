@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every build, test and run dependency from Debian's packages. Idempotent and quiet
+# when everything is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ make pkg-config git
+  libobs-dev qtbase5-dev libqt5svg5-dev
+  libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev libjpeg62-turbo-dev
+  libcurl4-openssl-dev nlohmann-json3-dev libx11-dev libxi-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format
+  xvfb xauth x11-utils python3 python3-websockets ffmpeg
+  # running the plug-in
+  obs-studio
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

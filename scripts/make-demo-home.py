@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Writes a throwaway OBS home whose scene collection already uses Kestrel's filters:
+a looping tone with the audio delay, next to a colour card for the picture."""
+
+import argparse
+import json
+import os
+import subprocess
+
+
+def demo_collection(tone_path):
+    tone_filters = [
+        {"id": "orv_screen_delay_audio", "versioned_id": "orv_screen_delay_audio",
+         "name": "Screen Delay (audio)", "enabled": True, "settings": {"delay_s": 3.0}},
+    ]
+
+    def source(name, kind, settings, filters=(), mixers=0):
+        return {"id": kind, "versioned_id": kind, "name": name, "settings": settings,
+                "filters": list(filters), "enabled": True, "muted": False, "volume": 1.0,
+                "mixers": mixers, "flags": 0, "sync": 0, "balance": 0.5,
+                "monitoring_type": 0, "hotkeys": {}}
+
+    def item(name, item_id):
+        return {"name": name, "id": item_id, "visible": True, "locked": False,
+                "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0,
+                "align": 5, "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0},
+                "crop_left": 0, "crop_top": 0, "crop_right": 0, "crop_bottom": 0}
+
+    scene = source("Kestrel Demo", "scene", {"id_counter": 2, "custom_size": False,
+                                             "items": [item("Colour Card", 1), item("Delayed Tone", 2)]})
+    return {
+        "name": "Kestrel Demo",
+        "current_scene": "Kestrel Demo",
+        "current_program_scene": "Kestrel Demo",
+        "scene_order": [{"name": "Kestrel Demo"}],
+        "sources": [
+            scene,
+            source("Colour Card", "color_source_v3",
+                   {"color": 4283215696, "width": 1280, "height": 720}),
+            source("Delayed Tone", "ffmpeg_source",
+                   {"local_file": tone_path, "looping": True, "is_local_file": True},
+                   tone_filters, mixers=255),
+        ],
+        "transitions": [],
+        "groups": [],
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("home")
+    parser.add_argument("--websocket-port", type=int, default=0)
+    args = parser.parse_args()
+
+    config = os.path.join(args.home, ".config", "obs-studio")
+    scenes = os.path.join(config, "basic", "scenes")
+    profile = os.path.join(config, "basic", "profiles", "Kestrel_Demo")
+    os.makedirs(scenes, exist_ok=True)
+    os.makedirs(profile, exist_ok=True)
+
+    tone = os.path.join(args.home, "demo-tone.wav")
+    if not os.path.exists(tone):
+        # A beep each second makes the delay easy to hear against the live monitor.
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                        "sine=frequency=660:beep_factor=4:duration=10", tone], check=True)
+
+    with open(os.path.join(scenes, "Kestrel_Demo.json"), "w") as f:
+        json.dump(demo_collection(tone), f, indent=4)
+    with open(os.path.join(profile, "basic.ini"), "w") as f:
+        f.write("[General]\nName=Kestrel Demo\n\n[Video]\nBaseCX=1280\nBaseCY=720\n"
+                "OutputCX=1280\nOutputCY=720\nFPSCommon=30\n")
+    websocket = ""
+    if args.websocket_port:
+        websocket = ("\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
+                     f"ServerPort={args.websocket_port}\nAlertsEnabled=false\nAuthRequired=false\n"
+                     "ServerPassword=unused\n")
+    with open(os.path.join(config, "global.ini"), "w") as f:
+        f.write("[General]\nFirstRun=true\nLastVersion=486539266\n\n"
+                "[Basic]\nProfile=Kestrel Demo\nProfileDir=Kestrel_Demo\n"
+                "SceneCollection=Kestrel Demo\nSceneCollectionFile=Kestrel_Demo\n" + websocket)
+
+
+if __name__ == "__main__":
+    main()

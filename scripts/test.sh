@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds warning-clean and runs every test: unit tests, the headless
+# libobs tests, the end-to-end test against the real obs, then the unit tests again under
+# AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
+#   scripts/test.sh            everything
+#   scripts/test.sh --quick    the plain build's tests only (no sanitizer builds)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+quick=false
+[ "${1:-}" = "--quick" ] && quick=true
+jobs=$(nproc)
+passed=0
+failed=0
+status=0
+
+bash scripts/install-deps.sh || exit 1
+
+# Runs ctest in a build folder and adds its counts to the totals.
+run_ctest() {
+  local dir=$1; shift
+  local out
+  out=$(cd "$dir" && ctest --output-on-failure --no-tests=error "$@" 2>&1)
+  local rc=$?
+  echo "$out" | grep -v -E '^(debug|info): ' | tail -n 60
+  local line total fails
+  line=$(echo "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n 1)
+  if [ -n "$line" ]; then
+    fails=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    total=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+  fi
+  [ $rc -eq 0 ] || status=1
+}
+
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON "$@" >/dev/null &&
+    cmake --build "$dir" -j"$jobs" >"$dir.log" 2>&1 || { cat "$dir.log"; echo "build failed: $dir"; exit 1; }
+}
+
+echo "== Build"
+build build/ci
+echo "== Unit tests"
+run_ctest build/ci -L unit -j"$jobs"
+echo "== OBS tests (headless libobs)"
+run_ctest build/ci -L obs
+echo "== End-to-end tests (real obs)"
+run_ctest build/ci -L e2e
+
+if ! $quick; then
+  echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+  build build/asan -DKESTREL_SANITIZE=address,undefined -DKESTREL_UNIT_ONLY=ON -DKESTREL_BENCH=OFF
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/asan -L unit -j"$jobs"
+  if (cd build/ci && ctest -N -L threaded | grep -q 'Total Tests: [1-9]'); then
+    echo "== Threaded tests under ThreadSanitizer"
+    build build/tsan -DKESTREL_SANITIZE=thread -DKESTREL_UNIT_ONLY=ON -DKESTREL_BENCH=OFF
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded -j"$jobs"
+  fi
+fi
+
+echo
+echo "$passed passed, $failed failed"
+exit $status

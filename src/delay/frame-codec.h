@@ -1,0 +1,78 @@
+#pragma once
+
+#include "delay/av-frame-decoder.h"
+#include "delay/av-frame-encoder.h"
+#include "delay/turbo-jpeg.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// Which library writes and reads the JPEG packets of the CPU engine. Both produce plain JPEG
+// images, so either reads the other's packets.
+enum class JpegLibrary { LibJpegTurbo, LibAvCodec };
+
+struct FrameCodecOptions {
+	JpegLibrary jpegLibrary = JpegLibrary::LibJpegTurbo;
+	// H.264 encoders tried in order for the hardware engine; those missing from the FFmpeg
+	// build or refusing to open are skipped, and MJPEG is the last resort.
+	std::vector<std::string> hardwareEncoders{"h264_amf", "h264_nvenc", "h264_qsv", "h264_mf"};
+};
+
+// Compresses tightly packed RGBA images into single packets (JPEG, or H.264 where a hardware
+// encoder opens) and back. Owned and used by one thread; takes no locks.
+class FrameCodec {
+public:
+	static constexpr int kEngineMjpeg = 0;
+	static constexpr int kEngineHardware = 1;
+
+	explicit FrameCodec(FrameCodecOptions options = {});
+
+	// Compresses width × height × 4 bytes. `quality` 1 (best) .. 10 (smallest) is clamped.
+	// True with an empty packet when the encoder holds the frame back; `packetTimestampOut` is
+	// the capture time of the frame the packet encodes.
+	bool encode(const uint8_t *rgba, uint32_t width, uint32_t height, int quality, bool full444,
+		    int engine, uint64_t captureTimestamp, std::vector<uint8_t> &packetOut,
+		    uint64_t &packetTimestampOut);
+
+	// Decompresses one packet of either format into tightly packed RGBA.
+	bool decode(const uint8_t *bytes, size_t size, std::vector<uint8_t> &rgbaOut, uint32_t &widthOut,
+		    uint32_t &heightOut);
+
+	// "none" while closed, "mjpeg", or the name of the hardware encoder in use.
+	const std::string &encoderName() const { return encoderName_; }
+	// 0 MJPEG, 1 hardware H.264, -1 closed.
+	int engineInUse() const { return engineInUse_; }
+	// How often the encoder was (re)opened: once per change of size, quality, 4:4:4 or engine.
+	uint64_t encoderOpenCount() const { return encoderOpenCount_; }
+
+private:
+	struct EncoderSettings {
+		uint32_t width = 0;
+		uint32_t height = 0;
+		int quality = 0;
+		bool full444 = false;
+		int requestedEngine = -1;
+		bool operator==(const EncoderSettings &) const = default;
+	};
+
+	bool ensureEncoder(const EncoderSettings &wanted);
+	void closeEncoder();
+	bool usesTurbo() const { return options_.jpegLibrary == JpegLibrary::LibJpegTurbo; }
+
+	FrameCodecOptions options_;
+	AvFrameEncoder avEncoder_;
+	AvFrameDecoder avDecoder_;
+	TurboJpeg turbo_;
+	// The settings asked for, not the engine that ended up running: a hardware request that fell
+	// back to MJPEG must not probe the hardware encoders again on every frame.
+	EncoderSettings opened_;
+	int engineInUse_ = -1;
+	std::string encoderName_ = "none";
+	uint64_t encoderOpenCount_ = 0;
+};
+
+} // namespace kestrel

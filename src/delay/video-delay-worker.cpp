@@ -1,0 +1,234 @@
+#include "delay/video-delay-worker.h"
+
+#include "module/log.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::chrono::milliseconds kWakePeriod{8};
+
+} // namespace
+
+VideoDelayWorker::VideoDelayWorker(Clock now, FrameCodecOptions codecOptions, uint64_t ringCapBytes)
+    : now_(now), codecOptions_(std::move(codecOptions)), ringCapBytes_(ringCapBytes)
+{
+}
+
+VideoDelayWorker::~VideoDelayWorker()
+{
+	stop();
+}
+
+bool VideoDelayWorker::start()
+{
+	if (thread_.joinable())
+		return true;
+	{
+		std::lock_guard guard(lock_);
+		stopRequested_ = false;
+	}
+	try {
+		thread_ = std::thread(&VideoDelayWorker::run, this);
+	} catch (const std::system_error &) {
+		return false;
+	}
+	return true;
+}
+
+void VideoDelayWorker::stop()
+{
+	{
+		std::lock_guard guard(lock_);
+		stopRequested_ = true;
+	}
+	wake_.notify_all();
+	if (thread_.joinable())
+		thread_.join();
+}
+
+void VideoDelayWorker::applySettings(const VideoDelaySettings &settings)
+{
+	std::lock_guard guard(lock_);
+	settings_ = settings;
+}
+
+std::vector<uint8_t> VideoDelayWorker::takeBuffer()
+{
+	std::lock_guard guard(lock_);
+	if (bufferPool_.empty())
+		return {};
+	std::vector<uint8_t> buffer = std::move(bufferPool_.back());
+	bufferPool_.pop_back();
+	return buffer;
+}
+
+void VideoDelayWorker::recycle(std::vector<uint8_t> &&buffer)
+{
+	if (bufferPool_.size() < kBufferPoolLimit)
+		bufferPool_.push_back(std::move(buffer));
+}
+
+void VideoDelayWorker::submitRawFrame(RawFrame frame)
+{
+	{
+		std::lock_guard guard(lock_);
+		if (captureQueue_.size() >= kCaptureQueueLimit) {
+			recycle(std::move(frame.pixels));
+			if (++droppedFrames_ % kLagLogEvery == 1)
+				KESTREL_LOG(LOG_WARNING,
+					    "video delay: encoder lagging, dropped %llu frame(s) — lower "
+					    "Buffer FPS or "
+					    "raise compression",
+					    static_cast<unsigned long long>(droppedFrames_));
+			return;
+		}
+		captureQueue_.push_back(std::move(frame));
+	}
+	wake_.notify_one();
+}
+
+bool VideoDelayWorker::takeDecodedFrame(RawFrame &display)
+{
+	std::lock_guard guard(lock_);
+	if (decoded_.captureTimestamp == 0 || decoded_.captureTimestamp == display.captureTimestamp)
+		return false;
+	std::swap(display.pixels, decoded_.pixels);
+	display.width = decoded_.width;
+	display.height = decoded_.height;
+	display.captureTimestamp = decoded_.captureTimestamp;
+	return true;
+}
+
+void VideoDelayWorker::resetPipeline()
+{
+	std::lock_guard guard(lock_);
+	ring_.clear();
+	ringBytes_ = 0;
+	for (RawFrame &frame : captureQueue_)
+		recycle(std::move(frame.pixels));
+	captureQueue_.clear();
+	decoded_.pixels.clear();
+	decoded_.width = decoded_.height = 0;
+	decoded_.captureTimestamp = 0;
+	notBefore_ = now_();
+}
+
+VideoDelayWorker::Stats VideoDelayWorker::stats() const
+{
+	std::lock_guard guard(lock_);
+	return {captureQueue_.size(),     ring_.size(),   ringBytes_,
+		droppedFrames_,           encodedFrames_, decodedFrames_,
+		decoded_.captureTimestamp};
+}
+
+void VideoDelayWorker::run()
+{
+	FrameCodec codec(codecOptions_);
+	std::unique_lock lock(lock_);
+	while (!stopRequested_) {
+		wake_.wait_for(lock, kWakePeriod,
+			       [this] { return stopRequested_ || !captureQueue_.empty(); });
+		if (stopRequested_)
+			break;
+		encodeNext(lock, codec);
+		const uint64_t now = now_();
+		expireAndCap(now);
+		decodeDue(lock, codec, now);
+	}
+}
+
+void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec)
+{
+	if (captureQueue_.empty())
+		return;
+	RawFrame frame = std::move(captureQueue_.front());
+	captureQueue_.pop_front();
+	const VideoDelaySettings settings = settings_;
+	lock.unlock();
+	// A frame shorter than its stated size is refused rather than read past its end.
+	const bool complete = frame.pixels.size() >= size_t{frame.width} * frame.height * 4;
+	std::vector<uint8_t> packet;
+	uint64_t packetTimestamp = 0;
+	const bool encoded = complete && codec.encode(frame.pixels.data(), frame.width, frame.height,
+						      settings.quality, settings.full444, settings.engine,
+						      frame.captureTimestamp, packet, packetTimestamp);
+	lock.lock();
+	recycle(std::move(frame.pixels));
+	if (!encoded) {
+		if (!encodeFailedLogged_) {
+			encodeFailedLogged_ = true;
+			KESTREL_LOG(LOG_ERROR, "video delay: encode failed (%ux%u) — showing live video",
+				    frame.width, frame.height);
+		}
+		return;
+	}
+	encodeFailedLogged_ = false;
+	++encodedFrames_;
+	if (packet.empty() || packetTimestamp < notBefore_)
+		return;
+	if (ring_.empty())
+		KESTREL_LOG(LOG_INFO,
+			    "video delay (compressed): buffering started @ %ux%u via %s (%.0f KB/frame)",
+			    frame.width, frame.height, codec.encoderName().c_str(),
+			    static_cast<double>(packet.size()) / 1024.0);
+	ringBytes_ += packet.size();
+	ring_.push_back({std::move(packet), packetTimestamp});
+}
+
+bool VideoDelayWorker::isDue(uint64_t timestamp, uint64_t now) const
+{
+	return now >= timestamp && now - timestamp >= settings_.delayNs;
+}
+
+void VideoDelayWorker::dropFirstPacket()
+{
+	ringBytes_ -= ring_.front().bytes.size();
+	ring_.pop_front();
+}
+
+void VideoDelayWorker::expireAndCap(uint64_t now)
+{
+	// Keep the newest due packet first; everything older can never be shown again.
+	while (ring_.size() > 1 && isDue(ring_[1].timestamp, now))
+		dropFirstPacket();
+	while (ringBytes_ > ringCapBytes_ && ring_.size() > 1) {
+		if (!capLogged_) {
+			capLogged_ = true;
+			KESTREL_LOG(LOG_WARNING, "video delay: ring hit the 1.5 GB cap — dropping oldest "
+						 "frames (lower quality/FPS)");
+		}
+		dropFirstPacket();
+	}
+}
+
+void VideoDelayWorker::decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now)
+{
+	if (ring_.empty())
+		return;
+	const RingPacket &first = ring_.front();
+	if (!isDue(first.timestamp, now) || first.timestamp == decoded_.captureTimestamp ||
+	    first.bytes.empty())
+		return;
+	decodeInput_.assign(first.bytes.begin(), first.bytes.end());
+	const uint64_t timestamp = first.timestamp;
+	lock.unlock();
+	uint32_t width = 0, height = 0;
+	const bool decoded =
+	    codec.decode(decodeInput_.data(), decodeInput_.size(), decodeOutput_, width, height);
+	lock.lock();
+	// A failed decode leaves the packet first in the ring, to be tried again on the next pass.
+	if (!decoded || timestamp < notBefore_)
+		return;
+	std::swap(decoded_.pixels, decodeOutput_);
+	decoded_.width = width;
+	decoded_.height = height;
+	decoded_.captureTimestamp = timestamp;
+	++decodedFrames_;
+}
+
+} // namespace kestrel

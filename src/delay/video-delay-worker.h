@@ -1,0 +1,118 @@
+#pragma once
+
+#include "delay/frame-codec.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kestrel {
+
+// An RGBA image with rows tightly packed and the capture time (ns) of the frame it shows.
+struct RawFrame {
+	std::vector<uint8_t> pixels;
+	uint32_t width = 0;
+	uint32_t height = 0;
+	uint64_t captureTimestamp = 0;
+};
+
+// The settings the worker reads for every frame; written from the filter's update.
+struct VideoDelaySettings {
+	uint64_t delayNs = 0;
+	int quality = 3;
+	bool full444 = false;
+	int engine = FrameCodec::kEngineMjpeg;
+};
+
+// The CPU half of a video delay: a thread that compresses captured frames into a ring of
+// packets and decompresses the newest one that is at least the delay old. The graphics thread
+// hands frames over and takes decoded ones back; only compressed packets wait out the delay.
+class VideoDelayWorker {
+public:
+	using Clock = uint64_t (*)(); // the clock of the capture timestamps, in ns
+
+	static constexpr size_t kCaptureQueueLimit = 3;
+	static constexpr size_t kBufferPoolLimit = 4;
+	static constexpr uint64_t kLagLogEvery = 120;
+	static constexpr uint64_t kRingCapBytes = 1500ull << 20;
+
+	struct Stats {
+		size_t queuedFrames = 0;
+		size_t ringPackets = 0;
+		uint64_t ringBytes = 0;
+		uint64_t droppedFrames = 0;
+		uint64_t encodedFrames = 0;
+		uint64_t decodedFrames = 0;
+		uint64_t decodedTimestamp = 0;
+	};
+
+	explicit VideoDelayWorker(Clock now, FrameCodecOptions codecOptions = {},
+				  uint64_t ringCapBytes = kRingCapBytes);
+	~VideoDelayWorker();
+	VideoDelayWorker(const VideoDelayWorker &) = delete;
+	VideoDelayWorker &operator=(const VideoDelayWorker &) = delete;
+
+	// False when the thread cannot be started. Stopping waits for a running encode or decode.
+	bool start();
+	void stop();
+
+	void applySettings(const VideoDelaySettings &settings);
+
+	// Graphics thread: a recycled buffer for the next read-back, then the frame itself.
+	std::vector<uint8_t> takeBuffer();
+	void submitRawFrame(RawFrame frame);
+	// Swaps the newest decoded image into `display` when it is not the one already shown there
+	// (display.captureTimestamp); the displaced buffer is reused for the next decode.
+	bool takeDecodedFrame(RawFrame &display);
+	// Forgets every frame captured so far: nothing from before the call is decoded or offered.
+	void resetPipeline();
+
+	Stats stats() const;
+
+private:
+	struct RingPacket {
+		std::vector<uint8_t> bytes;
+		uint64_t timestamp = 0;
+	};
+
+	void run();
+	void encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec);
+	void expireAndCap(uint64_t now);
+	void decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now);
+	bool isDue(uint64_t timestamp, uint64_t now) const;
+	void recycle(std::vector<uint8_t> &&buffer);
+	void dropFirstPacket();
+
+	const Clock now_;
+	const FrameCodecOptions codecOptions_;
+	const uint64_t ringCapBytes_;
+
+	mutable std::mutex lock_;
+	std::condition_variable wake_;
+	bool stopRequested_ = false;
+	VideoDelaySettings settings_;
+	std::deque<RawFrame> captureQueue_;
+	std::vector<std::vector<uint8_t>> bufferPool_;
+	uint64_t droppedFrames_ = 0;
+	std::deque<RingPacket> ring_;
+	uint64_t ringBytes_ = 0;
+	RawFrame decoded_; // captureTimestamp 0 = none
+	// Time of the last reset: a packet or image of an older frame, finished by an encode or
+	// decode that ran across the reset (or held back by the encoder), is discarded.
+	uint64_t notBefore_ = 0;
+	bool encodeFailedLogged_ = false;
+	bool capLogged_ = false;
+	uint64_t encodedFrames_ = 0;
+	uint64_t decodedFrames_ = 0;
+
+	// Touched by the worker thread only: the packet being decoded and the image it becomes.
+	std::vector<uint8_t> decodeInput_;
+	std::vector<uint8_t> decodeOutput_;
+
+	std::thread thread_;
+};
+
+} // namespace kestrel

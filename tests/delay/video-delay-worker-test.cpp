@@ -1,0 +1,264 @@
+#include "delay/video-delay-worker.h"
+
+#include "log-capture.h"
+#include "test-images.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace kestrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Stats = VideoDelayWorker::Stats;
+
+constexpr uint64_t kMs = 1'000'000;
+constexpr uint32_t kWidth = 64;
+constexpr uint32_t kHeight = 48;
+
+uint64_t nowNs()
+{
+	return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+					 std::chrono::steady_clock::now().time_since_epoch())
+					 .count());
+}
+
+RawFrame frameAt(uint64_t captureTimestamp, uint32_t width = kWidth, uint32_t height = kHeight)
+{
+	return {test::testImage(width, height, static_cast<uint32_t>(captureTimestamp)), width, height,
+		captureTimestamp};
+}
+
+VideoDelaySettings withDelay(uint64_t delayNs)
+{
+	VideoDelaySettings settings;
+	settings.delayNs = delayNs;
+	return settings;
+}
+
+// Polls until the condition holds or the (generous, sanitizer-proof) time runs out.
+template <typename Condition> bool eventually(Condition condition, std::chrono::milliseconds limit = 5s)
+{
+	const auto end = std::chrono::steady_clock::now() + limit;
+	while (!condition()) {
+		if (std::chrono::steady_clock::now() > end)
+			return false;
+		std::this_thread::sleep_for(1ms);
+	}
+	return true;
+}
+
+// Submits one frame and waits until the worker has encoded it, so none is dropped.
+void submitAndWait(VideoDelayWorker &worker, RawFrame frame)
+{
+	const uint64_t before = worker.stats().encodedFrames;
+	worker.submitRawFrame(std::move(frame));
+	ASSERT_TRUE(eventually([&] { return worker.stats().encodedFrames > before; }));
+}
+
+// A frame the libavcodec JPEG path takes tens of milliseconds on, to catch the worker mid-encode.
+RawFrame slowFrame(uint64_t captureTimestamp)
+{
+	return frameAt(captureTimestamp, 3840, 2160);
+}
+
+FrameCodecOptions slowCodec()
+{
+	FrameCodecOptions options;
+	options.jpegLibrary = JpegLibrary::LibAvCodec;
+	return options;
+}
+
+TEST(VideoDelayWorker, NothingIsOfferedBeforeTheDelayHasPassed)
+{
+	VideoDelayWorker worker(nowNs);
+	worker.applySettings(withDelay(200 * kMs));
+	ASSERT_TRUE(worker.start());
+	const uint64_t captured = nowNs();
+	worker.submitRawFrame(frameAt(captured));
+	RawFrame display;
+	ASSERT_TRUE(eventually([&] { return worker.takeDecodedFrame(display); }));
+	EXPECT_GE(nowNs() - captured, 200 * kMs);
+	EXPECT_EQ(display.captureTimestamp, captured);
+	EXPECT_EQ(display.width, kWidth);
+	EXPECT_EQ(display.height, kHeight);
+	EXPECT_EQ(display.pixels.size(), size_t{kWidth} * kHeight * 4);
+	EXPECT_FALSE(worker.takeDecodedFrame(display)) << "the same frame is handed over once";
+}
+
+TEST(VideoDelayWorker, OffersTheNewestFrameThatIsAtLeastTheDelayOld)
+{
+	VideoDelayWorker worker(nowNs);
+	worker.applySettings(withDelay(200 * kMs));
+	ASSERT_TRUE(worker.start());
+	const uint64_t base = nowNs();
+	for (uint64_t i = 0; i < 10; ++i)
+		submitAndWait(worker, frameAt(base + i * 10 * kMs));
+	// Ten frames 10 ms apart; once the last is due, it alone is left and on offer.
+	ASSERT_TRUE(eventually([&] { return nowNs() > base + 320 * kMs; }));
+	RawFrame display;
+	ASSERT_TRUE(eventually([&] { return worker.stats().decodedTimestamp == base + 90 * kMs; }));
+	ASSERT_TRUE(worker.takeDecodedFrame(display));
+	EXPECT_EQ(display.captureTimestamp, base + 90 * kMs);
+	EXPECT_EQ(worker.stats().ringPackets, 1u);
+}
+
+TEST(VideoDelayWorker, LoweringTheDelayJumpsForwardAndRaisingItHolds)
+{
+	VideoDelayWorker worker(nowNs);
+	worker.applySettings(withDelay(2000 * kMs));
+	ASSERT_TRUE(worker.start());
+	const uint64_t base = nowNs() - 500 * kMs;
+	for (uint64_t i = 0; i < 10; ++i)
+		submitAndWait(worker, frameAt(base + i * 10 * kMs));
+	EXPECT_EQ(worker.stats().decodedFrames, 0u);
+
+	worker.applySettings(withDelay(100 * kMs));
+	RawFrame display;
+	ASSERT_TRUE(eventually([&] { return worker.takeDecodedFrame(display); }));
+	EXPECT_EQ(display.captureTimestamp, base + 90 * kMs) << "the newest due frame, not the oldest";
+	EXPECT_EQ(worker.stats().decodedFrames, 1u);
+
+	worker.applySettings(withDelay(5000 * kMs));
+	submitAndWait(worker, frameAt(nowNs()));
+	std::this_thread::sleep_for(200ms);
+	EXPECT_FALSE(worker.takeDecodedFrame(display)) << "the current image stays on offer";
+	EXPECT_EQ(worker.stats().decodedTimestamp, base + 90 * kMs);
+	EXPECT_EQ(worker.stats().ringPackets, 2u);
+}
+
+TEST(VideoDelayWorker, RingCapDropsTheOldestPacketsAndLogsOnce)
+{
+	test::LogCapture log;
+	std::vector<uint8_t> probe;
+	uint64_t stamp = 0;
+	FrameCodec codec;
+	const RawFrame sample = frameAt(1);
+	ASSERT_TRUE(codec.encode(sample.pixels.data(), kWidth, kHeight, 3, false, 0, 1, probe, stamp));
+	// Room for about three packets of this size.
+	VideoDelayWorker worker(nowNs, {}, probe.size() * 3 + probe.size() / 2);
+	worker.applySettings(withDelay(60'000 * kMs));
+	ASSERT_TRUE(worker.start());
+	const uint64_t base = nowNs();
+	for (uint64_t i = 0; i < 8; ++i)
+		submitAndWait(worker, frameAt(base + i));
+	ASSERT_TRUE(eventually([&] { return worker.stats().ringPackets <= 3; }));
+	const Stats stats = worker.stats();
+	EXPECT_GE(stats.ringPackets, 2u);
+	EXPECT_LE(stats.ringBytes, probe.size() * 3 + probe.size() / 2);
+	EXPECT_EQ(log.linesContaining("ring hit the 1.5 GB cap").size(), 1u);
+
+	// The kept packets are the newest: with no delay the last frame is the one decoded.
+	worker.applySettings(withDelay(0));
+	ASSERT_TRUE(eventually([&] { return worker.stats().decodedTimestamp == base + 7; }));
+}
+
+TEST(VideoDelayWorker, CapKeepsOnePacketEvenWhenItAloneIsTooLarge)
+{
+	VideoDelayWorker worker(nowNs, {}, 1);
+	worker.applySettings(withDelay(60'000 * kMs));
+	ASSERT_TRUE(worker.start());
+	for (uint64_t i = 1; i <= 3; ++i)
+		submitAndWait(worker, frameAt(i));
+	ASSERT_TRUE(eventually([&] { return worker.stats().ringPackets == 1; }));
+}
+
+TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
+{
+	test::LogCapture log;
+	VideoDelayWorker worker(nowNs); // not started: nothing drains the queue
+	for (uint64_t i = 1; i <= 128; ++i)
+		worker.submitRawFrame(frameAt(i));
+	EXPECT_EQ(worker.stats().queuedFrames, 3u);
+	EXPECT_EQ(worker.stats().droppedFrames, 125u);
+	const auto lines = log.linesContaining("encoder lagging");
+	ASSERT_EQ(lines.size(), 2u);
+	EXPECT_NE(lines[0].find("dropped 1 frame(s)"), std::string::npos) << lines[0];
+	EXPECT_NE(lines[1].find("dropped 121 frame(s)"), std::string::npos) << lines[1];
+
+	// Dropped frames return their buffers to a pool of at most four.
+	for (int i = 0; i < 4; ++i)
+		EXPECT_EQ(worker.takeBuffer().size(), size_t{kWidth} * kHeight * 4);
+	EXPECT_TRUE(worker.takeBuffer().empty());
+}
+
+TEST(VideoDelayWorker, ResetDiscardsQueuedFramesAndStartsBufferingAgain)
+{
+	test::LogCapture log;
+	VideoDelayWorker worker(nowNs);
+	worker.applySettings(withDelay(0));
+	worker.submitRawFrame(frameAt(nowNs()));
+	worker.submitRawFrame(frameAt(nowNs()));
+	worker.resetPipeline();
+	ASSERT_TRUE(worker.start());
+	std::this_thread::sleep_for(100ms);
+	EXPECT_EQ(worker.stats().encodedFrames, 0u);
+	RawFrame display;
+	EXPECT_FALSE(worker.takeDecodedFrame(display));
+
+	submitAndWait(worker, frameAt(nowNs()));
+	ASSERT_TRUE(eventually([&] { return worker.takeDecodedFrame(display); }));
+	worker.resetPipeline();
+	EXPECT_FALSE(worker.takeDecodedFrame(display));
+	EXPECT_EQ(worker.stats().ringPackets, 0u);
+	submitAndWait(worker, frameAt(nowNs()));
+	EXPECT_EQ(log.linesContaining("buffering started @ 64x48 via mjpeg").size(), 2u);
+}
+
+TEST(VideoDelayWorker, FrameBeingEncodedDuringAResetIsNotShownAfterIt)
+{
+	VideoDelayWorker worker(nowNs, slowCodec());
+	worker.applySettings(withDelay(0));
+	ASSERT_TRUE(worker.start());
+	worker.submitRawFrame(slowFrame(nowNs()));
+	ASSERT_TRUE(eventually([&] { return worker.stats().queuedFrames == 0; }));
+	worker.resetPipeline();
+	ASSERT_TRUE(eventually([&] { return worker.stats().encodedFrames == 1; }));
+	std::this_thread::sleep_for(50ms);
+	RawFrame display;
+	EXPECT_FALSE(worker.takeDecodedFrame(display));
+	EXPECT_EQ(worker.stats().ringPackets, 0u);
+}
+
+TEST(VideoDelayWorker, StoppingWaitsForTheRunningEncode)
+{
+	VideoDelayWorker worker(nowNs, slowCodec());
+	worker.applySettings(withDelay(60'000 * kMs));
+	ASSERT_TRUE(worker.start());
+	worker.submitRawFrame(slowFrame(nowNs()));
+	ASSERT_TRUE(eventually([&] { return worker.stats().queuedFrames == 0; }));
+	worker.stop();
+	const Stats stats = worker.stats();
+	EXPECT_EQ(stats.encodedFrames, 1u);
+	EXPECT_EQ(stats.ringPackets, 1u);
+}
+
+TEST(VideoDelayWorker, EncodeFailureIsLoggedOnceUntilAFrameSucceeds)
+{
+	test::LogCapture log;
+	VideoDelayWorker worker(nowNs);
+	worker.applySettings(withDelay(60'000 * kMs));
+	ASSERT_TRUE(worker.start());
+	auto truncated = [] {
+		RawFrame frame = frameAt(nowNs());
+		frame.pixels.resize(frame.pixels.size() / 2);
+		return frame;
+	};
+	auto passes = [&](RawFrame frame) {
+		worker.submitRawFrame(std::move(frame));
+		ASSERT_TRUE(eventually([&] { return worker.stats().queuedFrames == 0; }));
+		std::this_thread::sleep_for(20ms);
+	};
+	passes(truncated());
+	passes(truncated());
+	EXPECT_EQ(log.linesContaining("encode failed (64x48)").size(), 1u);
+	submitAndWait(worker, frameAt(nowNs()));
+	passes(truncated());
+	EXPECT_EQ(log.linesContaining("encode failed (64x48)").size(), 2u);
+	EXPECT_EQ(worker.stats().ringPackets, 1u);
+}
+
+} // namespace
+} // namespace kestrel

@@ -1,0 +1,157 @@
+"""Runs the real obs binary with the built plug-in in a throwaway home, under a private Xvfb,
+and talks to it over obs-websocket (protocol 5)."""
+
+import asyncio
+import glob
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import websockets
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class ObsSession:
+    def __init__(self, plugin, data_dir, keep_home=False):
+        self.plugin = plugin
+        self.data_dir = data_dir
+        self.keep_home = keep_home
+        self.home = tempfile.mkdtemp(prefix="kestrel-e2e-")
+        self.port = free_port()
+        self.xvfb = None
+        self.obs = None
+        self.display = None
+        self.ws = None
+        self._next_id = 0
+
+    # -- set-up ---------------------------------------------------------------------------
+    def config_dir(self):
+        return os.path.join(self.home, ".config", "obs-studio")
+
+    def install_plugin(self):
+        root = os.path.join(self.config_dir(), "plugins", "kestrel")
+        os.makedirs(os.path.join(root, "bin", "64bit"), exist_ok=True)
+        shutil.copy(self.plugin, os.path.join(root, "bin", "64bit", "kestrel.so"))
+        shutil.copytree(self.data_dir, os.path.join(root, "data"), dirs_exist_ok=True)
+
+    def write_global_ini(self):
+        os.makedirs(self.config_dir(), exist_ok=True)
+        with open(os.path.join(self.config_dir(), "global.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\nLastVersion=486539266\n\n"
+                    "[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
+                    f"ServerPort={self.port}\nAlertsEnabled=false\nAuthRequired=false\n"
+                    "ServerPassword=unused\n")
+
+    def start_xvfb(self):
+        if os.environ.get("KESTREL_E2E_USE_DISPLAY") and os.environ.get("DISPLAY"):
+            self.display = os.environ["DISPLAY"]
+            return
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not report a display")
+        self.display = ":" + number
+
+    def start_obs(self):
+        env = dict(os.environ, HOME=self.home, DISPLAY=self.display,
+                   XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+        env.pop("WAYLAND_DISPLAY", None)
+        self.obs_output = open(os.path.join(self.home, "obs-stdout.txt"), "w")
+        self.obs = subprocess.Popen(["obs", "--disable-shutdown-check", "--multi", "--disable-updater"],
+                                    env=env, cwd=self.home, stdout=self.obs_output,
+                                    stderr=subprocess.STDOUT)
+
+    async def connect(self, timeout=90):
+        deadline = time.monotonic() + timeout
+        last_error = None
+        while time.monotonic() < deadline:
+            if self.obs.poll() is not None:
+                raise RuntimeError(f"obs exited early with status {self.obs.returncode}")
+            try:
+                self.ws = await websockets.connect(f"ws://127.0.0.1:{self.port}", max_size=2**26,
+                                                   open_timeout=5)
+                hello = json.loads(await asyncio.wait_for(self.ws.recv(), 10))
+                assert hello["op"] == 0, hello
+                await self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1}}))
+                identified = json.loads(await asyncio.wait_for(self.ws.recv(), 10))
+                assert identified["op"] == 2, identified
+                return
+            except (OSError, asyncio.TimeoutError, websockets.exceptions.WebSocketException) as e:
+                last_error = e
+                await asyncio.sleep(1)
+        raise RuntimeError(f"obs-websocket did not answer within {timeout} s: {last_error}")
+
+    async def request(self, request_type, data=None, timeout=30):
+        """Sends one request and returns its responseData; raises when OBS reports failure."""
+        self._next_id += 1
+        request_id = str(self._next_id)
+        await self.ws.send(json.dumps({"op": 6, "d": {"requestType": request_type,
+                                                       "requestId": request_id,
+                                                       "requestData": data or {}}}))
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise RuntimeError(f"{request_type}: no answer within {timeout} s")
+            message = json.loads(await asyncio.wait_for(self.ws.recv(), left))
+            if message["op"] == 7 and message["d"]["requestId"] == request_id:
+                status = message["d"]["requestStatus"]
+                if not status["result"]:
+                    raise RuntimeError(f"{request_type} failed: {status}")
+                return message["d"].get("responseData", {})
+
+    # -- tear-down ------------------------------------------------------------------------
+    def stop_obs(self, timeout=60, settle=3):
+        """Ends OBS with SIGINT (a clean shutdown that logs leaks); kills it after `timeout`.
+        OBS 29 handles SIGINT on its main thread even in the middle of saving the scene
+        collection and can deadlock there, so the last change gets `settle` seconds to be saved."""
+        if self.obs is None or self.obs.poll() is not None:
+            return
+        time.sleep(settle)
+        self.obs.send_signal(signal.SIGINT)
+        try:
+            self.obs.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.dump_stacks()
+            self.obs.kill()
+            self.obs.wait()
+            raise RuntimeError("obs did not exit within %d s of SIGINT" % timeout)
+
+    def dump_stacks(self):
+        """Prints every thread's stack of a hung OBS, so a CI failure shows where it waits."""
+        if shutil.which("gdb"):
+            subprocess.run(["gdb", "-p", str(self.obs.pid), "-batch", "-ex", "thread apply all bt 25"],
+                           stdout=sys.stderr, stderr=subprocess.DEVNULL, timeout=120)
+
+    def log_text(self):
+        logs = sorted(glob.glob(os.path.join(self.config_dir(), "logs", "*.txt")), key=os.path.getmtime)
+        if not logs:
+            return ""
+        with open(logs[-1], errors="replace") as f:
+            return f.read()
+
+    def close(self):
+        try:
+            self.stop_obs()
+        finally:
+            if self.xvfb:
+                self.xvfb.terminate()
+                self.xvfb.wait()
+            if not self.keep_home:
+                shutil.rmtree(self.home, ignore_errors=True)

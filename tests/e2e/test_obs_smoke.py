@@ -1,0 +1,83 @@
+"""End-to-end: the real obs loads the plug-in, the filters work over obs-websocket, and OBS
+shuts down cleanly with the module unloaded and no leaks."""
+
+import argparse
+import asyncio
+import os
+import subprocess
+import sys
+import unittest
+
+from obs_session import ObsSession
+
+ARGS = None
+
+
+async def scene_name(session):
+    return (await session.request("GetCurrentProgramScene"))["currentProgramSceneName"]
+
+
+async def create_tone_input(session, name):
+    tone = os.path.join(session.home, "tone.wav")
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=3",
+                    tone], check=True)
+    await session.request("CreateInput", {
+        "sceneName": await scene_name(session), "inputName": name, "inputKind": "ffmpeg_source",
+        "inputSettings": {"local_file": tone, "looping": True}})
+
+
+class ObsSmokeTest(unittest.TestCase):
+    def setUp(self):
+        self.session = ObsSession(ARGS.plugin, ARGS.data)
+        self.session.install_plugin()
+        self.session.write_global_ini()
+        self.session.start_xvfb()
+        self.session.start_obs()
+
+    def tearDown(self):
+        failed = any(error for _, error in self._outcome.result.errors + self._outcome.result.failures
+                     if _ is self)
+        log = ""
+        try:
+            self.session.stop_obs()
+        finally:
+            log = self.session.log_text()
+            if failed or not log:
+                sys.stderr.write("---- OBS log ----\n" + log + "\n---- end of OBS log ----\n")
+            self.session.close()
+
+    def run_async(self, coroutine, timeout=240):
+        return asyncio.run(asyncio.wait_for(coroutine, timeout))
+
+    def test_audio_delay_filter_round_trip_and_clean_exit(self):
+        async def scenario():
+            s = self.session
+            await s.connect()
+            await create_tone_input(s, "Kestrel Tone")
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Tone", "filterName": "Delay",
+                "filterKind": "orv_screen_delay_audio", "filterSettings": {"delay_s": 1.5}})
+            got = await s.request("GetSourceFilter", {"sourceName": "Kestrel Tone", "filterName": "Delay"})
+            self.assertEqual(got["filterKind"], "orv_screen_delay_audio")
+            self.assertTrue(got["filterEnabled"])
+            self.assertAlmostEqual(got["filterSettings"]["delay_s"], 1.5)
+            defaults = await s.request("GetSourceFilterDefaultSettings",
+                                       {"filterKind": "orv_screen_delay_audio"})
+            self.assertAlmostEqual(defaults["defaultFilterSettings"]["delay_s"], 20.0)
+            await s.ws.close()
+
+        self.run_async(scenario())
+        self.session.stop_obs()
+        log = self.session.log_text()
+        self.assertIn("kestrel.so", log.split("Loaded Modules:")[-1], "module not listed as loaded")
+        self.assertIn("[Kestrel] Module loaded", log)
+        self.assertIn("[Kestrel] Module unloaded", log)
+        self.assertIn("Number of memory leaks: 0", log)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--plugin", required=True)
+    parser.add_argument("--data", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
