@@ -11,7 +11,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev libx11-dev libxi-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format
-  xvfb xauth x11-utils python3 python3-websockets ffmpeg
+  xvfb xauth x11-utils xdotool python3 python3-websockets ffmpeg
   # running the plug-in
   obs-studio
 )

@@ -20,10 +20,12 @@ constexpr const char *kDuckKey = "pd_duck_db";
 constexpr double kDefaultDuckDb = -15.0;
 
 struct PushToDelayMicFilter {
-	explicit PushToDelayMicFilter(uint32_t sampleRate) : mic(sampleRate) {}
+	PushToDelayMicFilter(obs_source_t *source, uint32_t sampleRate) : source(source), mic(sampleRate) {}
 
+	obs_source_t *source;
 	PushToDelayMic mic;
 	obs_hotkey_id hotkeyId = OBS_INVALID_HOTKEY_ID;
+	const obs_source_t *hotkeyOwner = nullptr; // the source the hotkey was last tried on
 };
 
 const char *getName(void *)
@@ -48,13 +50,26 @@ void onHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 
 void *create(obs_data_t *settings, obs_source_t *source)
 {
-	auto filter = std::make_unique<PushToDelayMicFilter>(obsOutputSampleRate());
+	auto filter = std::make_unique<PushToDelayMicFilter>(source, obsOutputSampleRate());
 	update(filter.get(), settings);
-	// Registered on the filter's own source, so OBS lists and saves the binding with it.
-	filter->hotkeyId = obs_hotkey_register_source(source, "orv_push_to_delay",
-						      "Push-to-Delay (mantener para enviar la voz al delay)",
-						      onHotkey, filter.get());
 	return filter.release();
+}
+
+// OBS makes every filter a private source, and private sources cannot own hotkeys; so the
+// hotkey goes on the microphone the filter sits on, which OBS only tells once the filter is
+// added. OBS then lists and saves the binding with that source.
+void videoTick(void *data, float)
+{
+	auto *filter = static_cast<PushToDelayMicFilter *>(data);
+	if (filter->hotkeyId != OBS_INVALID_HOTKEY_ID)
+		return;
+	obs_source_t *parent = obs_filter_get_parent(filter->source);
+	if (!parent || parent == filter->hotkeyOwner)
+		return;
+	filter->hotkeyOwner = parent;
+	filter->hotkeyId = obs_hotkey_register_source(parent, "orv_push_to_delay",
+						      "Push-to-Delay (mantener para enviar la voz al delay)",
+						      onHotkey, filter);
 }
 
 void destroy(void *data)
@@ -117,6 +132,7 @@ obs_source_info makeInfo()
 	info.get_defaults = getDefaults;
 	info.get_properties = getProperties;
 	info.update = update;
+	info.video_tick = videoTick;
 	info.filter_audio = filterAudio;
 	return info;
 }

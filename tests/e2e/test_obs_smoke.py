@@ -3,6 +3,8 @@ shuts down cleanly with the module unloaded and no leaks."""
 
 import argparse
 import asyncio
+import glob
+import json
 import os
 import subprocess
 import sys
@@ -73,6 +75,68 @@ class ObsSmokeTest(unittest.TestCase):
         self.assertIn("[Kestrel] Module loaded", log)
         self.assertIn("[Kestrel] Module unloaded", log)
         self.assertIn("Number of memory leaks: 0", log)
+
+    def test_audio_filters_show_their_settings_and_the_hotkey_is_listed(self):
+        async def scenario():
+            s = self.session
+            await s.connect()
+            await create_tone_input(s, "Kestrel Mic")
+            await create_tone_input(s, "Kestrel Game")
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Game", "filterName": "Ducking",
+                "filterKind": "orv_screen_delay_duck",
+                "filterSettings": {"duck_sidechain": "Kestrel Mic", "duck_key_delay_s": 1.5}})
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Mic", "filterName": "Push",
+                "filterKind": "orv_push_to_delay", "filterSettings": {"delay_s": 2.5, "pd_vk": 9}})
+
+            duck = await s.request("GetSourceFilter", {"sourceName": "Kestrel Game", "filterName": "Ducking"})
+            self.assertEqual(duck["filterKind"], "orv_screen_delay_duck")
+            self.assertEqual(duck["filterSettings"]["duck_sidechain"], "Kestrel Mic")
+            self.assertAlmostEqual(duck["filterSettings"]["duck_key_delay_s"], 1.5)
+            push = await s.request("GetSourceFilter", {"sourceName": "Kestrel Mic", "filterName": "Push"})
+            self.assertEqual(push["filterKind"], "orv_push_to_delay")
+            self.assertEqual(push["filterSettings"]["pd_vk"], 9)
+            self.assertAlmostEqual(push["filterSettings"]["delay_s"], 2.5)
+
+            defaults = (await s.request("GetSourceFilterDefaultSettings",
+                                        {"filterKind": "orv_screen_delay_duck"}))["defaultFilterSettings"]
+            self.assertEqual(defaults["duck_sidechain"], "none")
+            self.assertAlmostEqual(defaults["duck_threshold_db"], -45.0)
+            self.assertAlmostEqual(defaults["duck_amount_db"], -30.0)
+            self.assertEqual(defaults["duck_attack_ms"], 10)
+            self.assertEqual(defaults["duck_release_ms"], 150)
+            defaults = (await s.request("GetSourceFilterDefaultSettings",
+                                        {"filterKind": "orv_push_to_delay"}))["defaultFilterSettings"]
+            self.assertEqual(defaults["pd_vk"], 86)
+            self.assertTrue(defaults["pd_live_priority"])
+            self.assertAlmostEqual(defaults["pd_duck_db"], -15.0)
+
+            # The hotkey goes on the microphone once the filter sits on it (next video tick).
+            for _ in range(50):
+                if "orv_push_to_delay" in (await s.request("GetHotkeyList"))["hotkeys"]:
+                    break
+                await asyncio.sleep(0.1)
+            self.assertIn("orv_push_to_delay", (await s.request("GetHotkeyList"))["hotkeys"])
+            await s.ws.close()
+
+        self.run_async(scenario())
+        self.session.stop_obs()
+        self.assertIn("Number of memory leaks: 0", self.session.log_text())
+        # OBS saves the hotkey with the microphone it belongs to.
+        mic = [source for source in saved_sources(self.session) if source["name"] == "Kestrel Mic"]
+        self.assertEqual(len(mic), 1)
+        self.assertIn("orv_push_to_delay", mic[0].get("hotkeys", {}))
+        self.assertEqual([f["id"] for f in mic[0].get("filters", [])], ["orv_push_to_delay"])
+
+
+def saved_sources(session):
+    """Sources of every scene collection OBS saved in the session's home."""
+    sources = []
+    for path in glob.glob(os.path.join(session.config_dir(), "basic", "scenes", "*.json")):
+        with open(path) as f:
+            sources.extend(json.load(f).get("sources", []))
+    return sources
 
 
 if __name__ == "__main__":

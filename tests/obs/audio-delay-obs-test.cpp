@@ -1,3 +1,4 @@
+#include "filtered-source.h"
 #include "obs-harness.h"
 
 #include <gtest/gtest.h>
@@ -5,39 +6,25 @@
 namespace kestrel::test {
 namespace {
 
-// The source carries the filter and is the only thing on output channel 0, so OBS's final mix
-// is that source's sound after the filter.
-struct DelayedSource {
-	explicit DelayedSource(double delaySeconds)
-	    : source(obs_source_create_private(ObsHarness::testAudioSourceId(), "tone", nullptr))
-	{
-		OBSDataAutoRelease settings = obs_data_create();
-		obs_data_set_double(settings, "delay_s", delaySeconds);
-		filter = obs_source_create_private("orv_screen_delay_audio", "delay", settings);
-		obs_set_output_source(0, source);
-	}
-	~DelayedSource()
-	{
-		obs_set_output_source(0, nullptr);
-		obs_source_filter_remove(source, filter);
-	}
-
-	OBSSourceAutoRelease source;
-	OBSSourceAutoRelease filter;
-};
+OBSDataAutoRelease delaySettings(double delaySeconds)
+{
+	OBSDataAutoRelease settings = obs_data_create();
+	obs_data_set_double(settings, "delay_s", delaySeconds);
+	return settings;
+}
 
 // Silence long enough for the delay to fill, then a loud burst: the delay is the distance on
 // OBS's mix timeline between the burst going in and coming out.
 int64_t measureDelaySamples(double delaySeconds)
 {
-	DelayedSource delayed(delaySeconds);
+	FilteredSource delayed("orv_screen_delay_audio", delaySettings(delaySeconds));
 	MixCapture capture;
-	AudioFeeder feeder(delayed.source);
+	AudioFeeder feeder(delayed.source());
 	// OBS anchors a source's timeline at its first audio packet; sending that packet before the
 	// filter exists anchors it on time instead of at the end of the fill, when the feeding
 	// thread may wake up late.
 	feeder.push(0.0f);
-	obs_source_filter_add(delayed.source, delayed.filter);
+	delayed.attachFilter();
 	feeder.pushFor(delaySeconds + 0.5, 0.0f);
 	const uint64_t burstIn = feeder.push(0.5f);
 	feeder.pushFor(delaySeconds + 0.5, 0.5f);

@@ -27,6 +27,11 @@ bool contains(const std::vector<std::string> &ids, const std::string &id)
 	return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
+size_t indexOf(const std::vector<std::string> &ids, const std::string &id)
+{
+	return static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin());
+}
+
 template <typename Function> Function moduleFunction(const char *name)
 {
 	void *handle = dlopen(KESTREL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
@@ -58,6 +63,23 @@ TEST(ModuleEntry, RegistersTheAudioDelayAsAnAudioFilter)
 	const uint32_t kinds = OBS_SOURCE_VIDEO | OBS_SOURCE_AUDIO | OBS_SOURCE_CUSTOM_DRAW;
 	EXPECT_EQ(obs_get_source_output_flags("orv_screen_delay_audio") & kinds,
 		  static_cast<uint32_t>(OBS_SOURCE_AUDIO));
+}
+
+TEST(ModuleEntry, RegistersTheDuckingAndPushToDelayFiltersAfterTheAudioDelay)
+{
+	const auto ids = listTypes(obs_enum_filter_types);
+	const size_t audio = indexOf(ids, "orv_screen_delay_audio");
+	const size_t duck = indexOf(ids, "orv_screen_delay_duck");
+	const size_t push = indexOf(ids, "orv_push_to_delay");
+	ASSERT_LT(push, ids.size());
+	EXPECT_LT(audio, duck);
+	EXPECT_LT(duck, push);
+	EXPECT_STREQ(obs_source_get_display_name("orv_screen_delay_duck"), "Screen Delay Ducking (audio)");
+	EXPECT_STREQ(obs_source_get_display_name("orv_push_to_delay"), "Push-to-Delay (mic)");
+	const uint32_t kinds = OBS_SOURCE_VIDEO | OBS_SOURCE_AUDIO | OBS_SOURCE_CUSTOM_DRAW;
+	for (const char *id : {"orv_screen_delay_duck", "orv_push_to_delay"})
+		EXPECT_EQ(obs_get_source_output_flags(id) & kinds, static_cast<uint32_t>(OBS_SOURCE_AUDIO))
+		    << id;
 }
 
 TEST(ModuleEntry, AudioDelayPropertiesAndDefaults)

@@ -122,19 +122,20 @@ const char *ObsHarness::testAudioSourceId()
 	return "kestrel_test_audio_input";
 }
 
-AudioFeeder::AudioFeeder(obs_source_t *source, uint32_t frames)
-    : source_(source), frames_(frames), plane_(frames)
+AudioFeeder::AudioFeeder(obs_source_t *source, uint32_t frames, uint64_t leadNs)
+    : source_(source), frames_(frames), leadNs_(leadNs), plane_(frames)
 {
 }
 
 uint64_t AudioFeeder::push(float value)
 {
 	if (start_ == 0)
-		start_ = os_gettime_ns();
+		start_ = os_gettime_ns() + leadNs_;
 	const uint64_t timestamp = start_ + sent_ * 1'000'000'000ull / kSampleRate;
+	const uint64_t due = timestamp - leadNs_;
 	const uint64_t now = os_gettime_ns();
-	if (timestamp > now)
-		std::this_thread::sleep_for(std::chrono::nanoseconds(timestamp - now));
+	if (due > now)
+		std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
 
 	std::fill(plane_.begin(), plane_.end(), value);
 	obs_source_audio audio{};
@@ -177,11 +178,18 @@ void MixCapture::onAudio(void *param, size_t, struct audio_data *data)
 
 uint64_t MixCapture::firstLoudSampleTime(float threshold) const
 {
+	return firstSampleTime([threshold](float sample) { return std::fabs(sample) > threshold; });
+}
+
+uint64_t MixCapture::firstSampleTime(const std::function<bool(float)> &matches, uint64_t from) const
+{
 	std::lock_guard lock(mutex_);
 	for (const Block &block : blocks_)
-		for (size_t i = 0; i < block.samples.size(); ++i)
-			if (std::fabs(block.samples[i]) > threshold)
-				return block.timestamp + i * 1'000'000'000ull / kSampleRate;
+		for (size_t i = 0; i < block.samples.size(); ++i) {
+			const uint64_t t = block.timestamp + i * 1'000'000'000ull / kSampleRate;
+			if (t >= from && matches(block.samples[i]))
+				return t;
+		}
 	return 0;
 }
 

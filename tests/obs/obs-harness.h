@@ -3,6 +3,7 @@
 #include <obs.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,9 +25,11 @@ public:
 };
 
 // Feeds stereo packets into an audio input source in real time, with os_gettime_ns timestamps.
+// With a lead, each packet goes out that long before its time, so the feeding thread may pause
+// between packets up to the lead without leaving OBS's mix short of sound.
 class AudioFeeder {
 public:
-	explicit AudioFeeder(obs_source_t *source, uint32_t frames = 1024);
+	explicit AudioFeeder(obs_source_t *source, uint32_t frames = 1024, uint64_t leadNs = 0);
 
 	// Pushes one packet whose samples all equal `value`; waits until its time has come.
 	// Returns the packet's timestamp.
@@ -37,6 +40,7 @@ public:
 private:
 	obs_source_t *source_;
 	uint32_t frames_;
+	uint64_t leadNs_;
 	uint64_t start_ = 0;
 	uint64_t sent_ = 0;
 	std::vector<float> plane_;
@@ -50,6 +54,8 @@ public:
 
 	// Timestamp (ns) of the first captured sample whose magnitude exceeds `threshold`, or 0.
 	uint64_t firstLoudSampleTime(float threshold) const;
+	// Timestamp (ns) of the first captured sample at or after `from` that `matches`, or 0.
+	uint64_t firstSampleTime(const std::function<bool(float)> &matches, uint64_t from = 0) const;
 	// Mean magnitude of the samples captured in [from, to).
 	double meanLevel(uint64_t from, uint64_t to) const;
 
