@@ -38,6 +38,14 @@ public:
 
 	BackupSummary runBackup(RunProgress progress, RunLog log);
 
+	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
+	// false (manifest untouched) when there is none or the back-end is not connected.
+	bool fetchManifest(BackupManifest &manifest, const RunLog &log);
+
+	// Copies every file of the manifest back to its place, below this user's home folder;
+	// renames (restoreCollectionName) and activates the first scene collection.
+	BackupSummary runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log);
+
 private:
 	// The plug-in's library with its install texts, so a backup can set it up elsewhere.
 	void uploadPluginCopy(const RunLog &log);

@@ -2,6 +2,7 @@
 
 #include "backup/manifest.h"
 #include "backup/remote-layout.h"
+#include "backup/run-steps.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
@@ -111,10 +112,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	for (const auto &media : manifest.mediaFiles)
 		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
 
-	std::vector<const BackupEntry *> all;
-	for (const auto *list : {&manifest.sceneCollections, &manifest.profiles, &manifest.mediaFiles})
-		for (const auto &entry : *list)
-			all.push_back(&entry);
+	const std::vector<const BackupEntry *> all = entriesInRunOrder(manifest);
 	summary.total = static_cast<int32_t>(all.size());
 
 	int32_t index = 0;
@@ -122,12 +120,8 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		++index;
 		log("Uploading: " + entry->name + " (" + std::to_string(index) + "/" +
 		    std::to_string(summary.total) + ")");
-		auto forward = [&progress, index, total = summary.total](const std::string &file,
-									 int32_t percent, int32_t, int32_t) {
-			if (progress)
-				progress(file, percent, index, total);
-		};
-		if (provider_->uploadFile(entry->originalLocal, entry->remotePath, forward)) {
+		if (provider_->uploadFile(entry->originalLocal, entry->remotePath,
+					  runProgressFor(progress, index, summary.total))) {
 			++summary.done;
 		} else {
 			++summary.skipped;
