@@ -77,8 +77,11 @@ TEST(DuckingInObs, KeyCreatedLaterAttachesAndDucksAfterItsDelay)
 	EXPECT_NEAR(mix.meanLevel(at(burst, -0.3), burst), kProgramLevel, 0.01);
 	const uint64_t dip = mix.firstSampleTime(isDucked(0.4f), burst);
 	ASSERT_NE(dip, 0u);
+	// The key and the sound are separate sources that OBS places on its mix timeline each on its
+	// own, so they line up to a few packets, not to the sample.
 	const double lag = static_cast<double>(dip - burst) / kSecond;
-	EXPECT_NEAR(lag, kKeyDelay, 0.03);
+	EXPECT_GT(lag, kKeyDelay - 0.025);
+	EXPECT_LT(lag, kKeyDelay + 0.06);
 
 	// A muted key counts as silence.
 	obs_source_set_muted(mic.get(), true);

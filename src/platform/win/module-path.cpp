@@ -1,24 +1,12 @@
 #include "platform/module-path.h"
 
+#include "platform/win/wide-text.h"
+
 #include <windows.h>
 
 #include <vector>
 
 namespace kestrel::platform {
-
-namespace {
-
-std::string toUtf8(const wchar_t *text, int length)
-{
-	int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-	if (size <= 0)
-		return {};
-	std::string out(static_cast<size_t>(size), '\0');
-	WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-	return out;
-}
-
-} // namespace
 
 std::string ownLibraryPath()
 {

@@ -1,0 +1,113 @@
+#include "backup/active-collection.h"
+
+#include "backup/file-bytes.h"
+#include "module/log.h"
+#include "providers/atomic-file.h"
+#include "providers/utf8-path.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace kestrel {
+
+// Keeps the members in the order OBS wrote them.
+using Json = nlohmann::ordered_json;
+
+std::string sanitizeCollectionFileName(const std::string &name)
+{
+	std::string out = name;
+	for (char &c : out) {
+		switch (c) {
+		case ' ':
+		case '"':
+		case '*':
+		case '/':
+		case ':':
+		case '<':
+		case '>':
+		case '?':
+		case '\\':
+		case '|':
+			c = '_';
+			break;
+		default:
+			break;
+		}
+	}
+	return out.empty() ? "Untitled" : out;
+}
+
+std::string readCollectionName(const std::string &file)
+{
+	const auto text = readFileBytes(file);
+	if (!text)
+		return {};
+	const Json collection = Json::parse(*text, nullptr, false);
+	if (!collection.is_object())
+		return {};
+	const auto name = collection.find("name");
+	return name != collection.end() && name->is_string() ? name->get<std::string>() : std::string();
+}
+
+void setCollectionName(const std::string &file, const std::string &name, const RunLog &log)
+{
+	const auto text = readFileBytes(file);
+	if (!text)
+		return;
+	try {
+		Json collection = Json::parse(*text);
+		collection["name"] = name;
+		if (std::string error =
+			writeFileAtomically(pathFromUtf8(file), collection.dump(4, ' ', false));
+		    !error.empty())
+			throw std::runtime_error(error);
+	} catch (const std::exception &e) {
+		KESTREL_LOG(LOG_WARNING, "could not set collection name: %s", e.what());
+		return;
+	}
+	if (log)
+		log("  Renamed collection to \"" + name + "\"");
+}
+
+void activateCollection(const std::string &obsConfigDir, const std::string &displayName,
+			const std::string &fileStem, const RunLog &log)
+{
+	if (obsConfigDir.empty())
+		return;
+	for (const char *ini : {"user.ini", "global.ini"}) {
+		const std::string path = utf8FromPath(pathFromUtf8(obsConfigDir) / ini);
+		const bool name = replaceIniValue(path, "SceneCollection", displayName);
+		const bool file = replaceIniValue(path, "SceneCollectionFile", fileStem + ".json");
+		if (!name && !file)
+			continue;
+		if (log)
+			log("  Active collection set to \"" + displayName + "\"");
+		KESTREL_LOG(LOG_INFO, "  activated '%s' (%s) in %s", displayName.c_str(),
+			    (fileStem + ".json").c_str(), ini);
+	}
+}
+
+bool replaceIniValue(const std::string &iniFile, const std::string &key, const std::string &value)
+{
+	auto text = readFileBytes(iniFile);
+	if (!text)
+		return false;
+	const std::string needle = key + "=";
+	size_t line = 0;
+	while (line != std::string::npos && text->compare(line, needle.size(), needle) != 0) {
+		line = text->find('\n', line);
+		if (line != std::string::npos)
+			++line;
+	}
+	if (line == std::string::npos)
+		return false;
+	size_t end = text->find('\n', line);
+	if (end == std::string::npos)
+		end = text->size();
+	text->replace(line, end - line, needle + value);
+	return writeFileAtomically(pathFromUtf8(iniFile), *text).empty();
+}
+
+} // namespace kestrel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "backup/backup-environment.h"
+#include "backup/backup-types.h"
+#include "providers/cloud-provider.h"
+
+#include <memory>
+
+namespace kestrel {
+
+// The backup engine: the user's back-end choice and credentials, the one active back-end, and
+// the backup and restore runs. Not thread-safe: one run at a time, and no settings changes
+// while a run uses the back-end.
+class BackupManager {
+public:
+	explicit BackupManager(BackupEnvironment environment);
+
+	// Filled from the user's input and the settings file.
+	std::string clientId;
+	std::string clientSecret;
+	std::string localPath;
+	std::string restoreCollectionName; // empty = keep the backed-up name
+
+	ProviderKind providerKind() const { return providerKind_; }
+	ICloudProvider &provider() const { return *provider_; }
+	const ObsPaths &obsPaths() const { return environment_.obsPaths; }
+	const BackupEnvironment &environment() const { return environment_; }
+
+	// Replaces the active back-end (the local folder one takes `localPath`) and hands it the
+	// client credentials; the new back-end starts without tokens.
+	void setProvider(ProviderKind kind);
+
+	// Reads "cloud-backup.json"; a missing or damaged file leaves what it could not read.
+	void loadSettings();
+	// Replaces "cloud-backup.json" atomically, readable by this user only (it holds
+	// credentials). Throws std::runtime_error or std::filesystem::filesystem_error on failure.
+	void writeSettings();
+
+	BackupSummary runBackup(RunProgress progress, RunLog log);
+
+	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
+	// false (manifest untouched) when there is none or the back-end is not connected.
+	bool fetchManifest(BackupManifest &manifest, const RunLog &log);
+
+	// Copies every file of the manifest back to its place, below this user's home folder;
+	// renames (restoreCollectionName) and activates the first scene collection.
+	BackupSummary runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log);
+
+private:
+	// The plug-in's library with its install texts, so a backup can set it up elsewhere.
+	void uploadPluginCopy(const RunLog &log);
+
+	BackupEnvironment environment_;
+	ProviderKind providerKind_ = ProviderKind::GoogleDrive;
+	std::unique_ptr<ICloudProvider> provider_;
+};
+
+// 0 Google Drive, 1 OneDrive, 2 local folder; anything else is Google Drive.
+ProviderKind providerKindFromNumber(int64_t number);
+
+} // namespace kestrel

@@ -1,0 +1,104 @@
+#include "backup/backup-manager.h"
+
+#include "backup/file-bytes.h"
+#include "providers/atomic-file.h"
+#include "providers/google-drive-provider.h"
+#include "providers/local-folder-provider.h"
+#include "providers/onedrive-provider.h"
+#include "providers/utf8-path.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace kestrel {
+
+using nlohmann::json;
+
+namespace {
+
+std::string stringSetting(const json &settings, const char *key)
+{
+	const auto it = settings.find(key);
+	return it == settings.end() ? std::string() : it->get<std::string>();
+}
+
+} // namespace
+
+ProviderKind providerKindFromNumber(int64_t number)
+{
+	if (number == 2)
+		return ProviderKind::LocalFolder;
+	if (number == 1)
+		return ProviderKind::OneDrive;
+	return ProviderKind::GoogleDrive;
+}
+
+BackupManager::BackupManager(BackupEnvironment environment) : environment_(std::move(environment))
+{
+	setProvider(ProviderKind::GoogleDrive);
+}
+
+void BackupManager::setProvider(ProviderKind kind)
+{
+	providerKind_ = kind;
+	switch (kind) {
+	case ProviderKind::GoogleDrive:
+		provider_ = std::make_unique<GoogleDriveProvider>();
+		break;
+	case ProviderKind::OneDrive:
+		provider_ = std::make_unique<OneDriveProvider>();
+		break;
+	default:
+		provider_ = std::make_unique<LocalFolderProvider>(localPath);
+		break;
+	}
+	provider_->setClientId(clientId);
+	provider_->setClientSecret(clientSecret);
+}
+
+void BackupManager::loadSettings()
+{
+	if (environment_.settingsPath.empty())
+		return;
+	const auto text = readFileBytes(environment_.settingsPath);
+	if (!text)
+		return;
+	try {
+		const json settings = json::parse(*text);
+		if (!settings.is_object())
+			return;
+		clientId = stringSetting(settings, "client_id");
+		clientSecret = stringSetting(settings, "client_secret");
+		localPath = stringSetting(settings, "local_path");
+		const auto provider = settings.find("provider");
+		setProvider(
+		    providerKindFromNumber(provider == settings.end() ? 0 : provider->get<int64_t>()));
+		if (const std::string tokens = stringSetting(settings, "tokens"); !tokens.empty())
+			provider_->loadTokens(tokens);
+	} catch (const json::exception &) {
+		// What was read before the damage stays.
+	}
+}
+
+void BackupManager::writeSettings()
+{
+	if (environment_.settingsPath.empty())
+		return;
+	const std::filesystem::path file = pathFromUtf8(environment_.settingsPath);
+	if (file.has_parent_path())
+		std::filesystem::create_directories(file.parent_path());
+	const json settings = {
+	    {"client_id", clientId},
+	    {"client_secret", clientSecret},
+	    {"local_path", localPath},
+	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))},
+	    {"tokens", provider_->serializeTokens()}};
+	const std::string text = withNativeLineEnds(settings.dump(2, ' ', false));
+	if (std::string error = writeFileAtomically(file, text, true); !error.empty())
+		throw std::runtime_error("Cannot write settings file " + environment_.settingsPath + ": " +
+					 error);
+}
+
+} // namespace kestrel

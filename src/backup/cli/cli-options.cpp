@@ -1,0 +1,124 @@
+#include "cli-options.h"
+
+namespace kestrel::cli {
+
+const char *const kUsageText =
+    R"(Usage: kestrel-backup COMMAND --folder DIR [options]
+
+Backs up OBS Studio's scene collections, profiles and the media they use into a
+folder (for example one that a OneDrive or Google Drive client synchronises),
+and restores them, in the same layout as Tools > Cloud Backup / Restore.
+
+Commands:
+  backup    copy the OBS configuration and its media into DIR/obs-cloud-backup
+  show      list what the backup in DIR holds
+  restore   put every file of the backup in DIR back into place; paths below
+            another user's home folder move to this user's
+
+Options:
+  --folder DIR      the backup folder: the one holding obs-cloud-backup, or
+                    obs-cloud-backup itself
+  --obs-config DIR  OBS's configuration folder (default: this user's)
+  --plugin FILE     backup: the plug-in library to store with the backup
+                    (default: the one installed for this user, if any)
+  --name NAME       restore: give the first scene collection this name
+  --yes             restore: do not ask before overwriting files
+  --force           restore: run even while OBS is running (OBS rewrites its
+                    settings when it exits, undoing part of the restore)
+  --json            print the manifest (show) or the result as JSON on
+                    standard output; log lines go to standard error
+  --quiet           print no log lines and no progress
+  --verbose         also print the lines meant for the OBS log (standard error)
+  -h, --help        show this help
+
+Exit status: 0 done, 1 the run failed, 2 wrong usage, 3 OBS is running.
+)";
+
+namespace {
+
+bool takesValue(const std::string &option, std::string Options::*&field)
+{
+	if (option == "--folder")
+		field = &Options::folder;
+	else if (option == "--obs-config")
+		field = &Options::obsConfig;
+	else if (option == "--plugin")
+		field = &Options::plugin;
+	else if (option == "--name")
+		field = &Options::name;
+	else
+		return false;
+	return true;
+}
+
+bool isFlag(const std::string &option, bool Options::*&field)
+{
+	if (option == "--yes")
+		field = &Options::yes;
+	else if (option == "--force")
+		field = &Options::force;
+	else if (option == "--json")
+		field = &Options::json;
+	else if (option == "--quiet")
+		field = &Options::quiet;
+	else if (option == "--verbose")
+		field = &Options::verbose;
+	else
+		return false;
+	return true;
+}
+
+} // namespace
+
+std::optional<Options> parseOptions(int argc, const char *const *argv, std::string &error)
+{
+	Options options;
+	bool haveCommand = false;
+	for (int i = 0; i < argc; ++i) {
+		std::string argument = argv[i];
+		std::string value;
+		const size_t equals = argument.find('=');
+		const bool inlineValue = argument.rfind("--", 0) == 0 && equals != std::string::npos;
+		if (inlineValue) {
+			value = argument.substr(equals + 1);
+			argument.resize(equals);
+		}
+		std::string Options::*text = nullptr;
+		bool Options::*flag = nullptr;
+		if (argument == "-h" || argument == "--help") {
+			options.command = Command::Help;
+			return options;
+		} else if (takesValue(argument, text)) {
+			if (!inlineValue) {
+				if (i + 1 >= argc) {
+					error = argument + " needs a value";
+					return std::nullopt;
+				}
+				value = argv[++i];
+			}
+			options.*text = value;
+		} else if (isFlag(argument, flag) && !inlineValue) {
+			options.*flag = true;
+		} else if (!haveCommand &&
+			   (argument == "backup" || argument == "show" || argument == "restore")) {
+			options.command = argument == "backup" ? Command::Backup
+					  : argument == "show" ? Command::Show
+							       : Command::Restore;
+			haveCommand = true;
+		} else {
+			error = "unknown argument: " + std::string(argv[i]);
+			return std::nullopt;
+		}
+	}
+	if (!haveCommand) {
+		error = "no command given (backup, show or restore)";
+		return std::nullopt;
+	}
+	if (options.folder.empty()) {
+		error = "--folder DIR is required";
+		return std::nullopt;
+	}
+	return options;
+}
+
+} // namespace kestrel::cli

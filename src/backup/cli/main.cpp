@@ -1,0 +1,229 @@
+#include "backup/backup-manager.h"
+#include "backup/manifest.h"
+#include "cli-options.h"
+#include "console.h"
+#include "platform/app-data-folder.h"
+#include "platform/home-folder.h"
+#include "platform/obs-process.h"
+#include "platform/plugin-install.h"
+#include "platform/temp-files.h"
+#include "platform/terminal.h"
+#include "providers/utf8-path.h"
+
+#include <nlohmann/json.hpp>
+#include <obs.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace kestrel::cli {
+
+namespace {
+
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kObsRunning = 3 };
+
+int fail(const std::string &reason, int status = kFailed)
+{
+	std::fprintf(stderr, "kestrel-backup: %s\n", reason.c_str());
+	return status;
+}
+
+// Lines meant for the OBS log: on standard error with --verbose, otherwise dropped.
+void obsLogLine(int level, const char *format, va_list args, void *verbose)
+{
+	if (!*static_cast<bool *>(verbose))
+		return;
+	std::fprintf(stderr, "%s", level <= LOG_WARNING ? "warning: " : "");
+	std::vfprintf(stderr, format, args);
+	std::fputc('\n', stderr);
+}
+
+// The manifest records full paths, so a relative folder given here must not reach it.
+std::string absolutePath(const std::string &path)
+{
+	std::error_code ec;
+	const auto absolute = std::filesystem::absolute(pathFromUtf8(path), ec);
+	return ec ? path : utf8FromPath(absolute.lexically_normal());
+}
+
+BackupEnvironment environmentFor(const Options &options)
+{
+	BackupEnvironment environment;
+	environment.obsPaths = options.obsConfig.empty() ? findObsPaths(platform::roamingAppDataFolder())
+							 : obsPathsIn(absolutePath(options.obsConfig));
+	environment.obsVersion = obs_get_version_string();
+	environment.tempFolder = platform::temporaryFolder();
+	environment.homeFolder = platform::homeFolder();
+	environment.pluginLibrary = options.plugin.empty() ? std::string() : absolutePath(options.plugin);
+	if (environment.pluginLibrary.empty() && !environment.obsPaths.configDir.empty()) {
+		const std::string installed = platform::installedPluginPath(environment.obsPaths.configDir);
+		std::error_code ec;
+		if (std::filesystem::is_regular_file(pathFromUtf8(installed), ec))
+			environment.pluginLibrary = installed;
+	}
+	return environment;
+}
+
+std::string summaryJson(const BackupSummary &summary)
+{
+	return nlohmann::json({{"done", summary.done},
+			       {"message", summary.message},
+			       {"skipped", summary.skipped},
+			       {"success", summary.success},
+			       {"total", summary.total}})
+	    .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+int finish(const BackupSummary &summary, const Options &options)
+{
+	if (options.json)
+		std::printf("%s\n", summaryJson(summary).c_str());
+	if (!summary.success)
+		return fail(summary.message.empty() ? std::to_string(summary.skipped) + " of " +
+							  std::to_string(summary.total) + " file(s) failed"
+						    : summary.message);
+	// A partial run succeeds, but whoever scheduled it should hear about the rest.
+	if (summary.skipped > 0)
+		std::fprintf(stderr, "kestrel-backup: warning: %d of %d file(s) skipped\n", summary.skipped,
+			     summary.total);
+	return kDone;
+}
+
+std::string readableSize(int64_t bytes)
+{
+	if (bytes < 0)
+		return "?";
+	const char *units[] = {"B", "KB", "MB", "GB", "TB"};
+	double value = static_cast<double>(bytes);
+	size_t unit = 0;
+	while (value >= 1024 && unit + 1 < std::size(units)) {
+		value /= 1024;
+		++unit;
+	}
+	char text[32];
+	std::snprintf(text, sizeof(text), unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+	return text;
+}
+
+void printTable(const BackupManifest &manifest)
+{
+	std::printf("Backup of %s, OBS %s, stored by %s\n\n", manifest.createdAt.c_str(),
+		    manifest.obsVersion.c_str(), manifest.providerName.c_str());
+	std::printf("%-8s %10s  %s\n", "KIND", "SIZE", "ORIGINAL PATH");
+	int64_t totalBytes = 0;
+	size_t count = 0;
+	const std::pair<const char *, const std::vector<BackupEntry> *> lists[] = {
+	    {"scene", &manifest.sceneCollections},
+	    {"profile", &manifest.profiles},
+	    {"media", &manifest.mediaFiles}};
+	for (const auto &[kind, entries] : lists) {
+		for (const auto &entry : *entries) {
+			std::printf("%-8s %10s  %s\n", kind, readableSize(entry.size).c_str(),
+				    entry.originalLocal.c_str());
+			totalBytes += std::max<int64_t>(entry.size, 0);
+			++count;
+		}
+	}
+	std::printf("\n%zu file(s), %s\n", count, readableSize(totalBytes).c_str());
+}
+
+bool confirmRestore(const BackupManifest &manifest)
+{
+	const size_t files =
+	    manifest.sceneCollections.size() + manifest.profiles.size() + manifest.mediaFiles.size();
+	std::fprintf(stderr,
+		     "Restore %zu file(s) from the backup of %s, replacing the files in place? [y/N] ", files,
+		     manifest.createdAt.c_str());
+	std::fflush(stderr);
+	std::string answer;
+	std::getline(std::cin, answer);
+	return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+int run(const Options &options)
+{
+	const bool terminal = platform::stderrIsTerminal();
+	Console console(options.json ? stderr : stdout, options.quiet, terminal && !options.json);
+	BackupManager manager(environmentFor(options));
+	manager.localPath = options.folder;
+	manager.setProvider(ProviderKind::LocalFolder);
+	ICloudProvider &folder = manager.provider();
+
+	if (options.command == Command::Backup) {
+		if (!folder.authenticate())
+			return fail(folder.lastError());
+		const BackupSummary summary = manager.runBackup(console.progress(), console.logger());
+		console.clearBar();
+		return finish(summary, options);
+	}
+
+	if (!folder.isAuthenticated())
+		return fail("no backup folder at " + options.folder);
+	BackupManifest manifest;
+	// The download's own lines are not news when all the user asked for is the table, unless
+	// it fails and they tell why.
+	std::vector<std::string> fetchLines;
+	const RunLog fetchLog = options.command == Command::Show
+				    ? RunLog([&](const std::string &line) { fetchLines.push_back(line); })
+				    : console.logger();
+	if (!manager.fetchManifest(manifest, fetchLog)) {
+		for (const auto &line : fetchLines)
+			std::fprintf(stderr, "%s\n", line.c_str());
+		return fail("no backup found in " + options.folder);
+	}
+	if (options.command == Command::Show) {
+		if (options.json)
+			std::printf("%s\n", manifestToJson(manifest).c_str());
+		else
+			printTable(manifest);
+		return kDone;
+	}
+
+	if (!options.yes) {
+		if (!platform::stdinIsTerminal())
+			return fail("restore replaces files in place; pass --yes to confirm", kUsage);
+		if (!confirmRestore(manifest))
+			return fail("restore cancelled");
+	}
+	manager.restoreCollectionName = options.name;
+	const BackupSummary summary = manager.runRestore(manifest, console.progress(), console.logger());
+	console.clearBar();
+	return finish(summary, options);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::string error;
+	const auto options = parseOptions(argc - 1, argv + 1, error);
+	if (!options) {
+		std::fprintf(stderr, "kestrel-backup: %s\nTry 'kestrel-backup --help'.\n", error.c_str());
+		return kUsage;
+	}
+	if (options->command == Command::Help) {
+		std::fputs(kUsageText, stdout);
+		return kDone;
+	}
+	if (options->command == Command::Restore && !options->force && platform::obsIsRunning())
+		return fail("OBS is running; close it first (it rewrites its settings when it exits), or "
+			    "pass --force",
+			    kObsRunning);
+	bool verbose = options->verbose;
+	base_set_log_handler(&obsLogLine, &verbose);
+	try {
+		return run(*options);
+	} catch (const std::exception &e) {
+		return fail(std::string("Error: ") + e.what());
+	}
+}
+
+} // namespace kestrel::cli
+
+int main(int argc, char **argv)
+{
+	return kestrel::cli::main(argc, argv);
+}

@@ -1,0 +1,100 @@
+#include "backup/manifest.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace kestrel {
+
+using nlohmann::json;
+
+namespace {
+
+json entriesToJson(const std::vector<BackupEntry> &entries)
+{
+	json list = json::array();
+	for (const auto &entry : entries)
+		list.push_back({{"name", entry.name},
+				{"originalLocal", entry.originalLocal},
+				{"remotePath", entry.remotePath},
+				{"size", entry.size}});
+	return list;
+}
+
+// Members of the wrong type throw; the caller stops reading there.
+std::string stringMember(const json &object, const char *key)
+{
+	const auto it = object.find(key);
+	return it == object.end() ? std::string() : it->get<std::string>();
+}
+
+void readEntries(const json &manifest, const char *key, std::vector<BackupEntry> &entries)
+{
+	const auto list = manifest.find(key);
+	if (list == manifest.end())
+		return;
+	if (!list->is_array())
+		throw std::invalid_argument(std::string(key) + " is not an array");
+	for (const auto &element : *list) {
+		if (!element.is_object())
+			throw std::invalid_argument("entry is not an object");
+		BackupEntry entry;
+		entry.name = stringMember(element, "name");
+		entry.remotePath = stringMember(element, "remotePath");
+		entry.originalLocal = stringMember(element, "originalLocal");
+		const auto size = element.find("size");
+		entry.size = size == element.end() ? 0 : size->get<int64_t>();
+		entries.push_back(std::move(entry));
+	}
+}
+
+} // namespace
+
+std::string manifestToJson(const BackupManifest &manifest)
+{
+	const json object = {{"createdAt", manifest.createdAt},
+			     {"mediaFiles", entriesToJson(manifest.mediaFiles)},
+			     {"obsVersion", manifest.obsVersion},
+			     {"profiles", entriesToJson(manifest.profiles)},
+			     {"providerName", manifest.providerName},
+			     {"sceneCollections", entriesToJson(manifest.sceneCollections)}};
+	return object.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
+BackupManifest manifestFromJson(const std::string &text)
+{
+	BackupManifest manifest;
+	const json object = json::parse(text, nullptr, false);
+	if (!object.is_object())
+		return manifest;
+	try {
+		manifest.createdAt = stringMember(object, "createdAt");
+		manifest.obsVersion = stringMember(object, "obsVersion");
+		manifest.providerName = stringMember(object, "providerName");
+		readEntries(object, "sceneCollections", manifest.sceneCollections);
+		readEntries(object, "profiles", manifest.profiles);
+		readEntries(object, "mediaFiles", manifest.mediaFiles);
+	} catch (const std::exception &) {
+		// A damaged manifest is read as far as it goes.
+	}
+	return manifest;
+}
+
+std::string currentTimestamp()
+{
+	using namespace std::chrono;
+	const auto now = floor<seconds>(system_clock::now());
+	const auto day = floor<days>(now);
+	const year_month_day date{day};
+	const hh_mm_ss time{now - day};
+	char text[32];
+	std::snprintf(text, sizeof(text), "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+		      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+		      static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+		      static_cast<int>(time.seconds().count()));
+	return text;
+}
+
+} // namespace kestrel

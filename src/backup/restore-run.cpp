@@ -1,0 +1,125 @@
+#include "backup/backup-manager.h"
+
+#include "backup/active-collection.h"
+#include "backup/file-bytes.h"
+#include "backup/manifest.h"
+#include "backup/path-remap.h"
+#include "backup/run-steps.h"
+#include "backup/temp-file.h"
+#include "module/log.h"
+#include "providers/remote-path.h"
+#include "providers/utf8-path.h"
+
+#include <filesystem>
+
+namespace kestrel {
+
+namespace {
+
+std::string lowerExtension(const std::string &path)
+{
+	return asciiLowerCase(utf8FromPath(pathFromUtf8(path).extension()));
+}
+
+std::string stemOf(const std::string &path)
+{
+	return utf8FromPath(pathFromUtf8(path).stem());
+}
+
+} // namespace
+
+bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
+{
+	if (!provider_ || !provider_->isAuthenticated()) {
+		log("Not authenticated.");
+		return false;
+	}
+	log("Downloading manifest\u2026");
+	TempFile download(environment_.tempFolder, "obs_manifest_dl.json.");
+	if (download.path().empty()) {
+		log("Cannot create a temporary file: " + download.error());
+		return false;
+	}
+	if (!provider_->downloadFile(std::string(kBackupRoot) + "/manifest.json", download.path(), nullptr)) {
+		log("No backup found on " + provider_->name() + ": " + provider_->lastError());
+		return false;
+	}
+	manifest = manifestFromJson(readFileBytes(download.path()).value_or(std::string()));
+	log("Manifest loaded. Backup from: " + manifest.createdAt);
+	return true;
+}
+
+BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log)
+{
+	BackupSummary summary;
+	const std::vector<const BackupEntry *> all = entriesInRunOrder(manifest);
+	summary.total = static_cast<int32_t>(all.size());
+	const std::string oldHome = findSourceHome(manifest);
+	const std::string &newHome = environment_.homeFolder;
+	const std::string requestedName = restoreCollectionName;
+	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
+
+	std::string activeName, activeStem;
+	for (size_t k = 0; k < all.size(); ++k) {
+		const BackupEntry &entry = *all[k];
+		const int32_t index = static_cast<int32_t>(k) + 1;
+		const bool firstCollection = k == 0 && !manifest.sceneCollections.empty();
+		if (!isSafeRemotePath(entry.remotePath)) {
+			++summary.skipped;
+			log("  Skipped (unsafe path): " + entry.remotePath);
+			KESTREL_LOG(LOG_WARNING,
+				    "Restore skipped %s \u2014 remote path leaves the backup: %s",
+				    entry.name.c_str(), entry.remotePath.c_str());
+			continue;
+		}
+		std::string destination = remapUserPath(entry.originalLocal, newHome);
+		if (firstCollection && !requestedName.empty())
+			destination =
+			    utf8FromPath(pathFromUtf8(destination).parent_path() /
+					 pathFromUtf8(sanitizeCollectionFileName(requestedName) + ".json"));
+
+		log("Restoring: " + entry.name);
+		KESTREL_LOG(LOG_INFO, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
+		if (destination != entry.originalLocal)
+			KESTREL_LOG(LOG_INFO, "  (remapped from %s)", entry.originalLocal.c_str());
+		if (!provider_->downloadFile(entry.remotePath, destination,
+					     runProgressFor(progress, index, summary.total))) {
+			++summary.skipped;
+			const std::string error = provider_->lastError();
+			log("  Skipped (error): " + error);
+			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
+				    error.c_str());
+			continue;
+		}
+		++summary.done;
+		const std::string extension = lowerExtension(destination);
+		if (extension == ".json" || extension == ".ini")
+			rewriteEmbeddedPaths(destination, oldHome, newHome, log);
+		if (firstCollection) {
+			if (!requestedName.empty()) {
+				setCollectionName(destination, requestedName, log);
+				activeName = requestedName;
+			} else {
+				activeName = readCollectionName(destination);
+			}
+			activeStem = stemOf(destination);
+			if (activeName.empty())
+				activeName = activeStem;
+		}
+	}
+	if (!activeStem.empty())
+		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
+
+	// A restore that had files and restored none has failed, whatever the reason per file.
+	if (summary.total > 0 && summary.done == 0) {
+		summary.message = "Nothing could be restored: all " + std::to_string(summary.total) +
+				  " file(s) failed. See the log for the reasons.";
+		log("Restore failed. 0 files restored, " + std::to_string(summary.skipped) + " skipped.");
+		return summary;
+	}
+	log("Restore complete. " + std::to_string(summary.done) + " files restored.");
+	summary.success = true;
+	return summary;
+}
+
+} // namespace kestrel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "backup/backup-types.h"
+#include "providers/cloud-provider.h"
+
+namespace kestrel {
+
+// Scene collections, then profile files, then media files: the order both runs work in.
+std::vector<const BackupEntry *> entriesInRunOrder(const BackupManifest &manifest);
+
+// Passes the back-end's per-file progress on with the run's own index and total.
+ProgressCallback runProgressFor(const RunProgress &progress, int32_t index, int32_t total);
+
+// Lower-cases A-Z only, byte by byte, as the C library does in the "C" locale.
+std::string asciiLowerCase(std::string text);
+
+} // namespace kestrel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// Both write a temporary sibling of `target` (created exclusively) and rename it over the
+// target, so an interrupted write never leaves a truncated file where a good one stood; the
+// old file stays as it was on failure. They return the system's error text, empty on success.
+
+std::string copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target);
+
+// `privateToUser` gives the new file owner-only permissions (credentials); otherwise an existing
+// target's permissions are kept.
+std::string writeFileAtomically(const std::filesystem::path &target, std::string_view bytes,
+				bool privateToUser = false);
+
+// Line breaks as a text-mode stream of this system writes them (CR LF on Windows).
+std::string withNativeLineEnds(std::string_view text);
+
+} // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+// (file name, percent of this file 0-100, two values the engine ignores). May be empty.
+using ProgressCallback = std::function<void(const std::string &fileName, int32_t percent, int32_t, int32_t)>;
+
+// One child of a listed remote folder.
+struct RemoteEntry {
+	std::string name;
+	std::string id; // the service's item id; empty for the local folder
+	std::string path;
+	uint64_t size = 0;
+	bool isFolder = false;
+};
+
+// A storage back-end holding files under slash-separated remote paths such as
+// "obs-cloud-backup/manifest.json". Operations block; failures return false (or an empty text)
+// and leave an English reason in lastError().
+class ICloudProvider {
+public:
+	virtual ~ICloudProvider() = default;
+
+	virtual std::string name() const = 0;
+	virtual bool isAuthenticated() const = 0;
+	virtual bool authenticate() = 0;
+	virtual void logout() = 0;
+	virtual void setClientId(const std::string &clientId) = 0;
+	virtual void setClientSecret(const std::string &clientSecret) = 0;
+	virtual std::string serializeTokens() const = 0;
+	virtual void loadTokens(const std::string &json) = 0;
+	virtual bool createFolder(const std::string &remotePath) = 0;
+	virtual bool uploadFile(const std::string &localPath, const std::string &remotePath,
+				ProgressCallback progress) = 0;
+	virtual bool downloadFile(const std::string &remotePath, const std::string &localPath,
+				  ProgressCallback progress) = 0;
+	virtual bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) = 0;
+	virtual bool deleteItem(const std::string &remotePath) = 0;
+	virtual std::string lastError() const = 0;
+};
+
+} // namespace kestrel

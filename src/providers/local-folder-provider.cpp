@@ -1,0 +1,161 @@
+#include "providers/local-folder-provider.h"
+
+#include "providers/atomic-file.h"
+#include "providers/remote-path.h"
+#include "providers/utf8-path.h"
+
+#include <limits>
+
+namespace kestrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void reportDone(const ProgressCallback &progress, const fs::path &localFile)
+{
+	if (progress)
+		progress(utf8FromPath(localFile.filename()), 100, 0, 0);
+}
+
+} // namespace
+
+LocalFolderProvider::LocalFolderProvider(std::string rootFolder) : rootFolder_(std::move(rootFolder)) {}
+
+bool LocalFolderProvider::isAuthenticated() const
+{
+	std::error_code ec;
+	return !rootFolder_.empty() && fs::is_directory(pathFromUtf8(rootFolder_), ec);
+}
+
+bool LocalFolderProvider::authenticate()
+{
+	if (rootFolder_.empty()) {
+		lastError_ = "No backup folder selected.";
+		return false;
+	}
+	const fs::path root = pathFromUtf8(rootFolder_);
+	std::error_code ec;
+	fs::create_directories(root, ec);
+	if (ec) {
+		lastError_ = "Cannot create folder: " + ec.message();
+		return false;
+	}
+	if (!fs::is_directory(root, ec)) {
+		lastError_ = "Path is not a folder: " + rootFolder_;
+		return false;
+	}
+	lastError_.clear();
+	return true;
+}
+
+std::optional<fs::path> LocalFolderProvider::resolveLocalPath(const std::string &remotePath)
+{
+	if (!isSafeRemotePath(remotePath)) {
+		lastError_ = "Refused remote path outside the backup folder: " + remotePath;
+		return std::nullopt;
+	}
+	fs::path base = pathFromUtf8(rootFolder_);
+	if (base.has_relative_path() && base.filename().empty())
+		base = base.parent_path();
+	if (base.filename() == kBackupRoot)
+		base = base.parent_path();
+	return base / pathFromUtf8(remotePath);
+}
+
+bool LocalFolderProvider::createFolder(const std::string &remotePath)
+{
+	const auto folder = resolveLocalPath(remotePath);
+	if (!folder)
+		return false;
+	std::error_code ec;
+	fs::create_directories(*folder, ec);
+	if (ec) {
+		lastError_ = ec.message();
+		return false;
+	}
+	return true;
+}
+
+bool LocalFolderProvider::uploadFile(const std::string &localPath, const std::string &remotePath,
+				     ProgressCallback progress)
+{
+	const auto destination = resolveLocalPath(remotePath);
+	if (!destination)
+		return false;
+	const fs::path source = pathFromUtf8(localPath);
+	std::error_code ec;
+	fs::create_directories(destination->parent_path(), ec);
+	if (std::string error = copyFileAtomically(source, *destination); !error.empty()) {
+		lastError_ = "Copy failed (" + localPath + "): " + error;
+		return false;
+	}
+	reportDone(progress, source);
+	return true;
+}
+
+bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std::string &localPath,
+				       ProgressCallback progress)
+{
+	const auto source = resolveLocalPath(remotePath);
+	if (!source)
+		return false;
+	std::error_code ec;
+	if (!fs::exists(*source, ec)) {
+		lastError_ = "Not found in backup folder: " + remotePath;
+		return false;
+	}
+	const fs::path destination = pathFromUtf8(localPath);
+	fs::create_directories(destination.parent_path(), ec);
+	if (std::string error = copyFileAtomically(*source, destination); !error.empty()) {
+		lastError_ = "Copy failed (" + remotePath + "): " + error;
+		return false;
+	}
+	reportDone(progress, destination);
+	return true;
+}
+
+bool LocalFolderProvider::listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries)
+{
+	const auto folder = resolveLocalPath(remotePath);
+	if (!folder)
+		return false;
+	std::error_code ec;
+	if (!fs::is_directory(*folder, ec)) {
+		lastError_ = "Not a folder: " + remotePath;
+		return false;
+	}
+	for (const auto &child : fs::directory_iterator(*folder, ec)) {
+		RemoteEntry entry;
+		entry.name = utf8FromPath(child.path().filename());
+		entry.path = remotePath + "/" + entry.name;
+		entry.isFolder = child.is_directory(ec);
+		if (!entry.isFolder) {
+			const auto size = child.file_size(ec);
+			entry.size = ec ? std::numeric_limits<uint64_t>::max() : size;
+		}
+		entries.push_back(std::move(entry));
+	}
+	return true;
+}
+
+bool LocalFolderProvider::deleteItem(const std::string &remotePath)
+{
+	const auto target = resolveLocalPath(remotePath);
+	if (!target)
+		return false;
+	// An empty remote path names the folder that holds the backup: never remove that.
+	if (target->lexically_normal() == resolveLocalPath("")->lexically_normal()) {
+		lastError_ = "Refused to delete the backup folder itself: " + remotePath;
+		return false;
+	}
+	std::error_code ec;
+	fs::remove_all(*target, ec);
+	if (ec) {
+		lastError_ = ec.message();
+		return false;
+	}
+	return true;
+}
+
+} // namespace kestrel

@@ -1,0 +1,225 @@
+#include "backup/backup-manager.h"
+#include "backup/manifest.h"
+#include "backup/remote-layout.h"
+
+#include "fake-obs-config.h"
+#include "support/obs-log-capture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeObsConfig;
+using test::ObsLogCapture;
+using test::readFile;
+using test::writeFile;
+
+struct RunRecord {
+	std::vector<std::string> log;
+	struct Progress {
+		std::string file;
+		int32_t percent, index, total;
+	};
+	std::vector<Progress> progress;
+
+	RunProgress progressCallback()
+	{
+		return [this](const std::string &file, int32_t percent, int32_t index, int32_t total) {
+			progress.push_back({file, percent, index, total});
+		};
+	}
+	RunLog logCallback()
+	{
+		return [this](const std::string &line) { log.push_back(line); };
+	}
+	bool logged(const std::string &line) const
+	{
+		return std::find(log.begin(), log.end(), line) != log.end();
+	}
+};
+
+bool isEmptyFolder(const fs::path &folder)
+{
+	return fs::directory_iterator(folder) == fs::directory_iterator();
+}
+
+TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	auto manager = obs.manager();
+	RunRecord run;
+	ObsLogCapture obsLog;
+	const BackupSummary summary = manager->runBackup(run.progressCallback(), run.logCallback());
+
+	// 4 collections (old.json is a folder and fails), 4 profile files, 4 media files.
+	EXPECT_EQ(summary.total, 12);
+	EXPECT_EQ(summary.done, 11);
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_TRUE(summary.success);
+	EXPECT_EQ(summary.message, "");
+
+	const fs::path stored = obs.backupFolder;
+	const std::string h = obs.home.string();
+	EXPECT_EQ(readFile(stored / "scenes/Main Show.json"), readFile(obs.scenes / "Main Show.json"));
+	EXPECT_EQ(readFile(stored / "scenes/broken.json"), readFile(obs.scenes / "broken.json"));
+	EXPECT_FALSE(fs::exists(stored / "scenes/Scene.JSON"));
+	EXPECT_EQ(readFile(stored / "profiles/Main/sub/recordEncoder.json"), R"({"bitrate":6000})");
+	EXPECT_TRUE(fs::exists(stored / "profiles/Streaming/basic.ini"));
+	EXPECT_FALSE(fs::exists(stored / "profiles/stray-file.ini"));
+	const std::string intro = h + "/Videos/intro.mp4";
+	EXPECT_EQ(readFile(stored / ("media/" + std::to_string(fnv1a64(intro)) + "_intro.mp4")),
+		  std::string(3000, 'm'));
+	EXPECT_EQ(readFile(stored / "plugin/kestrel.so"), readFile(obs.pluginLibrary));
+	EXPECT_NE(readFile(stored / "plugin/INSTALL.txt").find("kestrel.so"), std::string::npos);
+	EXPECT_NE(readFile(stored / "plugin/install.sh").find("#!/bin/sh"), std::string::npos);
+	EXPECT_TRUE(isEmptyFolder(obs.tempFolder)) << "temporary files are removed";
+
+	const BackupManifest manifest = manifestFromJson(readFile(stored / "manifest.json"));
+	EXPECT_EQ(manifest.obsVersion, "29.0.2");
+	EXPECT_EQ(manifest.providerName, "Local Folder");
+	EXPECT_EQ(manifest.sceneCollections.size(), 4u);
+	ASSERT_EQ(manifest.profiles.size(), 4u);
+	ASSERT_EQ(manifest.mediaFiles.size(), 4u);
+	for (const auto &entry : manifest.profiles)
+		EXPECT_EQ(entry.remotePath.find('\\'), std::string::npos);
+	const auto sub = std::find_if(manifest.profiles.begin(), manifest.profiles.end(),
+				      [](const BackupEntry &e) { return e.name == "recordEncoder.json"; });
+	ASSERT_NE(sub, manifest.profiles.end());
+	EXPECT_EQ(sub->remotePath, "obs-cloud-backup/profiles/Main/sub/recordEncoder.json");
+	EXPECT_EQ(sub->originalLocal, (obs.profiles / "Main/sub/recordEncoder.json").string());
+	EXPECT_EQ(sub->size, 16);
+	EXPECT_EQ(manifest.mediaFiles[0].originalLocal, h + "/.fonts/Brand Font.ttf")
+	    << "media in byte order";
+	const auto old = std::find_if(manifest.sceneCollections.begin(), manifest.sceneCollections.end(),
+				      [](const BackupEntry &e) { return e.name == "old.json"; });
+	ASSERT_NE(old, manifest.sceneCollections.end()) << "a failed file is still listed";
+
+	ASSERT_GE(run.log.size(), 4u);
+	EXPECT_EQ(run.log.front(), "Building backup list\u2026");
+	EXPECT_EQ(run.log[1], "Found 4 scene(s), 4 profile file(s), 4 media file(s).");
+	EXPECT_TRUE(run.logged("Uploading: logo.png (9/12)") || run.logged("Uploading: logo.png (10/12)") ||
+		    run.logged("Uploading: logo.png (11/12)") || run.logged("Uploading: logo.png (12/12)"));
+	EXPECT_TRUE(run.logged("Backing up plugin: kestrel.so"));
+	EXPECT_TRUE(run.logged("Uploading manifest\u2026"));
+	EXPECT_EQ(run.log.back(), "Backup complete. 11 files uploaded, 1 skipped.");
+	const auto skipped = std::find_if(run.log.begin(), run.log.end(), [](const std::string &line) {
+		return line.rfind("  Skipped: old.json \u2014 Copy failed (", 0) == 0;
+	});
+	EXPECT_NE(skipped, run.log.end());
+
+	EXPECT_TRUE(obsLog.contains(LOG_INFO,
+				    "[Kestrel] Backup set: 4 scene(s), 4 profile file(s), 4 media file(s)"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   media: " + intro));
+	EXPECT_TRUE(
+	    obsLog.contains(LOG_INFO, "[Kestrel] Backing up plugin binary: " + obs.pluginLibrary.string()));
+	const std::string skipPrefix =
+	    "[Kestrel] Skipped old.json (" + (obs.scenes / "old.json").string() + ") \u2014 ";
+	EXPECT_TRUE(std::any_of(obsLog.lines().begin(), obsLog.lines().end(), [&](const auto &line) {
+		return line.level == LOG_WARNING && line.text.rfind(skipPrefix, 0) == 0;
+	}));
+
+	// Progress carries the run's own index and total, once per uploaded file at 100 %.
+	ASSERT_EQ(run.progress.size(), 11u);
+	for (const auto &p : run.progress) {
+		EXPECT_EQ(p.percent, 100);
+		EXPECT_EQ(p.total, 12);
+	}
+	EXPECT_EQ(run.progress.back().index, 12);
+}
+
+TEST(BackupRun, EveryUploadFailingStillStoresTheManifest)
+{
+	FakeObsConfig obs;
+	fs::create_directories(obs.scenes / "a.json");
+	fs::create_directories(obs.scenes / "b.json");
+	auto manager = obs.manager();
+	RunRecord run;
+	const BackupSummary summary = manager->runBackup(nullptr, run.logCallback());
+	EXPECT_EQ(summary.total, 2);
+	EXPECT_EQ(summary.done, 0);
+	EXPECT_EQ(summary.skipped, 2);
+	EXPECT_FALSE(summary.success);
+	const BackupManifest manifest = manifestFromJson(readFile(obs.backupFolder / "manifest.json"));
+	EXPECT_EQ(manifest.sceneCollections.size(), 2u);
+	EXPECT_EQ(manifest.sceneCollections[0].size, -1);
+	EXPECT_EQ(run.log.back(), "Backup complete. 0 files uploaded, 2 skipped.");
+}
+
+TEST(BackupRun, EmptyConfigurationSucceedsWithPluginAndManifest)
+{
+	FakeObsConfig obs;
+	auto manager = obs.manager();
+	RunRecord run;
+	const BackupSummary summary = manager->runBackup(run.progressCallback(), run.logCallback());
+	EXPECT_EQ(summary.total, 0);
+	EXPECT_TRUE(summary.success);
+	EXPECT_EQ(run.log.back(), "Backup complete. 0 files uploaded, 0 skipped.");
+	EXPECT_TRUE(run.progress.empty());
+	EXPECT_TRUE(fs::exists(obs.backupFolder / "manifest.json"));
+	EXPECT_TRUE(fs::exists(obs.backupFolder / "plugin/kestrel.so"));
+}
+
+TEST(BackupRun, NotConnectedDoesNothing)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	BackupManager manager(obs.environment());
+	manager.localPath = (obs.scratch / "not-created").string();
+	manager.setProvider(ProviderKind::LocalFolder);
+	RunRecord run;
+	const BackupSummary summary = manager.runBackup(run.progressCallback(), run.logCallback());
+	EXPECT_EQ(summary.message, "Not authenticated. Connect to a cloud provider first.");
+	EXPECT_FALSE(summary.success);
+	EXPECT_EQ(summary.total, 0);
+	EXPECT_TRUE(run.log.empty());
+	EXPECT_FALSE(fs::exists(obs.scratch / "not-created"));
+}
+
+TEST(BackupRun, MediaNamesFollowTheLocalPath)
+{
+	EXPECT_EQ(fnv1a64(""), 14695981039346656037ull);
+	EXPECT_EQ(fnv1a64("a"), 0xaf63dc4c8601ec8cull);
+	const std::string a = mediaRemotePath("C:\\a\\logo.png");
+	const std::string b = mediaRemotePath("D:\\b\\logo.png");
+	EXPECT_NE(a, b);
+	EXPECT_EQ(mediaRemotePath("/srv/b/logo.png"),
+		  "obs-cloud-backup/media/" + std::to_string(fnv1a64("/srv/b/logo.png")) + "_logo.png");
+	EXPECT_EQ(mediaRemotePath("/srv/b/logo.png"), mediaRemotePath("/srv/b/logo.png"));
+}
+
+TEST(BackupRun, ProfileFileLinkedFromOutsideStaysInsideTheBackup)
+{
+	FakeObsConfig obs;
+	writeFile(obs.scratch / "elsewhere/shared.json", "shared");
+	fs::create_directories(obs.profiles / "Main");
+	fs::create_symlink(obs.scratch / "elsewhere/shared.json", obs.profiles / "Main/shared.json");
+	auto manager = obs.manager();
+	RunRecord run;
+	const BackupSummary summary = manager->runBackup(nullptr, run.logCallback());
+	EXPECT_EQ(summary.done, 1);
+	EXPECT_EQ(readFile(obs.backupFolder / "profiles/Main/shared.json"), "shared");
+}
+
+TEST(BackupRun, StoredInstallScriptInstallsThePlugin)
+{
+	FakeObsConfig obs;
+	auto manager = obs.manager();
+	RunRecord run;
+	manager->runBackup(nullptr, run.logCallback());
+	const fs::path newHome = obs.scratch / "other-pc";
+	fs::create_directories(newHome);
+	const std::string command = "env -u XDG_CONFIG_HOME HOME='" + newHome.string() + "' sh '" +
+				    (obs.backupFolder / "plugin/install.sh").string() + "' > /dev/null";
+	ASSERT_EQ(std::system(command.c_str()), 0);
+	EXPECT_EQ(readFile(newHome / ".config/obs-studio/plugins/kestrel/bin/64bit/kestrel.so"),
+		  readFile(obs.pluginLibrary));
+}
+
+} // namespace
+} // namespace kestrel

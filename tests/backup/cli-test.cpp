@@ -1,0 +1,170 @@
+#include "backup/manifest.h"
+
+#include "fake-obs-config.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeObsConfig;
+using test::readFile;
+using test::writeFile;
+
+std::string quoted(const std::string &text)
+{
+	std::string out = "'";
+	for (char c : text)
+		out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return out + "'";
+}
+
+struct CliResult {
+	int status;
+	std::string out;
+	std::string err;
+};
+
+// Runs the built kestrel-backup program with `home` as its HOME and no terminal attached.
+CliResult runCli(const fs::path &scratch, const fs::path &home, const std::vector<std::string> &args)
+{
+	std::string command =
+	    "env -u XDG_CONFIG_HOME HOME=" + quoted(home.string()) + " " + quoted(KESTREL_BACKUP_CLI);
+	for (const auto &arg : args)
+		command += " " + quoted(arg);
+	command += " > " + quoted((scratch / "cli.out").string()) + " 2> " +
+		   quoted((scratch / "cli.err").string()) + " < /dev/null";
+	const int raw = std::system(command.c_str());
+	return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(scratch / "cli.out"),
+		readFile(scratch / "cli.err")};
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+	return text.find(part) != std::string::npos;
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+	FakeObsConfig obs;
+	fs::path folder = obs.scratch / "Sync";
+
+	CliResult cli(std::vector<std::string> args, const fs::path &home)
+	{
+		return runCli(obs.scratch.root(), home, args);
+	}
+};
+
+TEST_F(CommandLine, HelpAndUsageMistakes)
+{
+	const CliResult help = cli({"--help"}, obs.home);
+	EXPECT_EQ(help.status, 0);
+	EXPECT_TRUE(contains(help.out, "Usage: kestrel-backup COMMAND --folder DIR"));
+	EXPECT_TRUE(contains(help.out, "--force"));
+
+	const CliResult none = cli({}, obs.home);
+	EXPECT_EQ(none.status, 2);
+	EXPECT_TRUE(contains(none.err, "no command given")) << none.err;
+	EXPECT_EQ(cli({"backup"}, obs.home).status, 2);
+	const CliResult unknown = cli({"backup", "--folder", "x", "--colour"}, obs.home);
+	EXPECT_EQ(unknown.status, 2);
+	EXPECT_TRUE(contains(unknown.err, "unknown argument: --colour"));
+	EXPECT_EQ(cli({"show", "--folder"}, obs.home).status, 2);
+}
+
+TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
+{
+	obs.addRealisticSetup();
+	const CliResult backup = cli({"backup", "--folder", folder.string(), "--obs-config",
+				      obs.config.string(), "--plugin", obs.pluginLibrary.string()},
+				     obs.home);
+	EXPECT_EQ(backup.status, 0) << "old.json cannot be stored, but the run goes on";
+	EXPECT_TRUE(contains(backup.err, "warning: 1 of 12 file(s) skipped")) << backup.err;
+	EXPECT_TRUE(contains(backup.out, "Found 4 scene(s), 4 profile file(s), 4 media file(s).\n"))
+	    << backup.out;
+	EXPECT_TRUE(contains(backup.out, "Backup complete. 11 files uploaded, 1 skipped.\n"));
+	EXPECT_TRUE(fs::exists(folder / "obs-cloud-backup/plugin/kestrel.so"));
+
+	fs::remove(obs.scenes / "old.json");
+	const CliResult clean = cli(
+	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--json"}, obs.home);
+	EXPECT_EQ(clean.status, 0) << clean.err;
+	EXPECT_TRUE(contains(clean.out, "\"success\": true")) << clean.out;
+	EXPECT_TRUE(contains(clean.err, "Backup complete. 11 files uploaded, 0 skipped."))
+	    << "log lines leave stdout to the JSON";
+
+	const CliResult table = cli({"show", "--folder", (folder / "obs-cloud-backup").string()}, obs.home);
+	EXPECT_EQ(table.status, 0);
+	EXPECT_TRUE(contains(table.out, "stored by Local Folder"));
+	EXPECT_TRUE(contains(table.out, "media        2.9 KB  " + obs.home.string() + "/Videos/intro.mp4\n"))
+	    << table.out;
+	EXPECT_TRUE(contains(table.out, "\n11 file(s), "));
+	const CliResult json = cli({"show", "--folder", folder.string(), "--json"}, obs.home);
+	EXPECT_EQ(manifestFromJson(json.out).mediaFiles.size(), 4u);
+
+	const fs::path bob = obs.scratch / "home/bob";
+	const fs::path bobConfig = bob / ".config/obs-studio";
+	writeFile(bobConfig / "global.ini",
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+	const CliResult restore =
+	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--yes", "--force"}, bob);
+	EXPECT_EQ(restore.status, 0) << restore.err;
+	EXPECT_TRUE(contains(restore.out, "Restore complete. 11 files restored.\n")) << restore.out;
+	EXPECT_EQ(readFile(bob / "Videos/intro.mp4"), std::string(3000, 'm'));
+	EXPECT_TRUE(contains(readFile(bobConfig / "global.ini"), "SceneCollection=My Show\n"));
+	EXPECT_TRUE(contains(readFile(bobConfig / "basic/profiles/Main/basic.ini"),
+			     "FilePath=" + bob.string() + "/Videos"));
+}
+
+TEST_F(CommandLine, FailuresSayWhyAndExitNonZero)
+{
+	fs::create_directories(folder);
+	const CliResult show = cli({"show", "--folder", folder.string()}, obs.home);
+	EXPECT_EQ(show.status, 1);
+	EXPECT_TRUE(contains(show.err, "No backup found on Local Folder: Not found in backup folder: "
+				       "obs-cloud-backup/manifest.json"))
+	    << show.err;
+	EXPECT_EQ(cli({"show", "--folder", (obs.scratch / "nowhere").string()}, obs.home).status, 1);
+
+	BackupManifest manifest;
+	manifest.profiles = {
+	    {"basic.ini", "obs-cloud-backup/profiles/P/basic.ini", (obs.home / "basic.ini").string(), 3}};
+	writeFile(folder / "obs-cloud-backup/manifest.json", manifestToJson(manifest));
+	const CliResult unconfirmed = cli({"restore", "--folder", folder.string(), "--force"}, obs.home);
+	EXPECT_EQ(unconfirmed.status, 2);
+	EXPECT_TRUE(contains(unconfirmed.err, "pass --yes"));
+	const CliResult nothing = cli({"restore", "--folder", folder.string(), "--force", "--yes"}, obs.home);
+	EXPECT_EQ(nothing.status, 1);
+	EXPECT_TRUE(contains(nothing.err, "Nothing could be restored")) << nothing.err;
+	EXPECT_TRUE(contains(nothing.out, "  Skipped (error): Not found in backup folder: "));
+}
+
+TEST_F(CommandLine, RestoreWaitsForOBSToClose)
+{
+	// A process named obs, as OBS Studio's is.
+	const fs::path fakeObs = obs.scratch / "obs";
+	fs::copy_file("/bin/sleep", fakeObs);
+	const pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		execl(fakeObs.c_str(), "obs", "30", static_cast<char *>(nullptr));
+		_exit(127);
+	}
+	std::this_thread::sleep_for(std::chrono::milliseconds(100));
+	const CliResult refused = cli({"restore", "--folder", folder.string(), "--yes"}, obs.home);
+	kill(pid, SIGTERM);
+	waitpid(pid, nullptr, 0);
+	EXPECT_EQ(refused.status, 3);
+	EXPECT_TRUE(contains(refused.err, "OBS is running")) << refused.err;
+}
+
+} // namespace
+} // namespace kestrel

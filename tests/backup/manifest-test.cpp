@@ -1,0 +1,107 @@
+#include "backup/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+namespace kestrel {
+namespace {
+
+BackupEntry entry(const std::string &name, int64_t size)
+{
+	return {name, "obs-cloud-backup/scenes/" + name, "/home/al/.config/obs-studio/basic/scenes/" + name,
+		size};
+}
+
+bool operator==(const BackupEntry &a, const BackupEntry &b)
+{
+	return a.name == b.name && a.remotePath == b.remotePath && a.originalLocal == b.originalLocal &&
+	       a.size == b.size;
+}
+
+TEST(Manifest, EmptyListsAreWrittenAndReadBack)
+{
+	BackupManifest manifest;
+	manifest.createdAt = "2026-03-01T18:05:09Z";
+	manifest.obsVersion = "29.0.2";
+	manifest.providerName = "Local Folder";
+	const std::string text = manifestToJson(manifest);
+	EXPECT_EQ(text, "{\n"
+			"  \"createdAt\": \"2026-03-01T18:05:09Z\",\n"
+			"  \"mediaFiles\": [],\n"
+			"  \"obsVersion\": \"29.0.2\",\n"
+			"  \"profiles\": [],\n"
+			"  \"providerName\": \"Local Folder\",\n"
+			"  \"sceneCollections\": []\n"
+			"}");
+	const BackupManifest back = manifestFromJson(text);
+	EXPECT_EQ(back.createdAt, manifest.createdAt);
+	EXPECT_EQ(back.obsVersion, manifest.obsVersion);
+	EXPECT_EQ(back.providerName, manifest.providerName);
+	EXPECT_TRUE(back.sceneCollections.empty() && back.profiles.empty() && back.mediaFiles.empty());
+}
+
+TEST(Manifest, EntriesKeepKeyOrderRawUtf8AndLargeSizes)
+{
+	BackupManifest manifest;
+	manifest.sceneCollections = {entry("Escena \u00f1 \u2603.json", 5000000000), entry("b.json", -1)};
+	manifest.mediaFiles = {entry("bad\xff.png", 7)};
+	const std::string text = manifestToJson(manifest);
+	EXPECT_NE(
+	    text.find("    {\n      \"name\": \"Escena \u00f1 \u2603.json\",\n      \"originalLocal\": "),
+	    std::string::npos)
+	    << text;
+	EXPECT_NE(text.find("\"remotePath\": \"obs-cloud-backup/scenes/b.json\",\n      \"size\": -1"),
+		  std::string::npos);
+	EXPECT_NE(text.find("bad\xef\xbf\xbd.png"), std::string::npos) << "invalid UTF-8 becomes U+FFFD";
+	const BackupManifest back = manifestFromJson(text);
+	ASSERT_EQ(back.sceneCollections.size(), 2u);
+	EXPECT_TRUE(back.sceneCollections[0] == manifest.sceneCollections[0]);
+	EXPECT_EQ(back.sceneCollections[0].size, 5000000000);
+	EXPECT_EQ(back.sceneCollections[1].size, -1);
+	ASSERT_EQ(back.mediaFiles.size(), 1u);
+	EXPECT_EQ(back.mediaFiles[0].name, "bad\xef\xbf\xbd.png");
+}
+
+TEST(Manifest, DamagedTextIsReadAsFarAsItGoes)
+{
+	EXPECT_TRUE(manifestFromJson("not json").createdAt.empty());
+	EXPECT_TRUE(manifestFromJson("[1,2]").sceneCollections.empty());
+
+	const BackupManifest partial = manifestFromJson(R"({"createdAt": "t", "providerName": 5,
+		"sceneCollections": [{"name": "a.json"}]})");
+	EXPECT_EQ(partial.createdAt, "t");
+	EXPECT_TRUE(partial.sceneCollections.empty()) << "reading stops at the key of the wrong type";
+
+	const BackupManifest secondIsNumber = manifestFromJson(R"({"sceneCollections": [
+		{"name": "a.json", "remotePath": "obs-cloud-backup/scenes/a.json"}, 7, {"name": "c.json"}],
+		"profiles": [{"name": "p"}]})");
+	ASSERT_EQ(secondIsNumber.sceneCollections.size(), 1u);
+	EXPECT_EQ(secondIsNumber.sceneCollections[0].name, "a.json");
+	EXPECT_EQ(secondIsNumber.sceneCollections[0].size, 0) << "a missing size reads as 0";
+	EXPECT_EQ(secondIsNumber.sceneCollections[0].originalLocal, "");
+	EXPECT_TRUE(secondIsNumber.profiles.empty());
+
+	const BackupManifest missingLists =
+	    manifestFromJson(R"({"mediaFiles": [{"name": "m", "size": 12}]})");
+	ASSERT_EQ(missingLists.mediaFiles.size(), 1u);
+	EXPECT_EQ(missingLists.mediaFiles[0].size, 12);
+}
+
+TEST(Manifest, TimestampIsUtcToTheSecond)
+{
+	// Shape YYYY-MM-DDThh:mm:ssZ, checked character by character.
+	const std::string stamp = currentTimestamp();
+	const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
+	ASSERT_EQ(stamp.size(), shape.size()) << stamp;
+	for (size_t i = 0; i < shape.size(); ++i) {
+		if (shape[i] == 'd')
+			EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(stamp[i]))) << stamp;
+		else
+			EXPECT_EQ(stamp[i], shape[i]) << stamp;
+	}
+	EXPECT_EQ(stamp.substr(0, 2), "20");
+}
+
+} // namespace
+} // namespace kestrel

@@ -1,0 +1,330 @@
+#include "backup/active-collection.h"
+#include "backup/backup-manager.h"
+#include "backup/manifest.h"
+
+#include "fake-obs-config.h"
+#include "support/obs-log-capture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeObsConfig;
+using test::ObsLogCapture;
+using test::readFile;
+using test::ScratchFolder;
+using test::writeFile;
+
+std::string replaced(std::string text, const std::string &from, const std::string &to)
+{
+	for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+		text.replace(at, from.size(), to);
+	return text;
+}
+
+// Another user's computer: its own home and OBS configuration, restoring from a backup folder.
+struct OtherComputer {
+	explicit OtherComputer(const fs::path &root)
+	    : home(root / "home/bob"), config(home / ".config/obs-studio")
+	{
+		fs::create_directories(config);
+	}
+
+	std::unique_ptr<BackupManager> manager(const fs::path &backupFolder) const
+	{
+		BackupEnvironment environment;
+		environment.obsPaths = obsPathsIn(config.string());
+		environment.tempFolder = (home / "tmp").string();
+		environment.homeFolder = home.string();
+		fs::create_directories(environment.tempFolder);
+		auto manager = std::make_unique<BackupManager>(environment);
+		manager->localPath = backupFolder.string();
+		manager->setProvider(ProviderKind::LocalFolder);
+		return manager;
+	}
+
+	fs::path home;
+	fs::path config;
+};
+
+struct RunLines {
+	std::vector<std::string> lines;
+	RunLog callback()
+	{
+		return [this](const std::string &line) { lines.push_back(line); };
+	}
+	bool has(const std::string &line) const
+	{
+		return std::find(lines.begin(), lines.end(), line) != lines.end();
+	}
+};
+
+TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
+{
+	FakeObsConfig alice;
+	alice.addRealisticSetup();
+	{
+		RunLines backupLog;
+		ASSERT_TRUE(alice.manager()->runBackup(nullptr, backupLog.callback()).success);
+	}
+	OtherComputer bob(alice.scratch.root());
+	writeFile(bob.config / "global.ini",
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+	writeFile(bob.config / "user.ini",
+		  "[Basic]\r\nSceneCollection=Untitled\r\nSceneCollectionFile=Untitled.json\r\n");
+	auto manager = bob.manager(alice.backupFolder);
+	manager->restoreCollectionName = "My Show";
+
+	BackupManifest manifest;
+	RunLines log;
+	ASSERT_TRUE(manager->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(log.lines.front(), "Downloading manifest\u2026");
+	EXPECT_EQ(log.lines.back(), "Manifest loaded. Backup from: " + manifest.createdAt);
+	EXPECT_TRUE(fs::is_empty(bob.home / "tmp"));
+	// The first listed collection is the one that gets renamed; make it Main Show.
+	std::stable_partition(manifest.sceneCollections.begin(), manifest.sceneCollections.end(),
+			      [](const BackupEntry &e) { return e.name == "Main Show.json"; });
+
+	std::vector<int32_t> indexes;
+	ObsLogCapture obsLog;
+	const BackupSummary summary = manager->runRestore(
+	    manifest, [&](const std::string &, int32_t, int32_t index, int32_t) { indexes.push_back(index); },
+	    log.callback());
+	EXPECT_EQ(summary.total, 12);
+	EXPECT_EQ(summary.done, 11) << "old.json was never stored";
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_TRUE(summary.success);
+	EXPECT_EQ(indexes.size(), 11u);
+	EXPECT_EQ(log.lines.back(), "Restore complete. 11 files restored.");
+
+	const std::string a = alice.home.string(), b = bob.home.string();
+	const fs::path scenes = bob.config / "basic/scenes";
+	EXPECT_FALSE(fs::exists(scenes / "Main Show.json"));
+	const std::string renamed = readFile(scenes / "My_Show.json");
+	EXPECT_NE(renamed.find("\"name\": \"My Show\""), std::string::npos);
+	EXPECT_NE(renamed.find("\"file\": \"" + b + "/Pictures/logo.png\""), std::string::npos);
+	EXPECT_EQ(renamed.find(a + "/"), std::string::npos);
+	EXPECT_EQ(readFile(scenes / "Second.json"), replaced(readFile(alice.scenes / "Second.json"), a, b));
+	EXPECT_EQ(readFile(scenes / "broken.json"), replaced(readFile(alice.scenes / "broken.json"), a, b));
+	const fs::path profiles = bob.config / "basic/profiles";
+	EXPECT_EQ(readFile(profiles / "Main/basic.ini"),
+		  "[General]\nName=Main\n[SimpleOutput]\nFilePath=" + b + "/Videos\n");
+	EXPECT_EQ(readFile(profiles / "Main/sub/recordEncoder.json"), R"({"bitrate":6000})");
+	EXPECT_EQ(readFile(profiles / "Streaming/basic.ini"), "[General]\nName=Streaming\n");
+	EXPECT_EQ(readFile(bob.home / "Videos/intro.mp4"), std::string(3000, 'm'));
+	EXPECT_EQ(readFile(bob.home / "Pictures/logo.png"), "PNG logo");
+	EXPECT_EQ(readFile(bob.home / ".fonts/Brand Font.ttf"), "font");
+	EXPECT_EQ(readFile(bob.home / "overlay/index.html"), "<html></html>");
+
+	EXPECT_EQ(readFile(bob.config / "global.ini"),
+		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
+	EXPECT_EQ(readFile(bob.config / "user.ini"),
+		  "[Basic]\r\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
+	EXPECT_TRUE(log.has("  Renamed collection to \"My Show\""));
+	EXPECT_TRUE(log.has("  Remapped 1 path(s) inside basic.ini"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel] Restore: 12 file(s)"));
+	EXPECT_TRUE(
+	    obsLog.contains(LOG_INFO, "[Kestrel] Restoring obs-cloud-backup/scenes/Main Show.json -> " +
+					  (scenes / "My_Show.json").string()));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   (remapped from " +
+						  (alice.scenes / "Main Show.json").string() + ")"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
+	EXPECT_TRUE(
+	    obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in global.ini"));
+	EXPECT_TRUE(std::any_of(obsLog.lines().begin(), obsLog.lines().end(), [](const auto &line) {
+		return line.level == LOG_WARNING &&
+		       line.text.rfind("[Kestrel] Restore skipped old.json \u2014 Not found", 0) == 0;
+	}));
+}
+
+// A backup written by hand, for restores of exactly chosen content.
+struct HandMadeBackup {
+	ScratchFolder scratch;
+	fs::path folder = scratch / "backup";
+	BackupManifest manifest;
+
+	void add(std::vector<BackupEntry> &list, const std::string &remote, const std::string &originalLocal,
+		 const std::string *content)
+	{
+		list.push_back({fs::path(originalLocal).filename().string(), remote, originalLocal, 1});
+		if (content)
+			writeFile(folder / remote, *content);
+	}
+};
+
+TEST(RestoreRun, KeptNameComesFromTheFileOrItsStem)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string scenes = (bob.config / "basic/scenes").string();
+	const std::string named = R"({"name": "Evening"})", unnamed = R"({"sources": []})";
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/eve.json", scenes + "/eve.json",
+		   &named);
+	writeFile(bob.config / "global.ini", "SceneCollection=A\nSceneCollectionFile=A.json\n");
+	RunLines log;
+	auto manager = bob.manager(backup.folder);
+	EXPECT_TRUE(manager->runRestore(backup.manifest, nullptr, log.callback()).success);
+	EXPECT_EQ(readFile(bob.config / "global.ini"),
+		  "SceneCollection=Evening\nSceneCollectionFile=eve.json\n");
+
+	backup.manifest.sceneCollections.clear();
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Late Night.json",
+		   scenes + "/Late Night.json", &unnamed);
+	manager->runRestore(backup.manifest, nullptr, log.callback());
+	EXPECT_EQ(readFile(bob.config / "global.ini"),
+		  "SceneCollection=Late Night\nSceneCollectionFile=Late Night.json\n");
+
+	manager->restoreCollectionName = "???";
+	manager->runRestore(backup.manifest, nullptr, log.callback());
+	EXPECT_TRUE(fs::exists(bob.config / "basic/scenes/___.json"));
+	EXPECT_EQ(readCollectionName((bob.config / "basic/scenes/___.json").string()), "???");
+}
+
+TEST(RestoreRun, FailedFirstCollectionIsNeitherRenamedNorActivated)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string scenes = (bob.config / "basic/scenes").string();
+	const std::string second = R"({"name": "Second"})";
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/first.json",
+		   scenes + "/first.json", nullptr);
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/second.json",
+		   scenes + "/second.json", &second);
+	const std::string ini = "SceneCollection=A\nSceneCollectionFile=A.json\n";
+	writeFile(bob.config / "global.ini", ini);
+	auto manager = bob.manager(backup.folder);
+	manager->restoreCollectionName = "Renamed";
+	RunLines log;
+	const BackupSummary summary = manager->runRestore(backup.manifest, nullptr, log.callback());
+	EXPECT_TRUE(summary.success) << "a partial restore succeeds";
+	EXPECT_EQ(summary.done, 1);
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_EQ(readFile(bob.config / "global.ini"), ini);
+	EXPECT_EQ(readFile(bob.config / "basic/scenes/second.json"), second);
+	EXPECT_FALSE(fs::exists(bob.config / "basic/scenes/Renamed.json"));
+	EXPECT_TRUE(
+	    log.has("  Skipped (error): Not found in backup folder: obs-cloud-backup/scenes/first.json"));
+}
+
+TEST(RestoreRun, NothingRestoredIsAFailure)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/P/basic.ini",
+		   (bob.config / "basic/profiles/P/basic.ini").string(), nullptr);
+	backup.add(backup.manifest.mediaFiles, "obs-cloud-backup/media/1_a.png", "/srv/a.png", nullptr);
+	RunLines log;
+	fs::create_directories(backup.folder);
+	const BackupSummary summary =
+	    bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback());
+	EXPECT_FALSE(summary.success);
+	EXPECT_EQ(summary.skipped, 2);
+	EXPECT_EQ(summary.message,
+		  "Nothing could be restored: all 2 file(s) failed. See the log for the reasons.");
+	EXPECT_EQ(log.lines.back(), "Restore failed. 0 files restored, 2 skipped.");
+
+	BackupManifest empty;
+	log.lines.clear();
+	const BackupSummary none = bob.manager(backup.folder)->runRestore(empty, nullptr, log.callback());
+	EXPECT_TRUE(none.success);
+	EXPECT_EQ(none.total, 0);
+	EXPECT_EQ(log.lines, std::vector<std::string>{"Restore complete. 0 files restored."});
+}
+
+TEST(RestoreRun, RemotePathsLeavingTheBackupAreNotFollowed)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	writeFile(backup.scratch / "secret.txt", "secret");
+	const std::string ok = "[General]\n";
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/../secret.txt",
+		   (bob.home / "stolen.txt").string(), nullptr);
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/P/basic.INI",
+		   (bob.config / "basic/profiles/P/basic.INI").string(), &ok);
+	RunLines log;
+	ObsLogCapture obsLog;
+	const BackupSummary summary =
+	    bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback());
+	EXPECT_EQ(summary.done, 1);
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_FALSE(fs::exists(bob.home / "stolen.txt"));
+	EXPECT_TRUE(log.has("  Skipped (unsafe path): obs-cloud-backup/../secret.txt"));
+}
+
+TEST(RestoreRun, UpperCaseIniIsRemappedToo)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string oldHome = (backup.scratch / "home/alice").string();
+	const std::string scene = R"({"name": "S"})";
+	const std::string ini = "[Output]\nPath=" + oldHome + "/Videos\n";
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/S.json",
+		   oldHome + "/.config/obs-studio/basic/scenes/S.json", &scene);
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/P/basic.INI",
+		   oldHome + "/.config/obs-studio/basic/profiles/P/basic.INI", &ini);
+	RunLines log;
+	EXPECT_TRUE(bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback()).success);
+	EXPECT_EQ(readFile(bob.config / "basic/profiles/P/basic.INI"),
+		  "[Output]\nPath=" + bob.home.string() + "/Videos\n");
+}
+
+TEST(RestoreRun, InterruptedDownloadKeepsTheUsersFile)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string big(1 << 20, 'v');
+	backup.add(backup.manifest.mediaFiles, "obs-cloud-backup/media/1_intro.mp4",
+		   (bob.home / "intro.mp4").string(), &big);
+	writeFile(bob.home / "intro.mp4", "the user's own intro");
+	RunLines log;
+	BackupSummary summary;
+	{
+		rlimit previous{};
+		getrlimit(RLIMIT_FSIZE, &previous);
+		auto handler = std::signal(SIGXFSZ, SIG_IGN);
+		rlimit limited = previous;
+		limited.rlim_cur = 64 * 1024;
+		setrlimit(RLIMIT_FSIZE, &limited);
+		summary = bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback());
+		setrlimit(RLIMIT_FSIZE, &previous);
+		std::signal(SIGXFSZ, handler);
+	}
+	EXPECT_FALSE(summary.success);
+	EXPECT_TRUE(readFile(bob.home / "intro.mp4") == "the user's own intro");
+	EXPECT_EQ(std::distance(fs::directory_iterator(bob.home), fs::directory_iterator()), 3)
+	    << ".config, tmp, intro.mp4";
+}
+
+TEST(RestoreRun, FetchingNeedsAConnectedBackEndWithABackup)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	BackupManifest manifest;
+	manifest.createdAt = "kept";
+	RunLines log;
+	EXPECT_FALSE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(log.lines, std::vector<std::string>{"Not authenticated."});
+
+	fs::create_directories(backup.folder);
+	log.lines.clear();
+	EXPECT_FALSE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(
+	    log.lines.back(),
+	    "No backup found on Local Folder: Not found in backup folder: obs-cloud-backup/manifest.json");
+	EXPECT_EQ(manifest.createdAt, "kept");
+
+	writeFile(backup.folder / "obs-cloud-backup/manifest.json", "{damaged");
+	EXPECT_TRUE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(manifest.createdAt, "");
+	EXPECT_EQ(log.lines.back(), "Manifest loaded. Backup from: ");
+}
+
+} // namespace
+} // namespace kestrel

@@ -1,0 +1,120 @@
+#include "providers/atomic-file.h"
+#include "providers/local-folder-provider.h"
+
+#include "support/scratch-folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::ScratchFolder;
+using test::writeFile;
+
+size_t entriesIn(const fs::path &folder)
+{
+	return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Makes writes past `bytes` fail with EFBIG, the way a full disk or a killed copy cuts a file short.
+class FileSizeLimit {
+public:
+	explicit FileSizeLimit(rlim_t bytes)
+	{
+		previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+		getrlimit(RLIMIT_FSIZE, &previous_);
+		rlimit limited = previous_;
+		limited.rlim_cur = bytes;
+		setrlimit(RLIMIT_FSIZE, &limited);
+	}
+	~FileSizeLimit()
+	{
+		setrlimit(RLIMIT_FSIZE, &previous_);
+		std::signal(SIGXFSZ, previousHandler_);
+	}
+
+private:
+	rlimit previous_{};
+	void (*previousHandler_)(int);
+};
+
+TEST(AtomicFile, InterruptedUploadLeavesThePreviousBackupIntact)
+{
+	ScratchFolder scratch;
+	LocalFolderProvider provider(scratch.root().string());
+	const fs::path stored = scratch / "obs-cloud-backup/media/1_intro.mp4";
+	writeFile(stored, "the good copy from last week");
+	writeFile(scratch / "intro.mp4", std::string(1 << 20, 'v'));
+	{
+		FileSizeLimit limit(64 * 1024);
+		EXPECT_FALSE(provider.uploadFile((scratch / "intro.mp4").string(),
+						 "obs-cloud-backup/media/1_intro.mp4", nullptr));
+	}
+	EXPECT_EQ(provider.lastError().rfind("Copy failed (", 0), 0u);
+	EXPECT_TRUE(readFile(stored) == "the good copy from last week") << "the old backup was overwritten";
+	EXPECT_EQ(entriesIn(stored.parent_path()), 1u) << "the partial copy was left behind";
+
+	ASSERT_TRUE(provider.uploadFile((scratch / "intro.mp4").string(),
+					"obs-cloud-backup/media/1_intro.mp4", nullptr));
+	EXPECT_EQ(fs::file_size(stored), 1u << 20);
+}
+
+TEST(AtomicFile, CopyKeepsSourcePermissionsAndWriteKeepsTargets)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "script.sh", "#!/bin/sh\n");
+	fs::permissions(scratch / "script.sh", fs::perms::owner_all | fs::perms::group_read);
+	ASSERT_EQ(copyFileAtomically(scratch / "script.sh", scratch / "copy.sh"), "");
+	EXPECT_EQ(fs::status(scratch / "copy.sh").permissions(),
+		  fs::perms::owner_all | fs::perms::group_read);
+
+	writeFile(scratch / "global.ini", "old");
+	fs::permissions(scratch / "global.ini",
+			fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+	ASSERT_EQ(writeFileAtomically(scratch / "global.ini", "new"), "");
+	EXPECT_EQ(readFile(scratch / "global.ini"), "new");
+	EXPECT_EQ(fs::status(scratch / "global.ini").permissions(),
+		  fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+
+	ASSERT_EQ(writeFileAtomically(scratch / "secret.json", "{}", true), "");
+	EXPECT_EQ(fs::status(scratch / "secret.json").permissions(),
+		  fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(AtomicFile, WritesThroughALinkAndReportsFailures)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "dotfiles/global.ini", "old");
+	fs::create_symlink(scratch / "dotfiles/global.ini", scratch / "global.ini");
+	ASSERT_EQ(writeFileAtomically(scratch / "global.ini", "new"), "");
+	EXPECT_TRUE(fs::is_symlink(scratch / "global.ini"));
+	EXPECT_EQ(readFile(scratch / "dotfiles/global.ini"), "new");
+
+	EXPECT_NE(writeFileAtomically(scratch / "no/such/folder/x", "bytes"), "");
+	fs::create_directories(scratch / "a-folder");
+	EXPECT_NE(writeFileAtomically(scratch / "a-folder", "bytes"), "");
+	EXPECT_TRUE(fs::is_directory(scratch / "a-folder"));
+	EXPECT_EQ(entriesIn(scratch.root()), 3u); // dotfiles, global.ini, a-folder: no leftovers
+}
+
+TEST(AtomicFile, InterruptedWriteKeepsTheOldContent)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "scene.json", "{\"name\":\"Main\"}");
+	{
+		FileSizeLimit limit(4096);
+		EXPECT_NE(writeFileAtomically(scratch / "scene.json", std::string(100000, ' ')), "");
+	}
+	EXPECT_EQ(readFile(scratch / "scene.json"), "{\"name\":\"Main\"}");
+	EXPECT_EQ(entriesIn(scratch.root()), 1u);
+}
+
+} // namespace
+} // namespace kestrel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+namespace kestrel::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+	ScratchFolder()
+	{
+		std::string pattern =
+		    (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
+		if (!mkdtemp(pattern.data()))
+			throw std::runtime_error("mkdtemp failed");
+		root_ = pattern;
+	}
+	~ScratchFolder()
+	{
+		std::error_code ec;
+		std::filesystem::remove_all(root_, ec);
+	}
+	ScratchFolder(const ScratchFolder &) = delete;
+	ScratchFolder &operator=(const ScratchFolder &) = delete;
+
+	const std::filesystem::path &root() const { return root_; }
+	std::filesystem::path operator/(const std::string &relative) const { return root_ / relative; }
+
+private:
+	std::filesystem::path root_;
+};
+
+inline void writeFile(const std::filesystem::path &file, const std::string &bytes)
+{
+	std::filesystem::create_directories(file.parent_path());
+	std::ofstream out(file, std::ios::binary | std::ios::trunc);
+	out << bytes;
+	if (!out)
+		throw std::runtime_error("cannot write " + file.string());
+}
+
+inline std::string readFile(const std::filesystem::path &file)
+{
+	std::ifstream in(file, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace kestrel::test
