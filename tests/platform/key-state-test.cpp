@@ -1,16 +1,15 @@
 #include "platform/key-state.h"
 
+#include "../delay/log-capture.h"
 #include "scripted-keys.h"
 
 #include <gtest/gtest.h>
-#include <util/base.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -167,49 +166,17 @@ TEST_F(DesktopKeysOnX11, ReportsMouseSideButtons)
 	EXPECT_TRUE(becomes(kX2, false));
 }
 
-// Collects the lines libobs' log would print.
-class LogCapture {
-public:
-	LogCapture()
-	{
-		base_get_log_handler(&previous_, &previousParam_);
-		base_set_log_handler(&LogCapture::handle, this);
-	}
-	~LogCapture() { base_set_log_handler(previous_, previousParam_); }
-
-	std::vector<std::string> lines()
-	{
-		std::lock_guard lock(mutex_);
-		return lines_;
-	}
-
-private:
-	static void handle(int, const char *format, va_list args, void *param)
-	{
-		char line[1024];
-		vsnprintf(line, sizeof line, format, args);
-		auto *self = static_cast<LogCapture *>(param);
-		std::lock_guard lock(self->mutex_);
-		self->lines_.emplace_back(line);
-	}
-
-	log_handler_t previous_ = nullptr;
-	void *previousParam_ = nullptr;
-	std::mutex mutex_;
-	std::vector<std::string> lines_;
-};
-
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)
 {
-	LogCapture log;
+	test::LogCapture log;
 	{
 		const auto keys = watchDesktopKeys(":4093"); // no server there
-		ASSERT_TRUE(eventually([&] { return !log.lines().empty(); }));
+		ASSERT_TRUE(eventually([&] { return !log.linesContaining("[Kestrel]").empty(); }));
 		std::this_thread::sleep_for(50ms);
 		for (uint32_t vk = 0; vk < 512; ++vk)
 			ASSERT_FALSE(keys->isKeyDown(vk)) << vk;
 	}
-	const auto lines = log.lines();
+	const auto lines = log.linesContaining("[Kestrel]");
 	ASSERT_EQ(lines.size(), 1u);
 	EXPECT_EQ(lines[0].rfind("[Kestrel] No X display", 0), 0u) << lines[0];
 }
