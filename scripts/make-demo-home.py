@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes a throwaway OBS home whose scene collection already uses Kestrel's filters:
-a looping tone with the audio delay, next to a colour card for the picture."""
+"""Writes a throwaway OBS home whose scene collection already uses Kestrel's filters: a looping
+"program" tone with the audio delay and ducking keyed by a "microphone" that carries
+push-to-delay (hold V, or the hotkey set in Settings > Hotkeys), next to a colour card."""
 
 import argparse
 import json
@@ -8,10 +9,18 @@ import os
 import subprocess
 
 
-def demo_collection(tone_path):
+def filter_entry(kind, name, settings):
+    return {"id": kind, "versioned_id": kind, "name": name, "enabled": True, "settings": settings}
+
+
+def demo_collection(tone_path, voice_path):
     tone_filters = [
-        {"id": "orv_screen_delay_audio", "versioned_id": "orv_screen_delay_audio",
-         "name": "Screen Delay (audio)", "enabled": True, "settings": {"delay_s": 3.0}},
+        filter_entry("orv_screen_delay_audio", "Screen Delay (audio)", {"delay_s": 3.0}),
+        filter_entry("orv_screen_delay_duck", "Screen Delay Ducking (audio)",
+                     {"duck_sidechain": "Demo Mic", "duck_key_delay_s": 3.0}),
+    ]
+    mic_filters = [
+        filter_entry("orv_push_to_delay", "Push-to-Delay (mic)", {"delay_s": 3.0, "pd_vk": 86}),
     ]
 
     def source(name, kind, settings, filters=(), mixers=0):
@@ -26,8 +35,9 @@ def demo_collection(tone_path):
                 "align": 5, "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0},
                 "crop_left": 0, "crop_top": 0, "crop_right": 0, "crop_bottom": 0}
 
-    scene = source("Kestrel Demo", "scene", {"id_counter": 2, "custom_size": False,
-                                             "items": [item("Colour Card", 1), item("Delayed Tone", 2)]})
+    scene = source("Kestrel Demo", "scene", {"id_counter": 3, "custom_size": False,
+                                             "items": [item("Colour Card", 1), item("Delayed Tone", 2),
+                                                       item("Demo Mic", 3)]})
     return {
         "name": "Kestrel Demo",
         "current_scene": "Kestrel Demo",
@@ -40,10 +50,20 @@ def demo_collection(tone_path):
             source("Delayed Tone", "ffmpeg_source",
                    {"local_file": tone_path, "looping": True, "is_local_file": True},
                    tone_filters, mixers=255),
+            source("Demo Mic", "ffmpeg_source",
+                   {"local_file": voice_path, "looping": True, "is_local_file": True},
+                   mic_filters, mixers=255),
         ],
         "transitions": [],
         "groups": [],
     }
+
+
+def make_tone(home, name, graph):
+    path = os.path.join(home, name)
+    if not os.path.exists(path):
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", graph, path], check=True)
+    return path
 
 
 def main():
@@ -58,14 +78,12 @@ def main():
     os.makedirs(scenes, exist_ok=True)
     os.makedirs(profile, exist_ok=True)
 
-    tone = os.path.join(args.home, "demo-tone.wav")
-    if not os.path.exists(tone):
-        # A beep each second makes the delay easy to hear against the live monitor.
-        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                        "sine=frequency=660:beep_factor=4:duration=10", tone], check=True)
+    # A beep each second makes the delay easy to hear; the "voice" is a lower, slower tone.
+    tone = make_tone(args.home, "demo-tone.wav", "sine=frequency=660:beep_factor=4:duration=10")
+    voice = make_tone(args.home, "demo-voice.wav", "sine=frequency=220:duration=7,volume=0.5")
 
     with open(os.path.join(scenes, "Kestrel_Demo.json"), "w") as f:
-        json.dump(demo_collection(tone), f, indent=4)
+        json.dump(demo_collection(tone, voice), f, indent=4)
     with open(os.path.join(profile, "basic.ini"), "w") as f:
         f.write("[General]\nName=Kestrel Demo\n\n[Video]\nBaseCX=1280\nBaseCY=720\n"
                 "OutputCX=1280\nOutputCY=720\nFPSCommon=30\n")
