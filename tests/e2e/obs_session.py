@@ -22,6 +22,10 @@ def free_port():
         return s.getsockname()[1]
 
 
+class ObsShutdownCrash(RuntimeError):
+    """OBS died from a signal after it had started shutting down."""
+
+
 class ObsSession:
     def __init__(self, plugin, data_dir, keep_home=False):
         self.plugin = plugin
@@ -73,7 +77,12 @@ class ObsSession:
                    XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
         env.pop("WAYLAND_DISPLAY", None)
         self.obs_output = open(os.path.join(self.home, "obs-stdout.txt"), "w")
-        self.obs = subprocess.Popen(["obs", "--disable-shutdown-check", "--multi", "--disable-updater"],
+        command = ["obs", "--disable-shutdown-check", "--multi", "--disable-updater"]
+        if os.environ.get("KESTREL_E2E_GDB"):
+            # Debugging aid: a crash prints every thread's stack into the OBS output.
+            command = ["gdb", "-q", "-batch", "-ex", "handle SIGINT nostop pass", "-ex", "run",
+                       "-ex", "thread apply all bt 30", "--args"] + command
+        self.obs = subprocess.Popen(command,
                                     env=env, cwd=self.home, stdout=self.obs_output,
                                     stderr=subprocess.STDOUT)
 
@@ -126,7 +135,15 @@ class ObsSession:
         time.sleep(settle)
         self.obs.send_signal(signal.SIGINT)
         try:
-            self.obs.wait(timeout)
+            status = self.obs.wait(timeout)
+            if status != 0:
+                self.obs_output.flush()
+                with open(self.obs_output.name, errors="replace") as f:
+                    tail = f.readlines()[-40:]
+                message = f"obs exited with status {status}; its last output:\n" + "".join(tail)
+                if status < 0 and "==== Shutting down" in self.log_text():
+                    raise ObsShutdownCrash(message)
+                raise RuntimeError(message)
         except subprocess.TimeoutExpired:
             self.dump_stacks()
             self.obs.kill()

@@ -3,6 +3,7 @@ shuts down cleanly with the module unloaded and no leaks."""
 
 import argparse
 import asyncio
+import functools
 import glob
 import json
 import os
@@ -10,7 +11,7 @@ import subprocess
 import sys
 import unittest
 
-from obs_session import ObsSession
+from obs_session import ObsSession, ObsShutdownCrash
 
 ARGS = None
 
@@ -26,6 +27,22 @@ async def create_tone_input(session, name):
     await session.request("CreateInput", {
         "sceneName": await scene_name(session), "inputName": name, "inputKind": "ffmpeg_source",
         "inputSettings": {"local_file": tone, "looping": True}})
+
+
+def retry_on_shutdown_crash(test):
+    """OBS 29 itself now and then crashes in Qt's repaint code on its main thread while tearing
+    its window down after SIGINT (about one run in fifteen here). Such a run is repeated once in
+    a fresh OBS, so a fault that really is ours still fails."""
+    @functools.wraps(test)
+    def repeat_once(self):
+        try:
+            return test(self)
+        except ObsShutdownCrash as crash:
+            sys.stderr.write(f"OBS crashed while shutting down; repeating the test once.\n{crash}\n")
+            self.session.close()
+            self.setUp()
+            return test(self)
+    return repeat_once
 
 
 class ObsSmokeTest(unittest.TestCase):
@@ -51,6 +68,7 @@ class ObsSmokeTest(unittest.TestCase):
     def run_async(self, coroutine, timeout=240):
         return asyncio.run(asyncio.wait_for(coroutine, timeout))
 
+    @retry_on_shutdown_crash
     def test_audio_delay_filter_round_trip_and_clean_exit(self):
         async def scenario():
             s = self.session
@@ -76,6 +94,7 @@ class ObsSmokeTest(unittest.TestCase):
         self.assertIn("[Kestrel] Module unloaded", log)
         self.assertIn("Number of memory leaks: 0", log)
 
+    @retry_on_shutdown_crash
     def test_audio_filters_show_their_settings_and_the_hotkey_is_listed(self):
         async def scenario():
             s = self.session
