@@ -4,11 +4,13 @@
 
 namespace kestrel::platform {
 
-// Copies the regular file `source` into a new file that did not exist before, named `prefix`
-// followed by random characters inside `folder`, with the source's permissions. The caller
-// renames it into place. Returns the new file's UTF-8 path; on failure nothing is left behind,
-// the result is empty and `error` holds the system's text.
-std::string copyToUniqueFile(const std::string &source, const std::string &folder, const std::string &prefix,
-			     std::string &error);
+// Copies the regular file `source` to `target` with the source's permissions so that `target`
+// only ever holds its old content or the complete copy: the bytes go into a file no other
+// process can reach (unnamed where the system offers that, else a new file named `prefix`
+// followed by random characters beside the target), which then takes the target's place.
+// Returns the system's error text, empty on success; on failure the target is as it was and
+// nothing is left behind.
+std::string copyFileIntoPlace(const std::string &source, const std::string &target,
+			      const std::string &prefix);
 
 } // namespace kestrel::platform

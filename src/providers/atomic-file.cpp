@@ -16,7 +16,10 @@ namespace {
 // The sibling is hidden on POSIX and named after the target, so a leftover is recognisable.
 std::string siblingPrefix(const fs::path &target)
 {
-	return "." + utf8FromPath(target.filename()) + ".";
+	std::string prefix = ".";
+	prefix += utf8FromPath(target.filename());
+	prefix += '.';
+	return prefix;
 }
 
 fs::path createSibling(const fs::path &target, std::string &error)
@@ -55,12 +58,7 @@ fs::path followLink(const fs::path &target)
 std::string copyFileAtomically(const fs::path &source, const fs::path &linkOrTarget)
 {
 	const fs::path target = followLink(linkOrTarget);
-	std::string error;
-	const std::string sibling = platform::copyToUniqueFile(
-	    utf8FromPath(source), utf8FromPath(target.parent_path()), siblingPrefix(target), error);
-	if (sibling.empty())
-		return error;
-	return moveIntoPlace(pathFromUtf8(sibling), target, {});
+	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target));
 }
 
 std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view bytes, bool privateToUser)

@@ -6,9 +6,10 @@
 
 namespace kestrel {
 
-// Both write a temporary sibling of `target` (created exclusively) and rename it over the
-// target, so an interrupted write never leaves a truncated file where a good one stood; the
-// old file stays as it was on failure. They return the system's error text, empty on success.
+// Both write the new content into a file no other process can reach (created exclusively, or
+// unnamed where the system allows) and only then put it in the target's place, so an
+// interrupted write never leaves a truncated file where a good one stood; the old file stays as
+// it was on failure. They return the system's error text, empty on success.
 
 std::string copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target);
 

@@ -18,6 +18,20 @@ void reportDone(const ProgressCallback &progress, const fs::path &localFile)
 		progress(utf8FromPath(localFile.filename()), 100, 0, 0);
 }
 
+// Folders are made only after a copy failed for want of one, which spares a look-up for every
+// file of a run that copies thousands of them into the same few folders.
+std::string copyCreatingFolders(const fs::path &source, const fs::path &target)
+{
+	std::string error = copyFileAtomically(source, target);
+	if (error.empty())
+		return error;
+	std::error_code ec;
+	const fs::path folder = target.parent_path();
+	if (folder.empty() || fs::exists(folder, ec) || !fs::create_directories(folder, ec))
+		return error;
+	return copyFileAtomically(source, target);
+}
+
 } // namespace
 
 LocalFolderProvider::LocalFolderProvider(std::string rootFolder) : rootFolder_(std::move(rootFolder)) {}
@@ -84,9 +98,7 @@ bool LocalFolderProvider::uploadFile(const std::string &localPath, const std::st
 	if (!destination)
 		return false;
 	const fs::path source = pathFromUtf8(localPath);
-	std::error_code ec;
-	fs::create_directories(destination->parent_path(), ec);
-	if (std::string error = copyFileAtomically(source, *destination); !error.empty()) {
+	if (std::string error = copyCreatingFolders(source, *destination); !error.empty()) {
 		lastError_ = "Copy failed (" + localPath + "): " + error;
 		return false;
 	}
@@ -106,8 +118,7 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 		return false;
 	}
 	const fs::path destination = pathFromUtf8(localPath);
-	fs::create_directories(destination.parent_path(), ec);
-	if (std::string error = copyFileAtomically(*source, destination); !error.empty()) {
+	if (std::string error = copyCreatingFolders(*source, destination); !error.empty()) {
 		lastError_ = "Copy failed (" + remotePath + "): " + error;
 		return false;
 	}

@@ -66,6 +66,52 @@ TEST(AtomicFile, InterruptedUploadLeavesThePreviousBackupIntact)
 	EXPECT_EQ(fs::file_size(stored), 1u << 20);
 }
 
+TEST(AtomicFile, NewCopyAppearsOnlyWhenComplete)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "clip.mp4", std::string(1 << 20, 'c'));
+	fs::create_directories(scratch / "media");
+	{
+		FileSizeLimit limit(64 * 1024);
+		EXPECT_NE(copyFileAtomically(scratch / "clip.mp4", scratch / "media/clip.mp4"), "");
+	}
+	EXPECT_EQ(entriesIn(scratch / "media"), 0u) << "a partial copy is visible";
+
+	ASSERT_EQ(copyFileAtomically(scratch / "clip.mp4", scratch / "media/clip.mp4"), "");
+	EXPECT_EQ(fs::file_size(scratch / "media/clip.mp4"), 1u << 20);
+	EXPECT_EQ(entriesIn(scratch / "media"), 1u) << "a temporary file was left beside the copy";
+}
+
+// A second name for the old file shows whether it was rewritten in place (a reader would see
+// it change) or replaced as a whole.
+TEST(AtomicFile, CopyOverAnExistingFileReplacesItWhole)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "new.ini", "new");
+	writeFile(scratch / "backup/basic.ini", "old");
+	fs::create_hard_link(scratch / "backup/basic.ini", scratch / "reader-view.ini");
+	ASSERT_EQ(copyFileAtomically(scratch / "new.ini", scratch / "backup/basic.ini"), "");
+	EXPECT_EQ(readFile(scratch / "backup/basic.ini"), "new");
+	EXPECT_EQ(readFile(scratch / "reader-view.ini"), "old");
+	EXPECT_EQ(entriesIn(scratch / "backup"), 1u);
+
+	fs::create_directories(scratch / "backup/taken.ini");
+	EXPECT_NE(copyFileAtomically(scratch / "new.ini", scratch / "backup/taken.ini"), "");
+	EXPECT_TRUE(fs::is_empty(scratch / "backup/taken.ini"));
+	EXPECT_EQ(entriesIn(scratch / "backup"), 2u);
+}
+
+TEST(AtomicFile, CopyRefusesSourcesThatAreNotFiles)
+{
+	ScratchFolder scratch;
+	// A pipe has no end to copy to: opening it must not wait for a writer.
+	ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0600), 0);
+	EXPECT_NE(copyFileAtomically(scratch / "pipe", scratch / "copy"), "");
+	EXPECT_NE(copyFileAtomically(scratch.root(), scratch / "copy"), "");
+	EXPECT_NE(copyFileAtomically(scratch / "missing", scratch / "copy"), "");
+	EXPECT_EQ(entriesIn(scratch.root()), 1u);
+}
+
 TEST(AtomicFile, CopyKeepsSourcePermissionsAndWriteKeepsTargets)
 {
 	ScratchFolder scratch;

@@ -3,7 +3,6 @@
 #include "platform/posix/unique-file.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,38 @@
 namespace kestrel::platform {
 
 namespace {
+
+// Returned by the unnamed-file route when the folder's file system cannot hold unnamed files.
+constexpr int kUnsupported = -1;
+
+int lastError()
+{
+	return errno ? errno : EIO;
+}
+
+class Descriptor {
+public:
+	explicit Descriptor(int fd) : fd_(fd) {}
+	~Descriptor()
+	{
+		if (fd_ >= 0)
+			close(fd_);
+	}
+	Descriptor(const Descriptor &) = delete;
+	Descriptor &operator=(const Descriptor &) = delete;
+
+	int get() const { return fd_; }
+	// Network file systems may report a failed write only here.
+	bool closeNow()
+	{
+		const int result = close(fd_);
+		fd_ = -1;
+		return result == 0;
+	}
+
+private:
+	int fd_;
+};
 
 bool copyByReading(int in, int out)
 {
@@ -59,42 +90,108 @@ bool copyContents(int in, int out)
 	}
 }
 
+std::string folderOf(const std::string &path)
+{
+	const auto slash = path.rfind('/');
+	if (slash == std::string::npos)
+		return ".";
+	return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Linking an unnamed file goes through its /proc/self/fd entry, so it needs /proc.
+bool unnamedFilesPossible()
+{
+	static const bool possible = access("/proc/self/fd", X_OK) == 0;
+	return possible;
+}
+
+// Names the finished unnamed file `self` at a fresh unique name: linkat never replaces or
+// follows an existing name, so a name planted in the folder cannot redirect it.
+int linkUnderUniqueName(const std::string &self, const std::string &folder, const std::string &prefix,
+			std::string &name)
+{
+	static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+	for (int attempt = 0; attempt < 100; ++attempt) {
+		unsigned char random[6];
+		if (getentropy(random, sizeof random) != 0)
+			return lastError();
+		name = folder + '/' + prefix;
+		for (unsigned char byte : random)
+			name += kLetters[byte % (sizeof kLetters - 1)];
+		if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+			return 0;
+		if (errno != EEXIST)
+			return lastError();
+	}
+	return EEXIST;
+}
+
+// A free target name takes the file straight away; an existing target is replaced by a rename,
+// which swaps the whole file at once.
+int publish(int fd, const std::string &target, const std::string &prefix)
+{
+	const std::string self = "/proc/self/fd/" + std::to_string(fd);
+	if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+		return 0;
+	if (errno != EEXIST)
+		return lastError();
+	std::string sibling;
+	if (const int failure = linkUnderUniqueName(self, folderOf(target), prefix, sibling))
+		return failure;
+	if (rename(sibling.c_str(), target.c_str()) == 0)
+		return 0;
+	const int failure = lastError();
+	unlink(sibling.c_str());
+	return failure;
+}
+
+// The copy has no name until it is complete, so an interruption (even a crash) leaves nothing
+// behind, and a new file costs no rename.
+int copyThroughUnnamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix)
+{
+	Descriptor out(open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+	if (out.get() < 0)
+		return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kUnsupported : lastError();
+	if (fchmod(out.get(), mode & 07777) != 0 || !copyContents(in, out.get()))
+		return lastError();
+	return publish(out.get(), target, prefix);
+}
+
+int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix)
+{
+	std::string sibling;
+	Descriptor out(openUniqueFile(folderOf(target), prefix, sibling));
+	if (out.get() < 0)
+		return lastError();
+	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get()) && out.closeNow() &&
+	    rename(sibling.c_str(), target.c_str()) == 0)
+		return 0;
+	const int failure = lastError();
+	unlink(sibling.c_str());
+	return failure;
+}
+
 } // namespace
 
-std::string copyToUniqueFile(const std::string &source, const std::string &folder, const std::string &prefix,
-			     std::string &error)
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix)
 {
-	const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-	if (in < 0) {
-		error = std::strerror(errno);
-		return {};
-	}
+	// Non-blocking so that a FIFO in place of a file cannot stall the run; regular files ignore it.
+	Descriptor in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+	if (in.get() < 0)
+		return std::strerror(errno);
 	struct stat info {};
-	if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-		error = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno ? errno : EINVAL);
-		close(in);
-		return {};
+	if (fstat(in.get(), &info) != 0)
+		return std::strerror(errno);
+	if (!S_ISREG(info.st_mode))
+		return std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+	errno = 0;
+	int failure = unnamedFilesPossible() ? copyThroughUnnamedFile(in.get(), info.st_mode, target, prefix)
+					     : kUnsupported;
+	if (failure == kUnsupported) {
+		errno = 0;
+		failure = copyThroughNamedFile(in.get(), info.st_mode, target, prefix);
 	}
-	std::string name;
-	const int out = openUniqueFile(folder, prefix, name);
-	if (out < 0) {
-		error = std::strerror(errno);
-		close(in);
-		return {};
-	}
-	bool ok = fchmod(out, info.st_mode & 07777) == 0 && copyContents(in, out);
-	int failure = ok ? 0 : errno;
-	if (close(out) != 0 && ok) {
-		ok = false;
-		failure = errno;
-	}
-	close(in);
-	if (!ok) {
-		error = std::strerror(failure);
-		unlink(name.c_str());
-		return {};
-	}
-	return name;
+	return failure == 0 ? std::string() : std::strerror(failure);
 }
 
 } // namespace kestrel::platform

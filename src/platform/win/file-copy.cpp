@@ -7,26 +7,42 @@
 
 namespace kestrel::platform {
 
-std::string copyToUniqueFile(const std::string &source, const std::string &folder, const std::string &prefix,
-			     std::string &error)
+namespace {
+
+std::string systemMessage(DWORD code)
+{
+	return std::system_category().message(static_cast<int>(code));
+}
+
+std::string folderOf(const std::string &path)
+{
+	const auto separator = path.find_last_of("\\/");
+	return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+} // namespace
+
+// Windows has no unnamed files that can be named later, so the copy always goes through a
+// sibling created exclusively, which a replacing move puts in place.
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix)
 {
 	const std::wstring from = toWide(source);
 	const DWORD attributes = GetFileAttributesW(from.c_str());
-	if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-		const DWORD code = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
-		error = std::system_category().message(static_cast<int>(code));
+	if (attributes == INVALID_FILE_ATTRIBUTES)
+		return systemMessage(GetLastError());
+	if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+		return systemMessage(ERROR_DIRECTORY);
+	std::string error;
+	const std::string sibling = createUniqueFile(folderOf(target), prefix, error);
+	if (sibling.empty())
+		return error;
+	const std::wstring copy = toWide(sibling);
+	if (CopyFileW(from.c_str(), copy.c_str(), FALSE) &&
+	    MoveFileExW(copy.c_str(), toWide(target).c_str(), MOVEFILE_REPLACE_EXISTING))
 		return {};
-	}
-	std::string created = createUniqueFile(folder, prefix, error);
-	if (created.empty())
-		return {};
-	const std::wstring to = toWide(created);
-	if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) {
-		error = std::system_category().message(static_cast<int>(GetLastError()));
-		DeleteFileW(to.c_str());
-		return {};
-	}
-	return created;
+	error = systemMessage(GetLastError());
+	DeleteFileW(copy.c_str());
+	return error;
 }
 
 } // namespace kestrel::platform
