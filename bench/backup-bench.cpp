@@ -90,9 +90,14 @@ void BM_BackupVsCp(benchmark::State &state)
 	const fs::path backupTarget = workFolder() / "backup";
 	const fs::path cpTarget = workFolder() / "cp-copy";
 	const std::string cp = "cp -r '" + home.string() + "' '" + cpTarget.string() + "'";
-	auto timeCp = [&] {
+	// Each run starts from the same state: neither copy on disk, everything written back.
+	auto clearTargets = [&] {
 		fs::remove_all(cpTarget);
+		fs::remove_all(backupTarget);
 		sync();
+	};
+	auto timeCp = [&] {
+		clearTargets();
 		const auto start = Clock::now();
 		if (std::system(cp.c_str()) != 0)
 			state.SkipWithError("cp -r failed");
@@ -100,7 +105,7 @@ void BM_BackupVsCp(benchmark::State &state)
 	};
 	kestrel::BackupSummary summary;
 	auto timeBackup = [&] {
-		fs::remove_all(backupTarget);
+		clearTargets();
 		kestrel::BackupManager manager(environment);
 		manager.localPath = backupTarget.string();
 		manager.setProvider(kestrel::ProviderKind::LocalFolder);
