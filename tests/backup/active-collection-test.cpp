@@ -58,7 +58,8 @@ TEST(ActiveCollection, IniValueReplacesOnlyAWholeKeyAtALineStart)
 	EXPECT_EQ(readFile(ini),
 		  "[Basic]\r\nSceneCollectionFile=Old.json\r\nSceneCollection=My Show\nProfile=Main\r\n");
 	EXPECT_TRUE(replaceIniValue(ini.string(), "Profile", "New"));
-	EXPECT_EQ(readFile(ini), "[Basic]\r\nSceneCollectionFile=Old.json\r\nSceneCollection=My Show\nProfile=New\n");
+	EXPECT_EQ(readFile(ini),
+		  "[Basic]\r\nSceneCollectionFile=Old.json\r\nSceneCollection=My Show\nProfile=New\n");
 
 	writeFile(ini, "[Basic]\n  SceneCollection=Indented\nsceneCollection=lower\n");
 	EXPECT_FALSE(replaceIniValue(ini.string(), "SceneCollection", "X"));

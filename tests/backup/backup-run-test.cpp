@@ -120,9 +120,7 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	    obsLog.contains(LOG_INFO, "[Kestrel] Backing up plugin binary: " + obs.pluginLibrary.string()));
 	const std::string skipPrefix =
 	    "[Kestrel] Skipped old.json (" + (obs.scenes / "old.json").string() + ") \u2014 ";
-	EXPECT_TRUE(std::any_of(obsLog.lines().begin(), obsLog.lines().end(), [&](const auto &line) {
-		return line.level == LOG_WARNING && line.text.rfind(skipPrefix, 0) == 0;
-	}));
+	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_WARNING, skipPrefix));
 
 	// Progress carries the run's own index and total, once per uploaded file at 100 %.
 	ASSERT_EQ(run.progress.size(), 11u);

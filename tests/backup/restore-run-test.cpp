@@ -138,10 +138,8 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
 	EXPECT_TRUE(
 	    obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in global.ini"));
-	EXPECT_TRUE(std::any_of(obsLog.lines().begin(), obsLog.lines().end(), [](const auto &line) {
-		return line.level == LOG_WARNING &&
-		       line.text.rfind("[Kestrel] Restore skipped old.json \u2014 Not found", 0) == 0;
-	}));
+	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_WARNING,
+						    "[Kestrel] Restore skipped old.json \u2014 Not found"));
 }
 
 // A backup written by hand, for restores of exactly chosen content.

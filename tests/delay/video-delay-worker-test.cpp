@@ -1,6 +1,6 @@
 #include "delay/video-delay-worker.h"
 
-#include "log-capture.h"
+#include "support/obs-log-capture.h"
 #include "test-images.h"
 
 #include <gtest/gtest.h>
@@ -131,7 +131,7 @@ TEST(VideoDelayWorker, LoweringTheDelayJumpsForwardAndRaisingItHolds)
 
 TEST(VideoDelayWorker, RingCapDropsTheOldestPacketsAndLogsOnce)
 {
-	test::LogCapture log;
+	test::ObsLogCapture log;
 	std::vector<uint8_t> probe;
 	uint64_t stamp = 0;
 	FrameCodec codec;
@@ -167,7 +167,7 @@ TEST(VideoDelayWorker, CapKeepsOnePacketEvenWhenItAloneIsTooLarge)
 
 TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
 {
-	test::LogCapture log;
+	test::ObsLogCapture log;
 	VideoDelayWorker worker(nowNs); // not started: nothing drains the queue
 	for (uint64_t i = 1; i <= 128; ++i)
 		worker.submitRawFrame(frameAt(i));
@@ -186,7 +186,7 @@ TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
 
 TEST(VideoDelayWorker, ResetDiscardsQueuedFramesAndStartsBufferingAgain)
 {
-	test::LogCapture log;
+	test::ObsLogCapture log;
 	VideoDelayWorker worker(nowNs);
 	worker.applySettings(withDelay(0));
 	worker.submitRawFrame(frameAt(nowNs()));
@@ -237,7 +237,7 @@ TEST(VideoDelayWorker, StoppingWaitsForTheRunningEncode)
 
 TEST(VideoDelayWorker, EncodeFailureIsLoggedOnceUntilAFrameSucceeds)
 {
-	test::LogCapture log;
+	test::ObsLogCapture log;
 	VideoDelayWorker worker(nowNs);
 	worker.applySettings(withDelay(60'000 * kMs));
 	ASSERT_TRUE(worker.start());

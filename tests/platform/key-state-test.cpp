@@ -1,7 +1,7 @@
 #include "platform/key-state.h"
 
-#include "../delay/log-capture.h"
 #include "scripted-keys.h"
+#include "support/obs-log-capture.h"
 
 #include <gtest/gtest.h>
 
@@ -168,7 +168,7 @@ TEST_F(DesktopKeysOnX11, ReportsMouseSideButtons)
 
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)
 {
-	test::LogCapture log;
+	test::ObsLogCapture log;
 	{
 		const auto keys = watchDesktopKeys(":4093"); // no server there
 		ASSERT_TRUE(eventually([&] { return !log.linesContaining("[Kestrel]").empty(); }));
