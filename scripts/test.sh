@@ -40,6 +40,11 @@ build() {
     cmake --build "$dir" -j"$jobs" >"$dir.log" 2>&1 || { cat "$dir.log"; echo "build failed: $dir"; exit 1; }
 }
 
+echo "== Format"
+if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; then
+  echo "format check failed: run clang-format -i on the files above"
+  status=1
+fi
 echo "== Build"
 build build/ci
 echo "== Unit tests"
