@@ -1,4 +1,4 @@
-#include "delay/audio-delay-line.h"
+#include "delay/audio/audio-delay-line.h"
 
 #include "stereo-packet.h"
 

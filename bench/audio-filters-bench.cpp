@@ -1,5 +1,5 @@
-#include "delay/push-to-delay-mic.h"
-#include "delay/sidechain-ducker.h"
+#include "delay/audio/push-to-delay-mic.h"
+#include "delay/audio/sidechain-ducker.h"
 
 #include "stereo-packet.h"
 

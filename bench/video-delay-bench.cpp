@@ -1,5 +1,5 @@
-#include "delay/frame-codec.h"
-#include "delay/video-delay-worker.h"
+#include "delay/video/frame-codec.h"
+#include "delay/video/video-delay-worker.h"
 #include "game-frame.h"
 
 #include <benchmark/benchmark.h>

@@ -1,4 +1,4 @@
-#include "delay/frame-codec.h"
+#include "delay/video/frame-codec.h"
 
 #include "test-images.h"
 

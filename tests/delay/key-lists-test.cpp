@@ -1,4 +1,4 @@
-#include "delay/key-lists.h"
+#include "delay/keys/key-lists.h"
 
 #include <gtest/gtest.h>
 

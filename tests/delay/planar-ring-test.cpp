@@ -1,4 +1,4 @@
-#include "delay/planar-ring.h"
+#include "delay/audio/planar-ring.h"
 
 #include <gtest/gtest.h>
 

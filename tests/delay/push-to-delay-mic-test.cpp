@@ -1,4 +1,4 @@
-#include "delay/push-to-delay-mic.h"
+#include "delay/audio/push-to-delay-mic.h"
 
 #include "../platform/scripted-keys.h"
 #include "audio-packets.h"

@@ -1,7 +1,7 @@
-#include "delay/sidechain-ducker.h"
+#include "delay/audio/sidechain-ducker.h"
 
 #include "audio-packets.h"
-#include "delay/audio-levels.h"
+#include "delay/audio/audio-levels.h"
 
 #include <gtest/gtest.h>
 

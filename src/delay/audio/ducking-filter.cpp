@@ -1,7 +1,7 @@
+#include "delay/audio/obs-audio.h"
+#include "delay/audio/sidechain-ducker.h"
 #include "delay/delay-slider.h"
 #include "delay/delays-disabled.h"
-#include "delay/obs-audio.h"
-#include "delay/sidechain-ducker.h"
 #include "delay/source-types.h"
 
 #include <obs-module.h>

@@ -1,8 +1,8 @@
-#include "delay/audio-delay-line.h"
+#include "delay/audio/audio-delay-line.h"
+#include "delay/audio/obs-audio.h"
 #include "delay/delay-slider.h"
 #include "delay/delay-time.h"
 #include "delay/delays-disabled.h"
-#include "delay/obs-audio.h"
 #include "delay/source-types.h"
 
 #include <obs-module.h>

@@ -1,6 +1,6 @@
-#include "delay/turbo-jpeg.h"
+#include "delay/video/turbo-jpeg.h"
 
-#include "delay/frame-limits.h"
+#include "delay/video/frame-limits.h"
 
 #include <csetjmp>
 #include <cstdio>

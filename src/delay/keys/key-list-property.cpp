@@ -1,4 +1,4 @@
-#include "delay/key-list-property.h"
+#include "delay/keys/key-list-property.h"
 
 namespace kestrel {
 

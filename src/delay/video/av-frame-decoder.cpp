@@ -1,4 +1,4 @@
-#include "delay/av-frame-decoder.h"
+#include "delay/video/av-frame-decoder.h"
 
 #include <climits>
 #include <cstring>

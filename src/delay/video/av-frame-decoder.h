@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delay/ffmpeg-handles.h"
+#include "delay/video/ffmpeg-handles.h"
 
 #include <cstddef>
 #include <cstdint>

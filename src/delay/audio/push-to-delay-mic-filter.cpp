@@ -1,8 +1,8 @@
+#include "delay/audio/obs-audio.h"
+#include "delay/audio/push-to-delay-mic.h"
 #include "delay/delay-slider.h"
 #include "delay/delays-disabled.h"
-#include "delay/key-list-property.h"
-#include "delay/obs-audio.h"
-#include "delay/push-to-delay-mic.h"
+#include "delay/keys/key-list-property.h"
 #include "delay/source-types.h"
 
 #include <obs-module.h>

@@ -1,6 +1,6 @@
-#include "delay/sidechain-ducker.h"
+#include "delay/audio/sidechain-ducker.h"
 
-#include "delay/audio-levels.h"
+#include "delay/audio/audio-levels.h"
 #include "delay/delay-time.h"
 
 #include <algorithm>

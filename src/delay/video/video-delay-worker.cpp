@@ -1,4 +1,4 @@
-#include "delay/video-delay-worker.h"
+#include "delay/video/video-delay-worker.h"
 
 #include "module/log.h"
 

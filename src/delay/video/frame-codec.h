@@ -1,8 +1,8 @@
 #pragma once
 
-#include "delay/av-frame-decoder.h"
-#include "delay/av-frame-encoder.h"
-#include "delay/turbo-jpeg.h"
+#include "delay/video/av-frame-decoder.h"
+#include "delay/video/av-frame-encoder.h"
+#include "delay/video/turbo-jpeg.h"
 
 #include <cstddef>
 #include <cstdint>

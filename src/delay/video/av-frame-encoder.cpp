@@ -1,4 +1,4 @@
-#include "delay/av-frame-encoder.h"
+#include "delay/video/av-frame-encoder.h"
 
 extern "C" {
 #include <libavutil/opt.h>

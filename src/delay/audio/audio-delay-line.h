@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delay/planar-ring.h"
+#include "delay/audio/planar-ring.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delay/key-lists.h"
+#include "delay/keys/key-lists.h"
 
 #include <obs-properties.h>
 

@@ -1,6 +1,6 @@
-#include "delay/push-to-delay-mic.h"
+#include "delay/audio/push-to-delay-mic.h"
 
-#include "delay/audio-levels.h"
+#include "delay/audio/audio-levels.h"
 #include "delay/delay-time.h"
 #include "platform/key-state.h"
 

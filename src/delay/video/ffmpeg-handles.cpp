@@ -1,4 +1,4 @@
-#include "delay/ffmpeg-handles.h"
+#include "delay/video/ffmpeg-handles.h"
 
 namespace kestrel {
 

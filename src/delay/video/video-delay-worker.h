@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delay/frame-codec.h"
+#include "delay/video/frame-codec.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "delay/frame-codec.h"
+#include "delay/video/frame-codec.h"
 
-#include "delay/frame-limits.h"
+#include "delay/video/frame-limits.h"
 
 #include <algorithm>
 #include <utility>
