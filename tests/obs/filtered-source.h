@@ -4,14 +4,15 @@
 
 namespace kestrel::test {
 
-// A test audio input with one filter, and the only thing on output channel 0, so OBS's final
-// mix is that source's sound after the filter. Private unless named, as sources that own hotkeys
-// must be.
+// A test input (audio unless told otherwise) with one filter, and the only thing on output
+// channel 0, so OBS's final mix and picture are that source's after the filter. Private unless
+// named, as sources that own hotkeys must be.
 class FilteredSource {
 public:
-	FilteredSource(const char *filterId, obs_data_t *settings, const char *name = nullptr)
-	    : source_(name ? obs_source_create(ObsHarness::testAudioSourceId(), name, nullptr, nullptr)
-			   : obs_source_create_private(ObsHarness::testAudioSourceId(), "program", nullptr)),
+	FilteredSource(const char *filterId, obs_data_t *settings, const char *name = nullptr,
+		       const char *sourceId = ObsHarness::testAudioSourceId())
+	    : source_(name ? obs_source_create(sourceId, name, nullptr, nullptr)
+			   : obs_source_create_private(sourceId, "program", nullptr)),
 	      filter_(obs_source_create_private(filterId, "filter", settings))
 	{
 		obs_set_output_source(0, source_);
