@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <thread>
@@ -124,7 +125,8 @@ TEST_F(VideoDelayInObs, BufferFpsBelowTheOutputRateCapturesEverySecondFrame)
 	for (const int fps : {60, 30}) {
 		OBSDataAutoRelease settings = delaySettings(0.3);
 		obs_data_set_int(settings, "buffer_fps", fps);
-		FilteredSource camera("orv_screen_delay_video", settings, nullptr, ObsHarness::testVideoSourceId());
+		FilteredSource camera("orv_screen_delay_video", settings, nullptr,
+				      ObsHarness::testVideoSourceId());
 		testPictureOf(camera.source()).cycle.store(true);
 		camera.attachFilter();
 		RenderedColours output(camera.source());
@@ -294,6 +296,71 @@ TEST_F(DelayPlaybackInObs, WithoutACloneReportsTheGuideSizeAndFindsACloneCreated
 	EXPECT_EQ(obs_source_get_height(playback), 180u);
 	obs_set_output_source(0, nullptr);
 	obs_source_remove(playback);
+}
+
+std::vector<std::string> propertyNames(obs_properties_t *props)
+{
+	std::vector<std::string> names;
+	for (obs_property_t *property = obs_properties_first(props); property; obs_property_next(&property))
+		names.emplace_back(obs_property_name(property));
+	obs_properties_destroy(props);
+	return names;
+}
+
+TEST(VideoDelayTypes, RegisteredInTheTableOrderWithTheirNamesFlagsAndSheets)
+{
+	std::vector<std::string> filters;
+	const char *id = nullptr;
+	for (size_t i = 0; obs_enum_filter_types(i, &id); ++i)
+		filters.emplace_back(id);
+	const auto at = [&](const char *wanted) { return std::find(filters.begin(), filters.end(), wanted); };
+	EXPECT_LT(at("orv_screen_delay_video"), at("orv_screen_delay_audio"));
+	EXPECT_LT(at("orv_push_to_delay"), at("orv_push_to_delay_video"));
+	EXPECT_NE(at("orv_push_to_delay_video"), filters.end());
+	EXPECT_STREQ(obs_source_get_display_name("orv_screen_delay_video"), "Screen Delay (video)");
+	EXPECT_STREQ(obs_source_get_display_name("orv_push_to_delay_video"), "Push-to-Delay (cámara)");
+	EXPECT_STREQ(obs_source_get_display_name("orv_delay_playback"), "Delay Playback (cámara demorada)");
+	EXPECT_EQ(obs_get_source_output_flags("orv_screen_delay_video"),
+		  static_cast<uint32_t>(OBS_SOURCE_VIDEO));
+	EXPECT_EQ(obs_get_source_output_flags("orv_delay_playback"),
+		  static_cast<uint32_t>(OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW));
+
+	const std::vector<std::string> filterSheet{"delay_s",      "buffer_fps",    "buffer_scale",
+						   "codec_engine", "codec_quality", "codec_full444",
+						   "info"};
+	EXPECT_EQ(propertyNames(obs_get_source_properties("orv_screen_delay_video")), filterSheet);
+	EXPECT_EQ(propertyNames(obs_get_source_properties("orv_delay_playback")),
+		  (std::vector<std::string>{"dpv_source", "dpv_mode", "pdv_vk", "delay_s", "dp_guide",
+					    "dpv_info"}));
+	OBSSourceAutoRelease camera = obs_source_create_private("orv_push_to_delay_video", "camera", nullptr);
+	std::vector<std::string> cameraSheet{"pdv_vk"};
+	cameraSheet.insert(cameraSheet.end(), filterSheet.begin(), filterSheet.end());
+	EXPECT_EQ(propertyNames(obs_source_properties(camera)), cameraSheet);
+
+	OBSDataAutoRelease defaults = obs_get_source_defaults("orv_delay_playback");
+	EXPECT_DOUBLE_EQ(obs_data_get_double(defaults, "delay_s"), 20.0);
+	EXPECT_EQ(obs_data_get_int(defaults, "buffer_fps"), 60);
+	EXPECT_EQ(obs_data_get_int(defaults, "buffer_scale"), 100);
+	EXPECT_EQ(obs_data_get_int(defaults, "codec_quality"), 3);
+	EXPECT_EQ(obs_data_get_int(defaults, "pdv_vk"), 86);
+	EXPECT_EQ(obs_data_get_int(defaults, "dpv_mode"), 1);
+	EXPECT_TRUE(obs_data_get_bool(defaults, "dp_guide"));
+}
+
+// Settings from a script or a hand-edited collection are kept inside the slider's range.
+TEST(VideoDelayTypes, DelayOutsideTheSliderIsClamped)
+{
+	ObsLogCapture log;
+	for (const double seconds : {500.0, -3.0, std::nan("")}) {
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_double(settings, "delay_s", seconds);
+		OBSSourceAutoRelease filter =
+		    obs_source_create_private("orv_screen_delay_video", "clamped", settings);
+	}
+	for (const char *seconds : {"120.0", "0.0", "20.0"})
+		EXPECT_TRUE(log.contains(LOG_INFO, std::string("[Kestrel] video delay filter created (") +
+						       seconds + "s, compressed ring)"))
+		    << seconds;
 }
 
 } // namespace
