@@ -108,14 +108,14 @@ bool resetAudio()
 	return obs_reset_audio(&audio);
 }
 
-bool resetVideo()
+bool resetVideo(uint32_t width = 640, uint32_t height = 360, uint32_t fps = 60)
 {
 	obs_video_info video{};
 	video.graphics_module = "libobs-opengl";
-	video.fps_num = 60;
+	video.fps_num = fps;
 	video.fps_den = 1;
-	video.base_width = video.output_width = 640;
-	video.base_height = video.output_height = 360;
+	video.base_width = video.output_width = width;
+	video.base_height = video.output_height = height;
 	video.output_format = VIDEO_FORMAT_RGBA;
 	video.adapter = 0;
 	video.gpu_conversion = true;
@@ -164,6 +164,20 @@ void ObsHarness::stop()
 		XCloseDisplay(display);
 	display = nullptr;
 	kestrel = nullptr;
+}
+
+bool ObsHarness::setVideo(uint32_t width, uint32_t height, uint32_t fps)
+{
+	return videoRunning && resetVideo(width, height, fps);
+}
+
+bool ObsHarness::loadObsPlugin(const char *name)
+{
+	const std::string binary = std::string("/usr/lib/x86_64-linux-gnu/obs-plugins/") + name + ".so";
+	const std::string data = std::string("/usr/share/obs/obs-plugins/") + name;
+	obs_module_t *module = nullptr;
+	return obs_open_module(&module, binary.c_str(), data.c_str()) == MODULE_SUCCESS &&
+	       obs_init_module(module);
 }
 
 obs_module_t *ObsHarness::kestrelModule()

@@ -26,6 +26,11 @@ public:
 	static bool hasVideo();
 	static const char *testAudioSourceId();
 	static const char *testVideoSourceId();
+
+	// Sets OBS's canvas and frame rate; no output may be running.
+	static bool setVideo(uint32_t width, uint32_t height, uint32_t fps);
+	// Loads one of OBS's own plug-ins by file name, e.g. "obs-filters".
+	static bool loadObsPlugin(const char *name);
 };
 
 // Colours as OBS writes them, 0xAABBGGRR; sharply apart so JPEG artefacts never blur them.

@@ -59,28 +59,6 @@ double changesPerSecond(const RenderedColours &output, uint64_t from, uint64_t t
 	return static_cast<double>(changes) * 1e9 / static_cast<double>(to - from);
 }
 
-std::vector<obs_hotkey_t *> hotkeysOf(obs_source_t *source, const std::string &name)
-{
-	struct Search {
-		obs_source_t *source;
-		const std::string &name;
-		std::vector<obs_hotkey_t *> found;
-	} search{source, name, {}};
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id, obs_hotkey_t *hotkey) {
-		    auto *search = static_cast<Search *>(data);
-		    if (obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_SOURCE &&
-			obs_weak_source_references_source(
-			    static_cast<obs_weak_source_t *>(obs_hotkey_get_registerer(hotkey)),
-			    search->source) &&
-			search->name == obs_hotkey_get_name(hotkey))
-			    search->found.push_back(hotkey);
-		    return true;
-	    },
-	    &search);
-	return search.found;
-}
-
 class VideoDelayInObs : public ::testing::Test {
 protected:
 	void SetUp() override

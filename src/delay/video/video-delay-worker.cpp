@@ -87,7 +87,7 @@ void VideoDelayWorker::submitRawFrame(RawFrame frame)
 					    static_cast<unsigned long long>(droppedFrames_));
 			return;
 		}
-		captureQueue_.push_back(std::move(frame));
+		captureQueue_.push(std::move(frame));
 	}
 	wake_.notify_one();
 }
@@ -109,9 +109,8 @@ void VideoDelayWorker::resetPipeline()
 	std::lock_guard guard(lock_);
 	ring_.clear();
 	ringBytes_ = 0;
-	for (RawFrame &frame : captureQueue_)
-		recycle(std::move(frame.pixels));
-	captureQueue_.clear();
+	while (!captureQueue_.empty())
+		recycle(std::move(captureQueue_.pop().pixels));
 	decoded_.pixels.clear();
 	decoded_.width = decoded_.height = 0;
 	decoded_.captureTimestamp = 0;
@@ -146,8 +145,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 {
 	if (captureQueue_.empty())
 		return;
-	RawFrame frame = std::move(captureQueue_.front());
-	captureQueue_.pop_front();
+	RawFrame frame = captureQueue_.pop();
 	const VideoDelaySettings settings = settings_;
 	lock.unlock();
 	// A frame shorter than its stated size is refused rather than read past its end.

@@ -2,11 +2,13 @@
 
 #include "delay/video/frame-codec.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
@@ -73,6 +75,26 @@ public:
 	Stats stats() const;
 
 private:
+	// Fixed slots reused in turn, so handing a frame over never allocates on the graphics thread.
+	class FrameQueue {
+	public:
+		bool empty() const { return size_ == 0; }
+		size_t size() const { return size_; }
+		void push(RawFrame &&frame) { slots_[(head_ + size_++) % slots_.size()] = std::move(frame); }
+		RawFrame pop()
+		{
+			RawFrame frame = std::move(slots_[head_]);
+			head_ = (head_ + 1) % slots_.size();
+			--size_;
+			return frame;
+		}
+
+	private:
+		std::array<RawFrame, kCaptureQueueLimit> slots_;
+		size_t head_ = 0;
+		size_t size_ = 0;
+	};
+
 	struct RingPacket {
 		std::vector<uint8_t> bytes;
 		uint64_t timestamp = 0;
@@ -94,7 +116,7 @@ private:
 	std::condition_variable wake_;
 	bool stopRequested_ = false;
 	VideoDelaySettings settings_;
-	std::deque<RawFrame> captureQueue_;
+	FrameQueue captureQueue_;
 	std::vector<std::vector<uint8_t>> bufferPool_;
 	uint64_t droppedFrames_ = 0;
 	std::deque<RingPacket> ring_;
