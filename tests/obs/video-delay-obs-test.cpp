@@ -96,7 +96,8 @@ TEST_F(VideoDelayInObs, ShowsLiveUntilTheDelayHasFilledThenThePictureOfOneDelayE
 }
 
 // A new palette colour at every output frame: at 30 buffer fps the delayed picture changes half
-// as often as at 60, where every frame is captured.
+// as often as at 60, where every frame is captured. OBS's main view and the sampler render the
+// source several times per frame, so this also holds only if each frame is captured once.
 TEST_F(VideoDelayInObs, BufferFpsBelowTheOutputRateCapturesEverySecondFrame)
 {
 	double rate[2] = {};
