@@ -1,18 +1,12 @@
 #include "ui/ui-text.h"
 
+#include "ui/settings-store.h"
 #include "ui/ui-text-table.h"
-
-#include <QSettings>
 
 namespace kestrel {
 namespace {
 
 constexpr int defaultLanguage = 1;
-
-QSettings settingsStore()
-{
-	return QSettings(QStringLiteral("Orvane"), QStringLiteral("WrenfieldBackups"));
-}
 
 bool isLanguage(int language)
 {
@@ -23,7 +17,7 @@ int storedLanguage()
 {
 	bool isNumber = false;
 	const int stored =
-	    settingsStore().value(QStringLiteral("language"), defaultLanguage).toInt(&isNumber);
+	    userSettingsStore().value(QStringLiteral("language"), defaultLanguage).toInt(&isNumber);
 	return isNumber && isLanguage(stored) ? stored : defaultLanguage;
 }
 
@@ -41,7 +35,7 @@ void chooseLanguage(int language)
 	if (!isLanguage(language))
 		language = defaultLanguage;
 	currentLanguage().store(language);
-	QSettings store = settingsStore();
+	QSettings store = userSettingsStore();
 	store.setValue(QStringLiteral("language"), language);
 	store.sync();
 }

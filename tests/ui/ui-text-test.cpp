@@ -1,7 +1,7 @@
 #include "ui/ui-text-table.h"
 #include "ui/ui-text.h"
 
-#include "settings-store.h"
+#include "support/scratch-settings-store.h"
 
 #include <gtest/gtest.h>
 
