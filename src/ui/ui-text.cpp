@@ -42,9 +42,11 @@ void chooseLanguage(int language)
 
 QString uiText(int id)
 {
+	// An unknown id shows nothing rather than throwing into Qt's event loop.
+	if (static_cast<unsigned>(id) >= static_cast<unsigned>(uiTextRowCount))
+		return {};
 	const int language = currentLanguage().load();
-	const UiTextRow &row = uiTextTable.at(static_cast<size_t>(id));
-	return QString::fromUtf8(row[isLanguage(language) ? language : 0]);
+	return QString::fromUtf8(uiTextTable[static_cast<size_t>(id)][isLanguage(language) ? language : 0]);
 }
 
 QString languageName(int language)
