@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace kestrel::test {
 namespace {
 
@@ -84,35 +82,6 @@ TEST_F(DelaySwitchInObs, ToggleTwiceReenablesFiltersDisabledOneByOne)
 	toggleAllDelays();
 	EXPECT_EQ(delayFilterStates(), allOn);
 	EXPECT_FALSE(obs_source_enabled(sources.filter(4))) << "a filter of another type was switched";
-}
-
-TEST_F(DelaySwitchInObs, TheModulesHotkeyTogglesOnPressOnly)
-{
-	struct Search {
-		obs_hotkey_id id = OBS_INVALID_HOTKEY_ID;
-		int count = 0;
-	} search;
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id id, obs_hotkey_t *hotkey) {
-		    if (std::string(obs_hotkey_get_name(hotkey)) == "orv_toggle_all_delays" &&
-			obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_FRONTEND) {
-			    static_cast<Search *>(data)->id = id;
-			    ++static_cast<Search *>(data)->count;
-		    }
-		    return true;
-	    },
-	    &search);
-	ASSERT_EQ(search.count, 1);
-
-	// Routed triggering is how OBS's own frontend and obs-websocket fire a hotkey.
-	obs_hotkey_enable_callback_rerouting(true);
-	obs_hotkey_trigger_routed_callback(search.id, true);
-	obs_hotkey_trigger_routed_callback(search.id, false);
-	EXPECT_EQ(delayFilterStates(), allOff);
-	waitOutDebounce();
-	obs_hotkey_trigger_routed_callback(search.id, true);
-	EXPECT_EQ(delayFilterStates(), allOn);
-	obs_hotkey_enable_callback_rerouting(false);
 }
 
 TEST_F(DelaySwitchInObs, AdoptsTheCollectionsStateOnLoadingAndCollectionChangeOnly)
