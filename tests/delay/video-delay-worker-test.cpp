@@ -331,8 +331,12 @@ TEST_F(InOrderDecoding, EveryPacketIsDecodedOnceInOrderAcrossGroups)
 	for (uint64_t frame = 7; frame < 12; ++frame)
 		expectShownWhenDue(frame, frame - 1);
 	// Groups leave whole once the next key frame is due: the last one stays.
-	EXPECT_EQ(worker->stats().ringPackets, 4u);
-	EXPECT_EQ(worker->stats().engineInUse, FrameCodec::kEngineSoftwareH264);
+	const Stats stats = worker->stats();
+	EXPECT_EQ(stats.ringPackets, 4u);
+	EXPECT_EQ(stats.heldNs, 3 * kStep);
+	EXPECT_GT(stats.fitNs, 1000 * stats.heldNs) << "tiny frames: far more than the delay fits";
+	EXPECT_FALSE(stats.capLimited);
+	EXPECT_EQ(stats.engineInUse, FrameCodec::kEngineSoftwareH264);
 	EXPECT_EQ(log.linesContaining("via libx264").size(), 1u);
 }
 
@@ -363,6 +367,7 @@ TEST_F(InOrderDecoding, CapDropsTheOldestWholeGroupAndDecodingResumesAtTheNextKe
 	submit(4); // key frame of the second group: the first, half decoded, goes whole
 	ASSERT_TRUE(eventually([&] { return worker->stats().ringPackets == 1; }));
 	EXPECT_TRUE(worker->stats().capLimited);
+	EXPECT_EQ(worker->stats().fitNs, 0u) << "nothing spans time within one byte";
 	EXPECT_EQ(log.linesContaining("ring hit the 1.5 GB cap").size(), 1u);
 	const auto fit = log.linesContaining("of the 1.0 s delay fit in 0 MB");
 	ASSERT_EQ(fit.size(), 1u);
