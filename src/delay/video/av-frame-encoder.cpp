@@ -146,11 +146,8 @@ bool AvFrameEncoder::openSoftwareH264(int width, int height, int quality, bool f
 	av_opt_set_int(options, "forced-idr", 1, 0);
 	// Averaged rather than picked chroma: at these quantisers the colour edges of 4:2:0 would
 	// otherwise cost more than the compression does.
-	if (!adopt(std::move(context), quality, true))
-		return false;
-	// Parameter sets travel in band with each key frame: nothing to hand the decoder up front.
-	h264Extradata_.clear();
-	return true;
+	// Without a global header the parameter sets travel in band with each key frame.
+	return adopt(std::move(context), quality, true);
 }
 
 bool AvFrameEncoder::prepareFrames(AVPixelFormat format)
@@ -237,7 +234,7 @@ void AvFrameEncoder::appendPacket(std::vector<uint8_t> &packetOut) const
 {
 	const uint8_t *data = outputPacket_->data;
 	const int size = outputPacket_->size;
-	if (context_->codec_id == AV_CODEC_ID_H264 && isAnnexB(h264Extradata_) &&
+	if ((context_->flags & AV_CODEC_FLAG_GLOBAL_HEADER) && isAnnexB(h264Extradata_) &&
 	    !startsWithSequenceParameters(data, size))
 		packetOut.assign(h264Extradata_.begin(), h264Extradata_.end());
 	packetOut.insert(packetOut.end(), data, data + size);
