@@ -1,5 +1,6 @@
 #include "module/log.h"
 #include "module/source-registry.h"
+#include "platform/key-state.h"
 
 #include <obs-module.h>
 
@@ -15,6 +16,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 bool obs_module_load(void)
 {
+	kestrel::platform::startWatchingDesktopKeys();
 	kestrel::registerDelaySources();
 	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
@@ -22,5 +24,6 @@ bool obs_module_load(void)
 
 void obs_module_unload(void)
 {
+	kestrel::platform::stopWatchingDesktopKeys();
 	KESTREL_LOG(LOG_INFO, "Module unloaded");
 }

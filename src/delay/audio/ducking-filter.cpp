@@ -26,7 +26,7 @@ constexpr const char *kNoKey = "none";
 constexpr uint64_t kLookupIntervalNs = 3'000'000'000;
 
 struct DuckingFilter {
-	explicit DuckingFilter(obs_source_t *source) : source(source) {}
+	explicit DuckingFilter(obs_source_t *source) : source(source), ducker(obsOutputChannels()) {}
 
 	obs_source_t *source;
 	SidechainDucker ducker;
@@ -44,6 +44,12 @@ void captureKey(void *data, obs_source_t *, const audio_data *audio, bool muted)
 	    reinterpret_cast<const float *const *>(audio->data), audio->frames, muted);
 }
 
+void detach(DuckingFilter *filter, OBSWeakSourceAutoRelease weak)
+{
+	if (OBSSourceAutoRelease key = obs_weak_source_get_source(weak))
+		obs_source_remove_audio_capture_callback(key, captureKey, filter);
+}
+
 void releaseKey(DuckingFilter *filter)
 {
 	OBSWeakSourceAutoRelease weak;
@@ -51,8 +57,7 @@ void releaseKey(DuckingFilter *filter)
 		std::lock_guard lock(filter->sidechainLock);
 		weak = std::move(filter->sidechainRef);
 	}
-	if (OBSSourceAutoRelease key = obs_weak_source_get_source(weak))
-		obs_source_remove_audio_capture_callback(key, captureKey, filter);
+	detach(filter, std::move(weak));
 }
 
 const char *getName(void *)
@@ -60,23 +65,21 @@ const char *getName(void *)
 	return "Screen Delay Ducking (audio)";
 }
 
-void chooseKey(DuckingFilter *filter, const std::string &name)
+// The old key goes and the new name comes in one locked section, so a video tick cannot attach
+// the old key in between and keep it for good.
+void chooseKey(DuckingFilter *filter, const std::string &choice)
 {
-	if (name.empty() || name == kNoKey) {
-		releaseKey(filter);
-		std::lock_guard lock(filter->sidechainLock);
-		filter->sidechainName.clear();
-		return;
-	}
+	const std::string name = choice == kNoKey ? std::string() : choice;
+	OBSWeakSourceAutoRelease old;
 	{
 		std::lock_guard lock(filter->sidechainLock);
 		if (name == filter->sidechainName)
 			return;
+		old = std::move(filter->sidechainRef);
+		filter->sidechainName = name;
+		filter->lastLookup = os_gettime_ns() - kLookupIntervalNs; // the next tick looks at once
 	}
-	releaseKey(filter);
-	std::lock_guard lock(filter->sidechainLock);
-	filter->sidechainName = name;
-	filter->lastLookup = os_gettime_ns() - kLookupIntervalNs; // the next tick looks at once
+	detach(filter, std::move(old));
 }
 
 void update(void *data, obs_data_t *settings)
