@@ -8,6 +8,7 @@
 #include <obs.hpp>
 #include <util/platform.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,19 @@ struct DuckingFilter {
 	// Never held together with the ducker's key lock, nor across OBS calls.
 	std::mutex sidechainLock;
 	OBSWeakSourceAutoRelease sidechainRef;
+	std::atomic<bool> keyAttached{false}; // follows sidechainRef, for the audio thread to read
+
+	// Both with sidechainLock held.
+	OBSWeakSourceAutoRelease takeKey()
+	{
+		keyAttached = false;
+		return std::move(sidechainRef);
+	}
+	void attachKey(obs_weak_source_t *key)
+	{
+		sidechainRef = key;
+		keyAttached = key != nullptr;
+	}
 	std::string sidechainName;
 	uint64_t lastLookup = 0;
 };
@@ -55,7 +69,7 @@ void releaseKey(DuckingFilter *filter)
 	OBSWeakSourceAutoRelease weak;
 	{
 		std::lock_guard lock(filter->sidechainLock);
-		weak = std::move(filter->sidechainRef);
+		weak = filter->takeKey();
 	}
 	detach(filter, std::move(weak));
 }
@@ -75,7 +89,7 @@ void chooseKey(DuckingFilter *filter, const std::string &choice)
 		std::lock_guard lock(filter->sidechainLock);
 		if (name == filter->sidechainName)
 			return;
-		old = std::move(filter->sidechainRef);
+		old = filter->takeKey();
 		filter->sidechainName = name;
 		filter->lastLookup = os_gettime_ns() - kLookupIntervalNs; // the next tick looks at once
 	}
@@ -105,7 +119,7 @@ std::string keyToLookUp(DuckingFilter *filter)
 	if (filter->sidechainName.empty())
 		return {};
 	if (filter->sidechainRef && obs_weak_source_expired(filter->sidechainRef))
-		filter->sidechainRef = nullptr;
+		filter->takeKey();
 	const uint64_t now = os_gettime_ns();
 	if (filter->sidechainRef || now - filter->lastLookup <= kLookupIntervalNs)
 		return {};
@@ -128,7 +142,7 @@ void videoTick(void *data, float)
 	{
 		std::lock_guard lock(filter->sidechainLock);
 		if (filter->sidechainName == name && !filter->sidechainRef) {
-			filter->sidechainRef = obs_source_get_weak_source(key);
+			filter->attachKey(obs_source_get_weak_source(key));
 			return;
 		}
 	}
@@ -205,12 +219,7 @@ obs_properties_t *getProperties(void *data)
 obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 {
 	auto *filter = static_cast<DuckingFilter *>(data);
-	bool keyAttached = false;
-	{
-		std::lock_guard lock(filter->sidechainLock);
-		keyAttached = filter->sidechainRef != nullptr;
-	}
-	filter->ducker.process(floatPlanes(audio->data), audio->frames, keyAttached,
+	filter->ducker.process(floatPlanes(audio->data), audio->frames, filter->keyAttached,
 			       delaysDisabled.load(std::memory_order_relaxed));
 	return audio;
 }
