@@ -17,22 +17,10 @@ void AudioDelayLine::setDelaySeconds(double seconds)
 {
 	std::lock_guard configuring(configureLock_);
 	const uint64_t frames = delayFramesFor(sampleRate_, delayMilliseconds(seconds));
-	// The fill restarts anyway, so new storage starts empty; the old one is freed here, after
-	// the swap, and never on the audio thread.
-	PlanarRing storage;
-	if (frames + maxPacket_ != queuedCapacity())
-		storage = PlanarRing(maxChannels_, frames + maxPacket_);
-	std::lock_guard lock(stateLock_);
-	delayFrames_ = frames;
-	resetPending_ = true;
-	if (storage.capacity())
-		std::swap(ring_, storage);
-}
-
-size_t AudioDelayLine::queuedCapacity() const
-{
-	std::lock_guard lock(stateLock_);
-	return ring_.capacity();
+	resizeUnderLock(stateLock_, ring_, maxChannels_, frames + maxPacket_, [&] {
+		delayFrames_ = frames;
+		resetPending_ = true;
+	});
 }
 
 size_t AudioDelayLine::queuedFrames() const

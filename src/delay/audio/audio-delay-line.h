@@ -38,7 +38,6 @@ private:
 	static constexpr uint64_t kMaxTimestampGapNs = 1'000'000'000;
 
 	bool needsRestart(uint64_t timestamp);
-	size_t queuedCapacity() const;
 
 	const uint32_t sampleRate_;
 	const size_t maxChannels_;

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
@@ -63,5 +65,27 @@ private:
 	size_t size_ = 0;
 	std::vector<std::vector<float>> planes_;
 };
+
+// Gives `ring`, which `lock` guards and the audio thread only ever tries, storage for `capacity`
+// samples per channel in `maxChannels` planes, keeping its newest samples; `apply` runs under the
+// same lock, so settings and the storage they need change together. The new storage is made
+// before the lock is taken and the old one freed after it is released: only the copy keeps the
+// audio thread out.
+template <class Apply>
+void resizeUnderLock(std::mutex &lock, PlanarRing &ring, size_t maxChannels, size_t capacity, Apply apply)
+{
+	{
+		std::lock_guard locked(lock);
+		if (ring.capacity() == capacity) {
+			apply();
+			return;
+		}
+	}
+	PlanarRing storage(maxChannels, capacity);
+	std::lock_guard locked(lock);
+	apply();
+	storage.copyNewestFrom(ring);
+	std::swap(ring, storage);
+}
 
 } // namespace kestrel

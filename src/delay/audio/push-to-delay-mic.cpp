@@ -5,7 +5,6 @@
 #include "platform/key-state.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace kestrel {
 
@@ -35,21 +34,8 @@ void PushToDelayMic::configure(const Settings &settings)
 	    .livePriority = settings.livePriority,
 	    .duckGain = decibelsToGain(settings.duckDecibels),
 	};
-	const size_t capacity = levels.delayFrames + maxPacket_;
-	{
-		std::lock_guard lock(stateLock_);
-		if (lines_.capacity() == capacity) {
-			levels_ = levels;
-			return;
-		}
-	}
-	// Made before taking the lock, so the audio thread sits out only the copy; the old storage
-	// goes with `storage`, here and never on the audio thread.
-	PlanarRing storage(maxChannels_, capacity);
-	std::lock_guard lock(stateLock_);
-	levels_ = levels;
-	storage.copyNewestFrom(lines_);
-	std::swap(lines_, storage);
+	resizeUnderLock(stateLock_, lines_, maxChannels_, levels.delayFrames + maxPacket_,
+			[&] { levels_ = levels; });
 }
 
 uint64_t PushToDelayMic::delayFrames() const

@@ -4,7 +4,6 @@
 #include "delay/delay-time.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace kestrel {
 
@@ -37,21 +36,9 @@ void SidechainDucker::configure(const Settings &settings)
 	    .attackCoef = smoothingCoefficient(rate, static_cast<float>(settings.attackMs) / 1000.0f),
 	    .releaseCoef = smoothingCoefficient(rate, static_cast<float>(settings.releaseMs) / 1000.0f),
 	};
-	const size_t capacity = keptKeyFrames(levels.keyDelayFrames, rate) + maxPacketFrames(rate);
-	{
-		std::lock_guard lock(keyLock_);
-		if (keyQueue_.capacity() == capacity) {
-			levels_ = levels;
-			return;
-		}
-	}
-	// Made before taking the lock, so the audio threads sit out only the copy; the old storage
-	// goes with `storage`, here and never on an audio thread.
-	PlanarRing storage(keyChannels_, capacity);
-	std::lock_guard lock(keyLock_);
-	levels_ = levels;
-	storage.copyNewestFrom(keyQueue_);
-	std::swap(keyQueue_, storage);
+	resizeUnderLock(keyLock_, keyQueue_, keyChannels_,
+			keptKeyFrames(levels.keyDelayFrames, rate) + maxPacketFrames(rate),
+			[&] { levels_ = levels; });
 }
 
 // A key packet that meets new settings going in is dropped: the queue then runs one packet
