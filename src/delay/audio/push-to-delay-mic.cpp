@@ -67,7 +67,9 @@ void PushToDelayMic::delay(float *const *planes, size_t channels, size_t frames,
 		lines_.push(planes, frames);
 	else
 		lines_.pushSilence(frames);
-	const size_t due = lines_.size() > delayFrames ? static_cast<size_t>(lines_.size() - delayFrames) : 0;
+	const size_t due = lines_.size() > delayFrames
+			       ? std::min(static_cast<size_t>(lines_.size() - delayFrames), frames)
+			       : 0;
 	std::array<float *, PlanarRing::kMaxChannels> out{};
 	for (size_t c = 0; c < channels; ++c) {
 		std::fill_n(delayed_[c].begin(), frames - due, 0.0f);
