@@ -1,6 +1,7 @@
 #include "delay/audio/audio-delay-line.h"
 
 #include "stereo-packet.h"
+#include "worst-call.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,6 +32,25 @@ void BM_AudioDelay20s(benchmark::State &state)
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_AudioDelay20s);
+
+// The storage for the delay is made by setDelaySeconds (the filter's create), outside the timing.
+void BM_AudioDelayWorstCallWhile120sFills(benchmark::State &state)
+{
+	StereoPacket packet;
+	WorstCalls calls;
+	uint64_t time = 0;
+	for (auto _ : state) {
+		kestrel::AudioDelayLine line(kRate);
+		line.setDelaySeconds(120.0);
+		calls.measure([&] {
+			time += kPacketNs;
+			benchmark::DoNotOptimize(line.process(packet.planes, kFrames, time, false));
+			benchmark::DoNotOptimize(line.output(0));
+		});
+	}
+	calls.report(state);
+}
+BENCHMARK(BM_AudioDelayWorstCallWhile120sFills)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // The floor: copying the same bytes once, from a buffer that stays in cache.
 void BM_MemcpySamePacket(benchmark::State &state)

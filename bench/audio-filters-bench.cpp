@@ -2,6 +2,7 @@
 #include "delay/audio/sidechain-ducker.h"
 
 #include "stereo-packet.h"
+#include "worst-call.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,6 +44,25 @@ void BM_PushToDelayMic20s(benchmark::State &state)
 	setSamplesProcessed(state);
 }
 BENCHMARK(BM_PushToDelayMic20s)->ArgName("held")->Arg(0)->Arg(1);
+
+// Held, so the voice goes into the lines; their storage is made by configure, outside the timing.
+void BM_PushToDelayMicWorstCallWhile120sFills(benchmark::State &state)
+{
+	StereoPacket sound, packet;
+	WorstCalls calls;
+	for (auto _ : state) {
+		kestrel::PushToDelayMic mic(kRate);
+		mic.configure({120.0, 0, true, -15.0});
+		mic.setHotkeyHeld(true);
+		calls.measure([&] {
+			refresh(packet, sound);
+			mic.process(packet.planes, kFrames, false);
+			benchmark::ClobberMemory();
+		});
+	}
+	calls.report(state);
+}
+BENCHMARK(BM_PushToDelayMicWorstCallWhile120sFills)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 // Steady state of a ducking filter keyed by a 20 s delayed key that is loud enough to duck:
 // one key packet captured and one packet of sound ducked per iteration.

@@ -2,6 +2,7 @@
 #include "delay/switch/delay-switch.h"
 #include "module/log.h"
 #include "module/source-registry.h"
+#include "platform/key-state.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
@@ -18,6 +19,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 bool obs_module_load(void)
 {
+	kestrel::platform::startWatchingDesktopKeys();
 	kestrel::registerDelaySources();
 	kestrel::registerToggleHotkey();
 	kestrel::createDelaySwitchDock();
@@ -31,5 +33,6 @@ void obs_module_unload(void)
 	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
 	kestrel::removeDelaySwitchDock();
 	kestrel::unregisterToggleHotkey();
+	kestrel::platform::stopWatchingDesktopKeys();
 	KESTREL_LOG(LOG_INFO, "Module unloaded");
 }

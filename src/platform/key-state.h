@@ -22,6 +22,15 @@ std::unique_ptr<KeyState> watchDesktopKeys(const std::string &display);
 
 namespace detail {
 inline std::atomic<const KeyState *> installedKeyState{nullptr};
+inline std::atomic<const KeyState *> desktopKeyState{nullptr};
+inline std::unique_ptr<KeyState> desktopWatcher;
+
+// Every key up: the answer before the desktop is watched.
+class NoKeyHeld final : public KeyState {
+public:
+	bool isKeyDown(uint32_t) const override { return false; }
+};
+inline const NoKeyHeld noKeyHeld;
 } // namespace detail
 
 // Replaces the key state every poller reads, e.g. with a scripted one in tests; nullptr
@@ -31,13 +40,30 @@ inline void setKeyState(const KeyState *replacement)
 	detail::installedKeyState.store(replacement, std::memory_order_release);
 }
 
-// The key state the filters and the delay switch poll; the desktop watcher starts on first use.
+// The desktop watcher has a thread of its own, so it is started and stopped with the module
+// (never lazily from the audio thread that polls); outside that span every key reads up.
+inline void startWatchingDesktopKeys()
+{
+	if (detail::desktopWatcher)
+		return;
+	detail::desktopWatcher = watchDesktopKeys({});
+	detail::desktopKeyState.store(detail::desktopWatcher.get(), std::memory_order_release);
+}
+
+inline void stopWatchingDesktopKeys()
+{
+	detail::desktopKeyState.store(nullptr, std::memory_order_release);
+	detail::desktopWatcher.reset();
+}
+
+// The key state the filters and the delay switch poll.
 inline const KeyState &keyState()
 {
 	if (const KeyState *installed = detail::installedKeyState.load(std::memory_order_acquire))
 		return *installed;
-	static const std::unique_ptr<KeyState> desktop = watchDesktopKeys({});
-	return *desktop;
+	if (const KeyState *desktop = detail::desktopKeyState.load(std::memory_order_acquire))
+		return *desktop;
+	return detail::noKeyHeld;
 }
 
 inline bool isKeyDown(uint32_t vk)

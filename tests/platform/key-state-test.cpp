@@ -166,6 +166,23 @@ TEST_F(DesktopKeysOnX11, ReportsMouseSideButtons)
 	EXPECT_TRUE(becomes(kX2, false));
 }
 
+// The pollers never start the watcher (the audio thread is one of them): only the module does.
+TEST_F(DesktopKeysOnX11, PollersSeeTheDesktopOnlyBetweenStartAndStop)
+{
+	setenv("DISPLAY", server.display().c_str(), 1);
+	server.xdotool({"keydown", "v"});
+	ASSERT_TRUE(becomes(kV, true));
+	EXPECT_FALSE(isKeyDown(kV));
+	std::this_thread::sleep_for(100ms);
+	EXPECT_FALSE(isKeyDown(kV)) << "a poll started a watcher";
+
+	startWatchingDesktopKeys();
+	EXPECT_TRUE(eventually([] { return isKeyDown(kV); }));
+	stopWatchingDesktopKeys();
+	EXPECT_FALSE(isKeyDown(kV));
+	server.xdotool({"keyup", "v"});
+}
+
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)
 {
 	test::ObsLogCapture log;

@@ -16,7 +16,7 @@ namespace {
 constexpr const char *kDelayKey = "delay_s";
 
 struct AudioDelayFilter {
-	explicit AudioDelayFilter(uint32_t sampleRate) : line(sampleRate) {}
+	AudioDelayFilter(uint32_t sampleRate, size_t channels) : line(sampleRate, channels) {}
 
 	AudioDelayLine line;
 	obs_audio_data output{};
@@ -34,7 +34,7 @@ void update(void *data, obs_data_t *settings)
 
 void *create(obs_data_t *settings, obs_source_t *)
 {
-	auto filter = std::make_unique<AudioDelayFilter>(obsOutputSampleRate());
+	auto filter = std::make_unique<AudioDelayFilter>(obsOutputSampleRate(), obsOutputChannels());
 	update(filter.get(), settings);
 	return filter.release();
 }

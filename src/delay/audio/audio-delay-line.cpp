@@ -2,32 +2,42 @@
 
 #include "delay/delay-time.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace kestrel {
 
-AudioDelayLine::AudioDelayLine(uint32_t sampleRate) : sampleRate_(sampleRate) {}
+AudioDelayLine::AudioDelayLine(uint32_t sampleRate, size_t maxChannels)
+    : sampleRate_(sampleRate), maxChannels_(std::min(maxChannels, PlanarRing::kMaxChannels)),
+      maxPacket_(maxPacketFrames(sampleRate)), outPlanes_(maxChannels_, std::vector<float>(maxPacket_))
+{
+}
 
 void AudioDelayLine::setDelaySeconds(double seconds)
 {
-	// The count is published before the restart flag, so the packet that sees the flag also
-	// fills to the new length.
-	delayFrames_.store(delayFramesFor(sampleRate_, delayMilliseconds(seconds)),
-			   std::memory_order_relaxed);
-	resetPending_.store(true, std::memory_order_release);
+	std::lock_guard configuring(configureLock_);
+	const uint64_t frames = delayFramesFor(sampleRate_, delayMilliseconds(seconds));
+	resizeUnderLock(stateLock_, ring_, maxChannels_, frames + maxPacket_, [&] {
+		delayFrames_ = frames;
+		resetPending_ = true;
+	});
 }
 
-void AudioDelayLine::adoptChannelCount(size_t channels)
+size_t AudioDelayLine::queuedFrames() const
 {
-	if (channels == ring_.channels())
-		return;
-	ring_.setChannels(channels);
-	for (auto &plane : outPlanes_)
-		plane.clear();
-	resetPending_.store(true, std::memory_order_release);
+	std::lock_guard lock(stateLock_);
+	return ring_.size();
+}
+
+uint64_t AudioDelayLine::delayFrames() const
+{
+	std::lock_guard lock(stateLock_);
+	return delayFrames_;
 }
 
 bool AudioDelayLine::needsRestart(uint64_t timestamp)
 {
-	const bool reset = resetPending_.exchange(false, std::memory_order_acquire);
+	const bool reset = std::exchange(resetPending_, false);
 	return reset || timestamp < lastTimestamp_ || timestamp - lastTimestamp_ > kMaxTimestampGapNs;
 }
 
@@ -35,29 +45,35 @@ AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint3
 					       uint64_t timestamp, bool live)
 {
 	const size_t channels = PlanarRing::countChannels(planes);
-	if (channels == 0)
+	if (channels == 0 || channels > maxChannels_ || frames > maxPacket_)
 		return Result::PassThrough;
-	adoptChannelCount(channels);
+	// Busy only while a new delay is being put in, which restarts the fill anyway.
+	std::unique_lock lock(stateLock_, std::try_to_lock);
+	if (!lock)
+		return live ? Result::PassThrough : Result::Filling;
+	if (channels != ring_.channels()) {
+		ring_.setChannels(channels);
+		resetPending_ = true;
+	}
+	channels_ = channels;
 
 	if (live) {
 		ring_.push(planes, frames);
-		ring_.trimTo(delayFrames());
+		ring_.trimTo(delayFrames_);
 		lastTimestamp_ = timestamp;
 		return Result::PassThrough;
 	}
 
 	if (needsRestart(timestamp))
-		ring_.clear(true);
+		ring_.clear();
 	lastTimestamp_ = timestamp;
 	ring_.push(planes, frames);
-	if (ring_.size() < delayFrames() + frames)
+	if (ring_.size() < delayFrames_ + frames)
 		return Result::Filling;
 
 	std::array<float *, PlanarRing::kMaxChannels> out{};
-	for (size_t c = 0; c < channels; ++c) {
-		outPlanes_[c].resize(frames);
+	for (size_t c = 0; c < channels; ++c)
 		out[c] = outPlanes_[c].data();
-	}
 	ring_.pop(out.data(), frames);
 	return Result::Delayed;
 }

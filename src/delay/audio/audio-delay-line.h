@@ -2,8 +2,8 @@
 
 #include "delay/audio/planar-ring.h"
 
-#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace kestrel {
 
@@ -17,33 +17,43 @@ public:
 		Delayed,     // output(c) holds the delayed samples
 	};
 
-	explicit AudioDelayLine(uint32_t sampleRate = 48000);
+	// `maxChannels`: the most channels a packet may carry; more pass live.
+	explicit AudioDelayLine(uint32_t sampleRate = 48000, size_t maxChannels = 2);
 
-	// May be called from any thread; the next delayed packet restarts the fill.
+	// From any thread but the audio thread: the storage for the new delay is made here. The next
+	// delayed packet restarts the fill.
 	void setDelaySeconds(double seconds);
 
 	// `planes` has 8 slots; the leading non-null ones are the channels. `live` passes the input
-	// through while keeping the most recent delay's worth of samples.
+	// through while keeping the most recent delay's worth of samples. Never allocates or waits.
 	Result process(const float *const *planes, uint32_t frames, uint64_t timestamp, bool live);
 
 	const float *output(size_t channel) const { return outPlanes_[channel].data(); }
-	size_t channels() const { return ring_.channels(); }
-	size_t queuedFrames() const { return ring_.size(); }
+	size_t channels() const { return channels_; }
+	size_t queuedFrames() const;
 	uint32_t sampleRate() const { return sampleRate_; }
-	uint64_t delayFrames() const { return delayFrames_.load(std::memory_order_relaxed); }
+	uint64_t delayFrames() const;
 
 private:
 	static constexpr uint64_t kMaxTimestampGapNs = 1'000'000'000;
 
-	void adoptChannelCount(size_t channels);
 	bool needsRestart(uint64_t timestamp);
 
 	const uint32_t sampleRate_;
-	std::atomic<uint64_t> delayFrames_{0};
-	std::atomic<bool> resetPending_{true};
-	uint64_t lastTimestamp_ = 0;
+	const size_t maxChannels_;
+	const size_t maxPacket_;
+	std::mutex configureLock_; // one setDelaySeconds at a time
+
+	// Guards delayFrames_, resetPending_ and ring_; the audio thread only ever tries it.
+	mutable std::mutex stateLock_;
+	uint64_t delayFrames_ = 0;
+	bool resetPending_ = true;
 	PlanarRing ring_;
-	std::array<std::vector<float>, PlanarRing::kMaxChannels> outPlanes_;
+
+	// The audio thread's own.
+	size_t channels_ = 0;
+	uint64_t lastTimestamp_ = 0;
+	std::vector<std::vector<float>> outPlanes_;
 };
 
 } // namespace kestrel

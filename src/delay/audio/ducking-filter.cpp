@@ -8,6 +8,7 @@
 #include <obs.hpp>
 #include <util/platform.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,7 +27,7 @@ constexpr const char *kNoKey = "none";
 constexpr uint64_t kLookupIntervalNs = 3'000'000'000;
 
 struct DuckingFilter {
-	explicit DuckingFilter(obs_source_t *source) : source(source) {}
+	explicit DuckingFilter(obs_source_t *source) : source(source), ducker(obsOutputChannels()) {}
 
 	obs_source_t *source;
 	SidechainDucker ducker;
@@ -34,6 +35,19 @@ struct DuckingFilter {
 	// Never held together with the ducker's key lock, nor across OBS calls.
 	std::mutex sidechainLock;
 	OBSWeakSourceAutoRelease sidechainRef;
+	std::atomic<bool> keyAttached{false}; // follows sidechainRef, for the audio thread to read
+
+	// Both with sidechainLock held.
+	OBSWeakSourceAutoRelease takeKey()
+	{
+		keyAttached = false;
+		return std::move(sidechainRef);
+	}
+	void attachKey(obs_weak_source_t *key)
+	{
+		sidechainRef = key;
+		keyAttached = key != nullptr;
+	}
 	std::string sidechainName;
 	uint64_t lastLookup = 0;
 };
@@ -44,15 +58,20 @@ void captureKey(void *data, obs_source_t *, const audio_data *audio, bool muted)
 	    reinterpret_cast<const float *const *>(audio->data), audio->frames, muted);
 }
 
+void detach(DuckingFilter *filter, OBSWeakSourceAutoRelease weak)
+{
+	if (OBSSourceAutoRelease key = obs_weak_source_get_source(weak))
+		obs_source_remove_audio_capture_callback(key, captureKey, filter);
+}
+
 void releaseKey(DuckingFilter *filter)
 {
 	OBSWeakSourceAutoRelease weak;
 	{
 		std::lock_guard lock(filter->sidechainLock);
-		weak = std::move(filter->sidechainRef);
+		weak = filter->takeKey();
 	}
-	if (OBSSourceAutoRelease key = obs_weak_source_get_source(weak))
-		obs_source_remove_audio_capture_callback(key, captureKey, filter);
+	detach(filter, std::move(weak));
 }
 
 const char *getName(void *)
@@ -60,23 +79,21 @@ const char *getName(void *)
 	return "Screen Delay Ducking (audio)";
 }
 
-void chooseKey(DuckingFilter *filter, const std::string &name)
+// The old key goes and the new name comes in one locked section, so a video tick cannot attach
+// the old key in between and keep it for good.
+void chooseKey(DuckingFilter *filter, const std::string &choice)
 {
-	if (name.empty() || name == kNoKey) {
-		releaseKey(filter);
-		std::lock_guard lock(filter->sidechainLock);
-		filter->sidechainName.clear();
-		return;
-	}
+	const std::string name = choice == kNoKey ? std::string() : choice;
+	OBSWeakSourceAutoRelease old;
 	{
 		std::lock_guard lock(filter->sidechainLock);
 		if (name == filter->sidechainName)
 			return;
+		old = filter->takeKey();
+		filter->sidechainName = name;
+		filter->lastLookup = os_gettime_ns() - kLookupIntervalNs; // the next tick looks at once
 	}
-	releaseKey(filter);
-	std::lock_guard lock(filter->sidechainLock);
-	filter->sidechainName = name;
-	filter->lastLookup = os_gettime_ns() - kLookupIntervalNs; // the next tick looks at once
+	detach(filter, std::move(old));
 }
 
 void update(void *data, obs_data_t *settings)
@@ -102,7 +119,7 @@ std::string keyToLookUp(DuckingFilter *filter)
 	if (filter->sidechainName.empty())
 		return {};
 	if (filter->sidechainRef && obs_weak_source_expired(filter->sidechainRef))
-		filter->sidechainRef = nullptr;
+		filter->takeKey();
 	const uint64_t now = os_gettime_ns();
 	if (filter->sidechainRef || now - filter->lastLookup <= kLookupIntervalNs)
 		return {};
@@ -125,7 +142,7 @@ void videoTick(void *data, float)
 	{
 		std::lock_guard lock(filter->sidechainLock);
 		if (filter->sidechainName == name && !filter->sidechainRef) {
-			filter->sidechainRef = obs_source_get_weak_source(key);
+			filter->attachKey(obs_source_get_weak_source(key));
 			return;
 		}
 	}
@@ -202,12 +219,7 @@ obs_properties_t *getProperties(void *data)
 obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 {
 	auto *filter = static_cast<DuckingFilter *>(data);
-	bool keyAttached = false;
-	{
-		std::lock_guard lock(filter->sidechainLock);
-		keyAttached = filter->sidechainRef != nullptr;
-	}
-	filter->ducker.process(floatPlanes(audio->data), audio->frames, keyAttached,
+	filter->ducker.process(floatPlanes(audio->data), audio->frames, filter->keyAttached,
 			       delaysDisabled.load(std::memory_order_relaxed));
 	return audio;
 }

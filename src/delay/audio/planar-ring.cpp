@@ -1,7 +1,7 @@
 #include "delay/audio/planar-ring.h"
 
 #include <algorithm>
-#include <cassert>
+#include <cmath>
 #include <cstring>
 
 namespace kestrel {
@@ -14,78 +14,105 @@ size_t PlanarRing::countChannels(const float *const *planes)
 	return count;
 }
 
-void PlanarRing::setChannels(size_t channels)
+PlanarRing::PlanarRing(size_t maxChannels, size_t capacity)
+    : capacity_(capacity), planes_(std::min(maxChannels, kMaxChannels), std::vector<float>(capacity))
 {
-	channels_ = std::min(channels, kMaxChannels);
-	clear(true);
 }
 
-void PlanarRing::clear(bool release)
+bool PlanarRing::setChannels(size_t channels)
+{
+	clear();
+	channels_ = channels <= planes_.size() ? channels : 0;
+	return channels_ == channels;
+}
+
+void PlanarRing::clear()
 {
 	head_ = 0;
 	size_ = 0;
-	if (!release)
-		return;
-	capacity_ = 0;
-	for (auto &plane : planes_)
-		std::vector<float>().swap(plane);
 }
 
-void PlanarRing::reserve(size_t frames)
+template <class Visit> void PlanarRing::forEachPiece(size_t start, size_t frames, Visit visit) const
 {
-	if (frames <= capacity_)
+	if (frames == 0)
 		return;
-	size_t grown = std::max<size_t>(capacity_ ? capacity_ : 4096, 4096);
-	while (grown < frames)
-		grown *= 2;
+	const size_t at = start % capacity_;
+	const size_t first = std::min(frames, capacity_ - at);
 	for (size_t c = 0; c < channels_; ++c) {
-		std::vector<float> bigger(grown);
-		const size_t first = std::min(size_, capacity_ - head_);
-		if (size_) {
-			std::memcpy(bigger.data(), planes_[c].data() + head_, first * sizeof(float));
-			std::memcpy(bigger.data() + first, planes_[c].data(),
-				    (size_ - first) * sizeof(float));
-		}
-		planes_[c].swap(bigger);
+		visit(c, at, 0, first);
+		if (first < frames)
+			visit(c, 0, first, frames - first);
 	}
-	capacity_ = grown;
-	head_ = 0;
+}
+
+void PlanarRing::makeRoom(size_t frames)
+{
+	if (size_ + frames > capacity_)
+		trimTo(capacity_ - frames);
 }
 
 void PlanarRing::push(const float *const *planes, size_t frames)
 {
-	if (frames == 0)
-		return;
-	reserve(size_ + frames);
-	const size_t tail = (head_ + size_) % capacity_;
-	const size_t first = std::min(frames, capacity_ - tail);
-	for (size_t c = 0; c < channels_; ++c) {
-		std::memcpy(planes_[c].data() + tail, planes[c], first * sizeof(float));
-		std::memcpy(planes_[c].data(), planes[c] + first, (frames - first) * sizeof(float));
-	}
+	// Of a packet larger than the whole ring only its end fits.
+	const size_t skipped = frames > capacity_ ? frames - capacity_ : 0;
+	frames -= skipped;
+	makeRoom(frames);
+	forEachPiece(head_ + size_, frames, [&](size_t c, size_t at, size_t from, size_t count) {
+		std::memcpy(planes_[c].data() + at, planes[c] + skipped + from, count * sizeof(float));
+	});
 	size_ += frames;
 }
 
-void PlanarRing::pop(float *const *out, size_t frames)
+void PlanarRing::pushSilence(size_t frames)
 {
-	assert(frames <= size_);
-	if (frames == 0)
-		return;
-	const size_t first = std::min(frames, capacity_ - head_);
-	for (size_t c = 0; c < channels_; ++c) {
-		std::memcpy(out[c], planes_[c].data() + head_, first * sizeof(float));
-		std::memcpy(out[c] + first, planes_[c].data(), (frames - first) * sizeof(float));
-	}
-	head_ = (head_ + frames) % capacity_;
-	size_ -= frames;
+	frames = std::min(frames, capacity_);
+	makeRoom(frames);
+	forEachPiece(head_ + size_, frames, [&](size_t c, size_t at, size_t, size_t count) {
+		std::fill_n(planes_[c].data() + at, count, 0.0f);
+	});
+	size_ += frames;
+}
+
+size_t PlanarRing::pop(float *const *out, size_t frames)
+{
+	frames = std::min(frames, size_);
+	forEachPiece(head_, frames, [&](size_t c, size_t at, size_t to, size_t count) {
+		std::memcpy(out[c] + to, planes_[c].data() + at, count * sizeof(float));
+	});
+	trimTo(size_ - frames);
+	return frames;
+}
+
+float PlanarRing::popPeak(size_t frames)
+{
+	frames = std::min(frames, size_);
+	float peak = 0.0f;
+	forEachPiece(head_, frames, [&](size_t c, size_t at, size_t, size_t count) {
+		for (const float *sample = planes_[c].data() + at; sample != planes_[c].data() + at + count;
+		     ++sample)
+			peak = std::max(peak, std::fabs(*sample));
+	});
+	trimTo(size_ - frames);
+	return peak;
 }
 
 void PlanarRing::trimTo(size_t frames)
 {
 	if (size_ <= frames)
 		return;
-	const size_t drop = size_ - frames;
-	head_ = (head_ + drop) % capacity_;
+	head_ = (head_ + size_ - frames) % capacity_;
+	size_ = frames;
+}
+
+void PlanarRing::copyNewestFrom(const PlanarRing &other)
+{
+	if (!setChannels(other.channels_))
+		return;
+	const size_t frames = std::min(other.size_, capacity_);
+	other.forEachPiece(
+	    other.head_ + other.size_ - frames, frames, [&](size_t c, size_t at, size_t to, size_t count) {
+		    std::memcpy(planes_[c].data() + to, other.planes_[c].data() + at, count * sizeof(float));
+	    });
 	size_ = frames;
 }
 

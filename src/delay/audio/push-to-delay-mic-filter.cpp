@@ -23,7 +23,10 @@ constexpr double kDefaultDuckDb = -15.0;
 void onHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed);
 
 struct PushToDelayMicFilter {
-	PushToDelayMicFilter(obs_source_t *source, uint32_t sampleRate) : source(source), mic(sampleRate) {}
+	PushToDelayMicFilter(obs_source_t *source, uint32_t sampleRate, size_t channels)
+	    : source(source), mic(sampleRate, channels)
+	{
+	}
 
 	obs_source_t *source;
 	PushToDelayMic mic;
@@ -53,7 +56,8 @@ void onHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 
 void *create(obs_data_t *settings, obs_source_t *source)
 {
-	auto filter = std::make_unique<PushToDelayMicFilter>(source, obsOutputSampleRate());
+	auto filter =
+	    std::make_unique<PushToDelayMicFilter>(source, obsOutputSampleRate(), obsOutputChannels());
 	update(filter.get(), settings);
 	return filter.release();
 }

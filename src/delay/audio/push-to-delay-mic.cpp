@@ -16,91 +16,81 @@ constexpr float kReleaseSeconds = 0.150f;
 
 } // namespace
 
-PushToDelayMic::PushToDelayMic(uint32_t sampleRate)
-    : sampleRate_(sampleRate), threshold_(decibelsToGain(kLiveVoiceThresholdDb)),
+PushToDelayMic::PushToDelayMic(uint32_t sampleRate, size_t maxChannels)
+    : sampleRate_(sampleRate), maxChannels_(std::min(maxChannels, PlanarRing::kMaxChannels)),
+      maxPacket_(maxPacketFrames(sampleRate)), threshold_(decibelsToGain(kLiveVoiceThresholdDb)),
       attackCoef_(smoothingCoefficient(sampleRate, kAttackSeconds)),
-      releaseCoef_(smoothingCoefficient(sampleRate, kReleaseSeconds))
+      releaseCoef_(smoothingCoefficient(sampleRate, kReleaseSeconds)),
+      delayed_(maxChannels_, std::vector<float>(maxPacket_))
 {
 }
 
 void PushToDelayMic::configure(const Settings &settings)
 {
-	delayFrames_.store(delayFramesFor(sampleRate_, delayMilliseconds(settings.delaySeconds)),
-			   std::memory_order_relaxed);
-	key_.store(settings.key, std::memory_order_relaxed);
-	livePriority_.store(settings.livePriority, std::memory_order_relaxed);
-	duckGain_.store(decibelsToGain(settings.duckDecibels), std::memory_order_relaxed);
+	std::lock_guard configuring(configureLock_);
+	const Levels levels{
+	    .delayFrames = delayFramesFor(sampleRate_, delayMilliseconds(settings.delaySeconds)),
+	    .key = settings.key,
+	    .livePriority = settings.livePriority,
+	    .duckGain = decibelsToGain(settings.duckDecibels),
+	};
+	resizeUnderLock(stateLock_, lines_, maxChannels_, levels.delayFrames + maxPacket_,
+			[&] { levels_ = levels; });
 }
 
-bool PushToDelayMic::keyHeld() const
+uint64_t PushToDelayMic::delayFrames() const
 {
-	return hotkeyHeld_.load(std::memory_order_relaxed) ||
-	       platform::isKeyDown(key_.load(std::memory_order_relaxed));
+	std::lock_guard lock(stateLock_);
+	return levels_.delayFrames;
+}
+
+size_t PushToDelayMic::queuedFrames() const
+{
+	std::lock_guard lock(stateLock_);
+	return lines_.size();
+}
+
+bool PushToDelayMic::keyHeld(uint32_t key) const
+{
+	return hotkeyHeld_.load(std::memory_order_relaxed) || platform::isKeyDown(key);
 }
 
 // Held, the voice goes into the lines; up, the lines record silence so what was said while
-// held keeps its place.
-void PushToDelayMic::record(const float *const *planes, size_t channels, uint32_t frames, bool held)
+// held keeps its place. A line gives one sample back per sample recorded once it holds more
+// than the delay, so the delayed samples are silence up to that point and then the oldest ones.
+void PushToDelayMic::delay(float *const *planes, size_t channels, size_t frames, uint64_t delayFrames,
+			   bool held)
 {
-	if (held) {
+	// A lowered delay takes effect at once: the oldest samples beyond it are dropped.
+	lines_.trimTo(delayFrames);
+	if (held)
 		lines_.push(planes, frames);
-		return;
-	}
-	if (silence_.size() < frames)
-		silence_.resize(frames);
-	std::array<const float *, PlanarRing::kMaxChannels> zeros{};
-	for (size_t c = 0; c < channels; ++c)
-		zeros[c] = silence_.data();
-	lines_.push(zeros.data(), frames);
-}
-
-// A line gives one sample back per sample recorded once it holds more than the delay, so the
-// packet's delayed samples are silence up to that point and then the lines' oldest samples.
-void PushToDelayMic::takeDelayed(size_t channels, uint32_t frames)
-{
-	const uint64_t delay = delayFrames();
-	const size_t due = lines_.size() > delay ? static_cast<size_t>(lines_.size() - delay) : 0;
+	else
+		lines_.pushSilence(frames);
+	const size_t due = lines_.size() > delayFrames
+			       ? std::min(static_cast<size_t>(lines_.size() - delayFrames), frames)
+			       : 0;
 	std::array<float *, PlanarRing::kMaxChannels> out{};
 	for (size_t c = 0; c < channels; ++c) {
-		delayed_[c].resize(frames);
-		std::fill(delayed_[c].begin(), delayed_[c].end() - static_cast<ptrdiff_t>(due), 0.0f);
+		std::fill_n(delayed_[c].begin(), frames - due, 0.0f);
 		out[c] = delayed_[c].data() + (frames - due);
 	}
 	lines_.pop(out.data(), due);
 }
 
-void PushToDelayMic::process(float *const *planes, uint32_t frames, bool live)
+void PushToDelayMic::mix(float *const *planes, size_t channels, size_t frames, const Levels &levels,
+			 bool held)
 {
-	const size_t channels = PlanarRing::countChannels(planes);
-	if (channels == 0)
-		return;
-	if (live) {
-		lines_.clear(true);
-		return;
-	}
-	if (channels != lines_.channels())
-		lines_.setChannels(channels);
-	const bool held = keyHeld();
-	if (frames == 0)
-		return;
-
-	// A lowered delay takes effect at once: the oldest samples beyond it are dropped.
-	lines_.trimTo(delayFrames());
-	record(planes, channels, frames, held);
-	takeDelayed(channels, frames);
-
-	const float duckGain = duckGain_.load(std::memory_order_relaxed);
-	const bool livePriority = livePriority_.load(std::memory_order_relaxed);
 	float envelope = envelope_;
 	float gain = gain_;
-	for (uint32_t i = 0; i < frames; ++i) {
+	for (size_t i = 0; i < frames; ++i) {
 		// The envelope follows the live voice only; it decays while the key is held.
 		float peak = 0.0f;
 		if (!held)
 			for (size_t c = 0; c < channels; ++c)
 				peak = std::max(peak, std::fabs(planes[c][i]));
 		smoothTowards(envelope, peak, releaseCoef_, attackCoef_);
-		const float target = livePriority && envelope > threshold_ ? duckGain : 1.0f;
+		const float target = levels.livePriority && envelope > threshold_ ? levels.duckGain : 1.0f;
 		smoothTowards(gain, target, attackCoef_, releaseCoef_);
 		for (size_t c = 0; c < channels; ++c) {
 			const float liveVoice = held ? 0.0f : planes[c][i];
@@ -109,6 +99,42 @@ void PushToDelayMic::process(float *const *planes, uint32_t frames, bool live)
 	}
 	envelope_ = envelope;
 	gain_ = gain;
+}
+
+void PushToDelayMic::process(float *const *planes, uint32_t frames, bool live)
+{
+	const size_t channels = PlanarRing::countChannels(planes);
+	if (channels == 0 || channels > maxChannels_)
+		return;
+	// Busy only while new settings go in; the lines then sit out this packet and nothing
+	// delayed plays in it.
+	std::unique_lock lock(stateLock_, std::try_to_lock);
+	if (live) {
+		if (lock)
+			lines_.clear();
+		return;
+	}
+	if (lock) {
+		lastLevels_ = levels_;
+		if (channels != lines_.channels())
+			lines_.setChannels(channels);
+	}
+	const Levels &levels = lastLevels_;
+	const bool held = keyHeld(levels.key);
+
+	std::array<float *, PlanarRing::kMaxChannels> piece{};
+	for (size_t done = 0; done < frames;) {
+		const size_t count = std::min<size_t>(frames - done, maxPacket_);
+		for (size_t c = 0; c < channels; ++c)
+			piece[c] = planes[c] + done;
+		if (lock)
+			delay(piece.data(), channels, count, levels.delayFrames, held);
+		else
+			for (size_t c = 0; c < channels; ++c)
+				std::fill_n(delayed_[c].begin(), count, 0.0f);
+		mix(piece.data(), channels, count, levels, held);
+		done += count;
+	}
 }
 
 } // namespace kestrel

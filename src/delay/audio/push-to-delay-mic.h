@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace kestrel {
 
@@ -21,40 +22,55 @@ public:
 		double duckDecibels;
 	};
 
-	explicit PushToDelayMic(uint32_t sampleRate = 48000);
+	// `maxChannels`: the most channels a packet may carry; more pass untouched.
+	explicit PushToDelayMic(uint32_t sampleRate = 48000, size_t maxChannels = 2);
 
-	// May be called from any thread; the delay lines keep their contents.
+	// From any thread but the audio thread: a new delay gets its storage here. The delay lines
+	// keep their newest contents.
 	void configure(const Settings &settings);
 	// The per-instance OBS hotkey, from OBS's hotkey thread.
 	void setHotkeyHeld(bool held) { hotkeyHeld_.store(held, std::memory_order_relaxed); }
 
 	// Processes one packet in place; `planes` has 8 slots, the leading non-null ones are the
 	// channels. `live` (delays switched off) passes the voice untouched and empties the lines.
+	// Never allocates or waits.
 	void process(float *const *planes, uint32_t frames, bool live);
 
-	uint64_t delayFrames() const { return delayFrames_.load(std::memory_order_relaxed); }
-	size_t queuedFrames() const { return lines_.size(); }
+	uint64_t delayFrames() const;
+	size_t queuedFrames() const;
 
 private:
-	bool keyHeld() const;
-	void record(const float *const *planes, size_t channels, uint32_t frames, bool held);
-	void takeDelayed(size_t channels, uint32_t frames);
+	// The settings as one packet uses them.
+	struct Levels {
+		uint64_t delayFrames = 0;
+		uint32_t key = kDefaultKey;
+		bool livePriority = true;
+		float duckGain = 1.0f;
+	};
+
+	bool keyHeld(uint32_t key) const;
+	void delay(float *const *planes, size_t channels, size_t frames, uint64_t delayFrames, bool held);
+	void mix(float *const *planes, size_t channels, size_t frames, const Levels &levels, bool held);
 
 	const uint32_t sampleRate_;
+	const size_t maxChannels_;
+	const size_t maxPacket_;
 	const float threshold_;
 	const float attackCoef_;
 	const float releaseCoef_;
-	std::atomic<uint64_t> delayFrames_{0};
-	std::atomic<uint32_t> key_{kDefaultKey};
-	std::atomic<bool> livePriority_{true};
-	std::atomic<float> duckGain_{1.0f};
 	std::atomic<bool> hotkeyHeld_{false};
+	std::mutex configureLock_; // one configure at a time
 
+	// Guards levels_ and lines_; the audio thread only ever tries it.
+	mutable std::mutex stateLock_;
+	Levels levels_;
+	PlanarRing lines_;
+
+	// The audio thread's own.
+	Levels lastLevels_;
 	float envelope_ = 0.0f;
 	float gain_ = 1.0f;
-	PlanarRing lines_;
-	std::array<std::vector<float>, PlanarRing::kMaxChannels> delayed_;
-	std::vector<float> silence_;
+	std::vector<std::vector<float>> delayed_;
 };
 
 } // namespace kestrel

@@ -2,7 +2,6 @@
 
 #include "delay/audio/planar-ring.h"
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -23,7 +22,10 @@ public:
 		int64_t releaseMs;
 	};
 
-	// May be called from any thread.
+	// `keyChannels`: the most channels a key packet may carry; a key with more is ignored.
+	explicit SidechainDucker(size_t keyChannels = 2);
+
+	// From any thread but the audio threads: a new key delay gets its storage here.
 	void configure(const Settings &settings);
 
 	// The key's audio, from the thread that delivers it; a muted key counts as silence.
@@ -34,23 +36,33 @@ public:
 	void process(float *const *planes, uint32_t frames, bool keyAttached, bool live);
 
 	float gain() const { return gain_; }
-	size_t queuedKeyFrames();
+	size_t queuedKeyFrames() const;
 
 private:
+	// The settings as one packet uses them.
+	struct Levels {
+		uint32_t sampleRate = 48000;
+		uint64_t keyDelayFrames = 0;
+		float threshold = 1.0f;
+		float duckGain = 1.0f;
+		float attackCoef = 1.0f;
+		float releaseCoef = 1.0f;
+	};
+
 	float keyTarget(uint32_t frames);
 
-	std::atomic<uint32_t> sampleRate_{48000};
-	std::atomic<uint64_t> keyDelayFrames_{0};
-	std::atomic<float> threshold_{1.0f};
-	std::atomic<float> duckGain_{1.0f};
-	std::atomic<float> attackCoef_{1.0f};
-	std::atomic<float> releaseCoef_{1.0f};
-	float gain_ = 1.0f;
+	const size_t keyChannels_;
+	std::mutex configureLock_; // one configure at a time
 
-	std::mutex keyLock_;
+	// Guards levels_ and keyQueue_; the audio threads only ever try it.
+	mutable std::mutex keyLock_;
+	Levels levels_;
 	PlanarRing keyQueue_;
-	std::array<std::vector<float>, PlanarRing::kMaxChannels> keyWindow_;
-	std::vector<float> silence_;
+
+	// The ducked sound's audio thread's own.
+	Levels lastLevels_;
+	float lastTarget_ = 1.0f;
+	float gain_ = 1.0f;
 };
 
 } // namespace kestrel

@@ -50,11 +50,16 @@ boolean growOutput(j_compress_ptr info)
 {
 	auto *dest = reinterpret_cast<VectorDestination *>(info->dest);
 	const size_t used = dest->bytes->size();
+	// The error leaves by longjmp, which must not cross the handler: the exception would never
+	// be finished and its object would leak.
+	bool grown = true;
 	try {
 		dest->bytes->resize(used * 2);
 	} catch (const std::bad_alloc &) {
-		ERREXIT(info, JERR_OUT_OF_MEMORY);
+		grown = false;
 	}
+	if (!grown)
+		ERREXIT(info, JERR_OUT_OF_MEMORY);
 	dest->base.next_output_byte = dest->bytes->data() + used;
 	dest->base.free_in_buffer = dest->bytes->size() - used;
 	return TRUE;
