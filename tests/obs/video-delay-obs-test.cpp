@@ -60,6 +60,22 @@ double changesPerSecond(const RenderedColours &output, uint64_t from, uint64_t t
 	return static_cast<double>(changes) * 1e9 / static_cast<double>(to - from);
 }
 
+struct ColourChange {
+	uint64_t start;  // red from here
+	uint64_t change; // green from here
+};
+
+// Red for 0.2 s, then green; returns once `afterChangeNs` has passed since the change.
+ColourChange redThenGreen(TestPicture &picture, uint64_t afterChangeNs)
+{
+	const uint64_t start = os_gettime_ns();
+	sleepUntil(start + 200 * kMs);
+	picture.color.store(kPalette[kGreen]);
+	const uint64_t change = os_gettime_ns();
+	sleepUntil(change + afterChangeNs);
+	return {start, change};
+}
+
 class VideoDelayInObs : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -79,11 +95,7 @@ TEST_F(VideoDelayInObs, ShowsLiveUntilTheDelayHasFilledThenThePictureOfOneDelayE
 	TestPicture &picture = testPictureOf(camera.source());
 	camera.attachFilter();
 	RenderedColours output(camera.source());
-	const uint64_t start = os_gettime_ns();
-	sleepUntil(start + 200 * kMs);
-	picture.color.store(kPalette[kGreen]);
-	const uint64_t change = os_gettime_ns();
-	sleepUntil(change + 800 * kMs);
+	const auto [start, change] = redThenGreen(picture, 800 * kMs);
 
 	EXPECT_EQ(output.colourAt(start + 100 * kMs), kRed) << "live before the change";
 	EXPECT_EQ(output.colourAt(change + 150 * kMs), kGreen) << "live while the delay fills";
@@ -210,11 +222,7 @@ TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
 	TestPicture &picture = testPictureOf(camera.source());
 	camera.attachFilter();
 	RenderedColours output(camera.source());
-	const uint64_t start = os_gettime_ns();
-	sleepUntil(start + 200 * kMs);
-	picture.color.store(kPalette[kGreen]);
-	const uint64_t change = os_gettime_ns();
-	sleepUntil(change + 700 * kMs);
+	const auto [start, change] = redThenGreen(picture, 700 * kMs);
 	EXPECT_EQ(output.colourAt(start + 400 * kMs), kRed) << "the red of one delay earlier";
 	EXPECT_EQ(output.colourAt(change + 450 * kMs), kGreen) << "the green of one delay earlier";
 
