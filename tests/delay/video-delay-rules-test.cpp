@@ -1,5 +1,7 @@
 #include "delay/video/video-delay-rules.h"
 
+#include "delay/video/buffer-status.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -21,6 +23,39 @@ TEST(VideoDelayRules, SettingsAreClampedToTheSheet)
 	EXPECT_EQ(low.frameIntervalNs, 1'000'000'000ull / 60);
 	EXPECT_DOUBLE_EQ(low.bufferScale, 0.1);
 	EXPECT_EQ(low.quality, 10);
+}
+
+TEST(VideoDelayRules, EnginesKeepTheirNumberAndUnknownOnesReadAsMjpeg)
+{
+	const auto engine = [](int64_t stored) {
+		return VideoDelayOptions::fromSettings(20.0, 60, 100, 3, false, stored).engine;
+	};
+	for (const int known : {0, 1, 2})
+		EXPECT_EQ(engine(known), known);
+	for (const int64_t unknown : {int64_t{3}, int64_t{-1}, int64_t{1} << 40})
+		EXPECT_EQ(engine(unknown), FrameCodec::kEngineMjpeg) << unknown;
+}
+
+TEST(VideoDelayRules, BufferLineShowsTheFiguresAndTheCapOnlyWhenItCuts)
+{
+	VideoDelayWorker::Stats stats;
+	EXPECT_EQ(bufferStatusLine(stats, 20'000'000'000),
+		  "Buffer: 0.0 s · 0 MB · 0 frames dropped · no frames yet");
+	stats.heldNs = 19'960'000'000;
+	stats.ringBytes = 212ull << 20;
+	stats.droppedFrames = 1;
+	stats.engineInUse = FrameCodec::kEngineSoftwareH264;
+	EXPECT_EQ(bufferStatusLine(stats, 120'000'000'000),
+		  "Buffer: 20.0 s · 212 MB · 1 frame dropped · H.264 (CPU)");
+	stats.heldNs = 21'500'000'000; // the group still being decoded reaches back past the delay
+	EXPECT_EQ(bufferStatusLine(stats, 20'000'000'000),
+		  "Buffer: 20.0 s · 212 MB · 1 frame dropped · H.264 (CPU)");
+	EXPECT_EQ(capWarningLine(stats, 120'000'000'000, 1500ull << 20), "");
+	stats.capLimited = true;
+	stats.fitNs = 46'040'000'000;
+	EXPECT_EQ(capWarningLine(stats, 120'000'000'000, 1500ull << 20),
+		  "Only 46.0 s of the 120.0 s delay fit in 1500 MB at this rate: the picture runs ahead "
+		  "of the sound. Lower quality/FPS/resolution or use H.264 (CPU).");
 }
 
 TEST(VideoDelayRules, BufferSidesAreEvenAndAtLeastTwo)

@@ -187,9 +187,13 @@ class ObsSmokeTest(unittest.TestCase):
             await create_colour_input(s, "Kestrel Screen", RED)
             await create_colour_input(s, "Kestrel Cam", RED)
             await create_colour_input(s, "Kestrel Callout Cam", RED)
+            await create_colour_input(s, "Kestrel H264 Screen", RED)
             await s.request("CreateSourceFilter", {
                 "sourceName": "Kestrel Screen", "filterName": "Delay",
                 "filterKind": "orv_screen_delay_video", "filterSettings": {"delay_s": 2.0}})
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel H264 Screen", "filterName": "Delay",
+                "filterKind": "orv_screen_delay_video", "filterSettings": {"delay_s": 2.0, "codec_engine": 2}})
             await s.request("CreateInput", {
                 "sceneName": await scene_name(s), "inputName": "Kestrel Playback",
                 "inputKind": "orv_delay_playback",
@@ -200,15 +204,16 @@ class ObsSmokeTest(unittest.TestCase):
                 "filterKind": "orv_push_to_delay_video", "filterSettings": {"delay_s": 2.0, "pdv_vk": 0}})
 
             await asyncio.sleep(3.0)  # both delays have filled with red
-            for source in ("Kestrel Screen", "Kestrel Cam"):
+            delayed = ("Kestrel Screen", "Kestrel Playback", "Kestrel H264 Screen")
+            for source in ("Kestrel Screen", "Kestrel Cam", "Kestrel H264 Screen"):
                 await s.request("SetInputSettings", {"inputName": source, "inputSettings": {"color": GREEN}})
             changed = time.monotonic()
             await asyncio.sleep(0.5)
-            self.assertEqual(nearest(await centre_colour(s, "Kestrel Screen")), "red")
-            self.assertEqual(nearest(await centre_colour(s, "Kestrel Playback")), "red")
+            for source in delayed:
+                self.assertEqual(nearest(await centre_colour(s, source)), "red", source)
             await asyncio.sleep(max(0.0, changed + 2.8 - time.monotonic()))
-            self.assertEqual(nearest(await centre_colour(s, "Kestrel Screen")), "green")
-            self.assertEqual(nearest(await centre_colour(s, "Kestrel Playback")), "green")
+            for source in delayed:
+                self.assertEqual(nearest(await centre_colour(s, source)), "green", source)
             self.assertEqual(nearest(await centre_colour(s, "Kestrel Callout Cam")), "black",
                              "the callout camera shows nothing while its key is up")
 
@@ -221,7 +226,11 @@ class ObsSmokeTest(unittest.TestCase):
         self.session.stop_obs()
         log = self.session.log_text()
         self.assertIn("[Kestrel] video delay READY: showing 2.0s-delayed video (compressed ring)", log)
+        self.assertIn("@ 320x180 via libx264", log)
         self.assertIn("Number of memory leaks: 0", log)
+        h264 = [f for source in saved_sources(self.session) if source["name"] == "Kestrel H264 Screen"
+                for f in source.get("filters", [])]
+        self.assertEqual([f["settings"].get("codec_engine") for f in h264], [2], "kept in the scene collection")
 
     @retry_on_shutdown_crash
     def test_delay_switch_dock_hotkey_and_saved_state(self):

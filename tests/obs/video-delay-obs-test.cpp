@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -59,6 +60,22 @@ double changesPerSecond(const RenderedColours &output, uint64_t from, uint64_t t
 	return static_cast<double>(changes) * 1e9 / static_cast<double>(to - from);
 }
 
+struct ColourChange {
+	uint64_t start;  // red from here
+	uint64_t change; // green from here
+};
+
+// Red for 0.2 s, then green; returns once `afterChangeNs` has passed since the change.
+ColourChange redThenGreen(TestPicture &picture, uint64_t afterChangeNs)
+{
+	const uint64_t start = os_gettime_ns();
+	sleepUntil(start + 200 * kMs);
+	picture.color.store(kPalette[kGreen]);
+	const uint64_t change = os_gettime_ns();
+	sleepUntil(change + afterChangeNs);
+	return {start, change};
+}
+
 class VideoDelayInObs : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -78,11 +95,7 @@ TEST_F(VideoDelayInObs, ShowsLiveUntilTheDelayHasFilledThenThePictureOfOneDelayE
 	TestPicture &picture = testPictureOf(camera.source());
 	camera.attachFilter();
 	RenderedColours output(camera.source());
-	const uint64_t start = os_gettime_ns();
-	sleepUntil(start + 200 * kMs);
-	picture.color.store(kPalette[kGreen]);
-	const uint64_t change = os_gettime_ns();
-	sleepUntil(change + 800 * kMs);
+	const auto [start, change] = redThenGreen(picture, 800 * kMs);
 
 	EXPECT_EQ(output.colourAt(start + 100 * kMs), kRed) << "live before the change";
 	EXPECT_EQ(output.colourAt(change + 150 * kMs), kGreen) << "live while the delay fills";
@@ -188,6 +201,62 @@ TEST_F(VideoDelayInObs, PushToDelayCameraShowsTheHeldSpanOneDelayLater)
 	EXPECT_EQ(output.colourAt(pressed + 700 * kMs), kRed) << "the held span, delayed";
 	EXPECT_EQ(output.colourAt(released + 650 * kMs), kRed) << "its last frame still fresh";
 	EXPECT_EQ(output.colourAt(released + 950 * kMs), kBlack) << "gone 300 ms after the last frame";
+}
+
+std::string bufferStatusOf(obs_source_t *filter)
+{
+	obs_properties_t *props = obs_source_properties(filter);
+	obs_property_t *status = obs_properties_get(props, "buffer_status");
+	std::string text = status ? obs_property_description(status) : "";
+	obs_properties_destroy(props);
+	return text;
+}
+
+// Software H.264 delays the picture like the other engines, shows its figures on the sheet, and
+// comes back from a saved scene collection.
+TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
+{
+	OBSDataAutoRelease settings = delaySettings(0.3);
+	obs_data_set_int(settings, "codec_engine", 2);
+	FilteredSource camera("orv_screen_delay_video", settings, nullptr, ObsHarness::testVideoSourceId());
+	TestPicture &picture = testPictureOf(camera.source());
+	camera.attachFilter();
+	RenderedColours output(camera.source());
+	const auto [start, change] = redThenGreen(picture, 700 * kMs);
+	EXPECT_EQ(output.colourAt(start + 400 * kMs), kRed) << "the red of one delay earlier";
+	EXPECT_EQ(output.colourAt(change + 450 * kMs), kGreen) << "the green of one delay earlier";
+
+	std::string status;
+	double held = -1, megabytes = -1;
+	unsigned long long dropped = ~0ull;
+	EXPECT_TRUE(waitFor([&] {
+		status = bufferStatusOf(camera.filter());
+		return std::sscanf(status.c_str(), "Buffer: %lf s · %lf MB · %llu frames dropped", &held,
+				   &megabytes, &dropped) == 3 &&
+		       held >= 0.2;
+	})) << "the ring comes to span the delay: "
+	    << status;
+	EXPECT_NE(status.find("· H.264 (CPU)"), std::string::npos) << status;
+	EXPECT_LE(held, 0.3) << "the delay given, not the span of the group being decoded: " << status;
+	EXPECT_LT(megabytes, 5.0) << status;
+	EXPECT_EQ(status.find("\n"), std::string::npos) << "far below the memory cap: " << status;
+
+	obs_properties_t *props = obs_source_properties(camera.filter());
+	obs_property_t *engines = obs_properties_get(props, "codec_engine");
+	ASSERT_EQ(obs_property_list_item_count(engines), 3u);
+	EXPECT_EQ(obs_property_list_item_int(engines, 2), 2);
+	EXPECT_STREQ(obs_property_list_item_name(engines, 2), "H.264 (CPU) — mínima RAM, delays largos");
+	obs_properties_destroy(props);
+
+	OBSDataAutoRelease saved = obs_save_source(camera.source());
+	OBSDataAutoRelease reread = obs_data_create_from_json(obs_data_get_json(saved));
+	OBSSourceAutoRelease loaded = obs_load_private_source(reread);
+	ASSERT_NE(loaded.Get(), nullptr);
+	OBSSourceAutoRelease filter = obs_source_get_filter_by_name(loaded, "filter");
+	ASSERT_NE(filter.Get(), nullptr);
+	OBSDataAutoRelease loadedSettings = obs_source_get_settings(filter);
+	EXPECT_EQ(obs_data_get_int(loadedSettings, "codec_engine"), 2);
+	obs_source_filter_remove(loaded, filter);
 }
 
 class DelayPlaybackInObs : public VideoDelayInObs {
@@ -314,6 +383,7 @@ TEST(VideoDelayTypes, RegisteredInTheTableOrderWithTheirNamesFlagsAndSheets)
 	OBSSourceAutoRelease camera = obs_source_create_private("orv_push_to_delay_video", "camera", nullptr);
 	std::vector<std::string> cameraSheet{"pdv_vk"};
 	cameraSheet.insert(cameraSheet.end(), filterSheet.begin(), filterSheet.end());
+	cameraSheet.emplace_back("buffer_status"); // live figures need an instance
 	EXPECT_EQ(propertyNames(obs_source_properties(camera)), cameraSheet);
 
 	OBSDataAutoRelease defaults = obs_get_source_defaults("orv_delay_playback");

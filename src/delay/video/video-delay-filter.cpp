@@ -3,6 +3,7 @@
 #include "delay/delay-slider.h"
 #include "delay/keys/key-list-property.h"
 #include "delay/source-types.h"
+#include "delay/video/buffer-status.h"
 #include "delay/video/delay-playback.h"
 #include "module/log.h"
 
@@ -81,6 +82,18 @@ constexpr const char *kFilterHelp =
     "Los frames se comprimen (MJPEG, CPU en segundo plano) — 100% de resolución y 30-60 fps caben en "
     "unos cientos de MB de RAM.\nUsá el mismo delay en el filtro \"Screen Delay (audio)\" correspondiente.";
 
+// The live figures, as of the moment the sheet is opened.
+void addBufferStatus(obs_properties_t *props, const VideoDelayFilter &filter)
+{
+	const VideoDelayWorker::Stats stats = filter.worker.stats();
+	const uint64_t delayNs = filter.delayNs.load();
+	const std::string warning = capWarningLine(stats, delayNs, VideoDelayWorker::kRingCapBytes);
+	const std::string text = bufferStatusLine(stats, delayNs) + (warning.empty() ? "" : "\n" + warning);
+	obs_property_t *status = obs_properties_add_text(props, "buffer_status", text.c_str(), OBS_TEXT_INFO);
+	if (!warning.empty())
+		obs_property_text_set_info_type(status, OBS_TEXT_INFO_WARNING);
+}
+
 obs_properties_t *getProperties(void *data)
 {
 	const auto *filter = static_cast<const VideoDelayFilter *>(data);
@@ -103,11 +116,14 @@ obs_properties_t *getProperties(void *data)
 							 OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
 	obs_property_list_add_int(engine, "MJPEG (CPU) — compatible con todo", 0);
 	obs_property_list_add_int(engine, "H.264 por hardware (GPU) — menos CPU/FPS", 1);
+	obs_property_list_add_int(engine, "H.264 (CPU) — mínima RAM, delays largos", 2);
 	obs_properties_add_int_slider(props, kQualityKey, "Compresión (1 = máxima calidad, 10 = mínima RAM)",
 				      1, 10, 1);
 	obs_properties_add_bool(props, kFull444Key, "Color completo 4:4:4 (solo MJPEG; texto más nítido)");
 	const std::string help = pushMode ? cameraHelp(delaySeconds(*filter)) : kFilterHelp;
 	obs_properties_add_text(props, "info", help.c_str(), OBS_TEXT_INFO);
+	if (filter)
+		addBufferStatus(props, *filter);
 	return props;
 }
 

@@ -1,6 +1,7 @@
 #include "delay/video/video-delay-rules.h"
 
 #include "delay/delay-time.h"
+#include "delay/video/frame-codec.h"
 
 #include <algorithm>
 
@@ -17,7 +18,10 @@ VideoDelayOptions VideoDelayOptions::fromSettings(double delaySeconds, int64_t b
 	options.bufferScale = static_cast<double>(std::clamp<int64_t>(bufferScalePercent, 10, 100)) / 100.0;
 	options.quality = static_cast<int>(std::clamp<int64_t>(quality, 1, 10));
 	options.full444 = full444;
-	options.engine = static_cast<int>(std::clamp<int64_t>(engine, INT32_MIN, INT32_MAX));
+	// A value this version does not know (a newer one's, or a hand edit) reads as MJPEG.
+	options.engine = engine >= FrameCodec::kEngineMjpeg && engine <= FrameCodec::kEngineSoftwareH264
+			     ? static_cast<int>(engine)
+			     : FrameCodec::kEngineMjpeg;
 	return options;
 }
 
