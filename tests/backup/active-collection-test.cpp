@@ -19,7 +19,8 @@ TEST(ActiveCollection, FileNamesReplaceForbiddenBytes)
 	EXPECT_EQ(sanitizeCollectionFileName("???"), "___");
 	EXPECT_EQ(sanitizeCollectionFileName(""), "Untitled");
 	EXPECT_EQ(sanitizeCollectionFileName("a\"*/:<>?\\|b"), "a_________b");
-	EXPECT_EQ(sanitizeCollectionFileName("Escena\tdel d\u00eda"), "Escena\tdel_d\u00eda");
+	EXPECT_EQ(sanitizeCollectionFileName("Escena\tdel d\u00eda"), "Escena_del_d\u00eda")
+	    << "control bytes would reach the ini file";
 }
 
 TEST(ActiveCollection, NameIsReadAndSetKeepingTheRest)
