@@ -1,21 +1,16 @@
 #include "backup/active-collection.h"
 
 #include "backup/file-bytes.h"
-#include "backup/indented-json.h"
+#include "backup/json-member-text.h"
 #include "module/log.h"
 #include "providers/atomic-file.h"
 #include "providers/utf8-path.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
 namespace kestrel {
-
-// Keeps the members in the order OBS wrote them.
-using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -62,13 +57,7 @@ std::string sanitizeCollectionFileName(const std::string &name)
 std::string readCollectionName(const std::string &file)
 {
 	const auto text = readFileBytes(file);
-	if (!text)
-		return {};
-	const Json collection = Json::parse(*text, nullptr, false);
-	if (!collection.is_object())
-		return {};
-	const auto name = collection.find("name");
-	return name != collection.end() && name->is_string() ? name->get<std::string>() : std::string();
+	return text ? topLevelString(*text, "name").value_or(std::string()) : std::string();
 }
 
 void setCollectionName(const std::string &file, const std::string &name, const RunLog &log)
@@ -77,10 +66,10 @@ void setCollectionName(const std::string &file, const std::string &name, const R
 	if (!text)
 		return;
 	try {
-		Json collection = Json::parse(*text);
-		collection["name"] = name;
-		if (std::string error = writeFileAtomically(pathFromUtf8(file), indentedJson(collection));
-		    !error.empty())
+		const auto renamed = withTopLevelString(*text, "name", name);
+		if (!renamed)
+			throw std::runtime_error("not a JSON object");
+		if (std::string error = writeFileAtomically(pathFromUtf8(file), *renamed); !error.empty())
 			throw std::runtime_error(error);
 	} catch (const std::exception &e) {
 		KESTREL_LOG(LOG_WARNING, "could not set collection name: %s", e.what());

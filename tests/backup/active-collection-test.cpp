@@ -32,9 +32,8 @@ TEST(ActiveCollection, NameIsReadAndSetKeepingTheRest)
 	std::vector<std::string> log;
 	setCollectionName(scene.string(), "Show \u00e9",
 			  [&](const std::string &line) { log.push_back(line); });
-	EXPECT_EQ(
-	    readFile(scene),
-	    "{\n    \"sources\": [],\n    \"name\": \"Show \u00e9\",\n    \"current_scene\": \"Live\"\n}");
+	EXPECT_EQ(readFile(scene),
+		  "{\"sources\": [], \"name\": \"Show \u00e9\", \"current_scene\": \"Live\"}");
 	EXPECT_EQ(log, std::vector<std::string>{"  Renamed collection to \"Show \u00e9\""});
 
 	writeFile(scene, R"({"name": 5})");
