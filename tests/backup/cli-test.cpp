@@ -69,6 +69,8 @@ TEST_F(CommandLine, HelpAndUsageMistakes)
 	EXPECT_EQ(help.status, 0);
 	EXPECT_TRUE(contains(help.out, "Usage: kestrel-backup COMMAND --folder DIR"));
 	EXPECT_TRUE(contains(help.out, "--force"));
+	EXPECT_TRUE(contains(help.out, "--dry-run"));
+	EXPECT_TRUE(contains(help.out, "--outside-home"));
 
 	const CliResult none = cli({}, obs.home);
 	EXPECT_EQ(none.status, 2);
@@ -114,6 +116,21 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const fs::path bobConfig = bob / ".config/obs-studio";
 	writeFile(bobConfig / "global.ini",
 		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+	const CliResult dryRun =
+	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--dry-run", "--outside-home"},
+		bob);
+	EXPECT_EQ(dryRun.status, 0) << dryRun.err;
+	for (const std::string &line :
+	     {"scene    " + (bobConfig / "basic/scenes/My_Show.json").string() + "\n",
+	      "profile  " + (bobConfig / "basic/profiles/Main/sub/recordEncoder.json").string() + "\n",
+	      "media    " + (bob / "Videos/intro.mp4").string() + "\n",
+	      "skip     (hidden file or folder of the home): " +
+		  (obs.home / ".fonts/Brand Font.ttf").string() + "\n",
+	      std::string("\n10 file(s) to restore, 1 skipped\n")})
+		EXPECT_TRUE(contains(dryRun.out, line)) << line << dryRun.out;
+	EXPECT_FALSE(fs::exists(bob / "Videos")) << "a dry run writes nothing";
+	EXPECT_FALSE(contains(readFile(bobConfig / "global.ini"), "My Show"));
+
 	const CliResult restore =
 	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--yes", "--force"}, bob);
 	EXPECT_EQ(restore.status, 0) << restore.err;
