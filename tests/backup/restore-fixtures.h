@@ -14,6 +14,14 @@ namespace kestrel::test {
 
 namespace fs = std::filesystem;
 
+// The text with every `from` replaced by `to`, as a restore rewrites a home folder.
+inline std::string replaced(std::string text, const std::string &from, const std::string &to)
+{
+	for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+		text.replace(at, from.size(), to);
+	return text;
+}
+
 // Another user's computer: its own home and OBS configuration, restoring from a backup folder.
 struct OtherComputer {
 	explicit OtherComputer(const fs::path &root)

@@ -22,16 +22,10 @@ using test::HandMadeBackup;
 using test::ObsLogCapture;
 using test::OtherComputer;
 using test::readFile;
+using test::replaced;
 using test::RunLines;
 using test::ScratchFolder;
 using test::writeFile;
-
-std::string replaced(std::string text, const std::string &from, const std::string &to)
-{
-	for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-		text.replace(at, from.size(), to);
-	return text;
-}
 
 TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 {

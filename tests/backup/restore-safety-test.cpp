@@ -15,15 +15,9 @@ namespace fs = std::filesystem;
 using test::HandMadeBackup;
 using test::OtherComputer;
 using test::readFile;
+using test::replaced;
 using test::RunLines;
 using test::writeFile;
-
-std::string replaced(std::string text, const std::string &from, const std::string &to)
-{
-	for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-		text.replace(at, from.size(), to);
-	return text;
-}
 
 // A backup folder as an attacker would lay it out, next to honest entries that must still
 // restore exactly.

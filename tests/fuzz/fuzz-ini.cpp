@@ -6,12 +6,6 @@
 
 using namespace kestrel;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz::quietObsLog();
-	return 0;
-}
-
 namespace {
 
 size_t sectionCount(const std::string &ini)

@@ -4,12 +4,6 @@
 
 using namespace kestrel;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz::quietObsLog();
-	return 0;
-}
-
 // Reading never fails, sizes stay in range, and what was read writes and reads back unchanged.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

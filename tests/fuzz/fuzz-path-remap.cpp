@@ -7,12 +7,6 @@
 
 using namespace kestrel;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz::quietObsLog();
-	return 0;
-}
-
 namespace {
 
 const std::string kHome = "/home/bob";

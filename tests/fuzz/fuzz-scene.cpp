@@ -8,12 +8,6 @@
 
 using namespace kestrel;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz::quietObsLog();
-	return 0;
-}
-
 // The name a JSON reader would see, for comparison with the text scanner.
 std::optional<std::string> parsedName(const std::string &text)
 {

@@ -4,12 +4,6 @@
 
 using namespace kestrel;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-	fuzz::quietObsLog();
-	return 0;
-}
-
 // Any settings file (and the token text inside it) loads without a fault into a known back-end.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
