@@ -17,7 +17,7 @@ namespace {
 
 constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
 constexpr char kOtherSeparator = kSeparator == '/' ? '\\' : '/';
-constexpr bool kCaseSensitivePaths = kSeparator == '/';
+constexpr bool kWindowsPaths = kSeparator == '\\';
 
 struct Decision {
 	std::string destination;
@@ -38,7 +38,7 @@ bool hasControlBytes(const std::string &text)
 std::string comparable(const fs::path &component)
 {
 	const std::string text = utf8FromPath(component);
-	return kCaseSensitivePaths ? text : asciiLowerCase(text);
+	return kWindowsPaths ? asciiLowerCase(text) : text;
 }
 
 // A normalised folder without its trailing separator; empty when unknown or relative.
@@ -84,10 +84,26 @@ std::string fileNameOf(const std::string &path)
 	return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+// On Windows a ":" would make a drive-relative path ("C:x") or name a stream of another file.
 bool isPlainFileName(const std::string &name)
 {
 	return !name.empty() && name != "." && name != ".." && !hasControlBytes(name) &&
-	       name.find_first_of("/\\") == std::string::npos;
+	       name.find_first_of(kWindowsPaths ? "/\\:" : "/\\") == std::string::npos;
+}
+
+// Joins checked names below a folder; the result must stay below it whatever the system makes
+// of the names.
+Decision inFolder(const fs::path &folder, const std::vector<std::string> &names)
+{
+	fs::path destination = folder;
+	for (const auto &name : names) {
+		if (!isPlainFileName(name))
+			return refuse("not a file name");
+		destination /= pathFromUtf8(name);
+	}
+	if (!below(destination, folder))
+		return refuse("not a file name");
+	return {utf8FromPath(destination), {}};
 }
 
 // The components after the last "basic/profiles" pair (any letter case, either separator), so
@@ -124,9 +140,7 @@ Decision sceneDestination(const BackupEntry &entry, bool first, const RestoreRul
 	const std::string name = first && !rules.collectionName.empty()
 				     ? sanitizeCollectionFileName(rules.collectionName) + ".json"
 				     : fileNameOf(entry.originalLocal);
-	if (!isPlainFileName(name))
-		return refuse("not a file name");
-	return {utf8FromPath(scenes / pathFromUtf8(name)), {}};
+	return inFolder(scenes, {name});
 }
 
 Decision profileDestination(const BackupEntry &entry, const RestoreRules &rules)
@@ -139,10 +153,7 @@ Decision profileDestination(const BackupEntry &entry, const RestoreRules &rules)
 	const std::vector<std::string> tail = profileTail(entry.originalLocal);
 	if (tail.size() < 2)
 		return refuse("not in a profile folder");
-	fs::path destination = profiles;
-	for (const auto &part : tail)
-		destination /= pathFromUtf8(part);
-	return {utf8FromPath(destination), {}};
+	return inFolder(profiles, tail);
 }
 
 Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
