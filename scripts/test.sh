@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds warning-clean and runs every test: unit tests, the headless
 # libobs tests, the end-to-end test against the real obs, then the unit tests again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and the
+# fuzz targets for a bounded time (scripts/fuzz.sh).
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    the plain build's tests only (no sanitizer builds)
 set -uo pipefail
@@ -63,6 +64,8 @@ if ! $quick; then
     build build/tsan -DKESTREL_SANITIZE=thread -DKESTREL_UNIT_ONLY=ON -DKESTREL_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build/tsan -L threaded -j"$jobs"
   fi
+  echo "== Fuzz targets (libFuzzer, 15 s each)"
+  bash scripts/fuzz.sh 15 || status=1
 fi
 
 echo

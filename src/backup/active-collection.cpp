@@ -1,19 +1,32 @@
 #include "backup/active-collection.h"
 
 #include "backup/file-bytes.h"
+#include "backup/json-member-text.h"
 #include "module/log.h"
 #include "providers/atomic-file.h"
 #include "providers/utf8-path.h"
 
-#include <nlohmann/json.hpp>
-
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
 namespace kestrel {
 
-// Keeps the members in the order OBS wrote them.
-using Json = nlohmann::ordered_json;
+namespace {
+
+// A line break in a name written to an ini file would start a line, or a whole section, of its own.
+bool isControlByte(char c)
+{
+	return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
+std::string withoutControlBytes(std::string text)
+{
+	std::replace_if(text.begin(), text.end(), isControlByte, '_');
+	return text;
+}
+
+} // namespace
 
 std::string sanitizeCollectionFileName(const std::string &name)
 {
@@ -33,6 +46,8 @@ std::string sanitizeCollectionFileName(const std::string &name)
 			c = '_';
 			break;
 		default:
+			if (isControlByte(c))
+				c = '_';
 			break;
 		}
 	}
@@ -42,13 +57,7 @@ std::string sanitizeCollectionFileName(const std::string &name)
 std::string readCollectionName(const std::string &file)
 {
 	const auto text = readFileBytes(file);
-	if (!text)
-		return {};
-	const Json collection = Json::parse(*text, nullptr, false);
-	if (!collection.is_object())
-		return {};
-	const auto name = collection.find("name");
-	return name != collection.end() && name->is_string() ? name->get<std::string>() : std::string();
+	return text ? topLevelString(*text, "name").value_or(std::string()) : std::string();
 }
 
 void setCollectionName(const std::string &file, const std::string &name, const RunLog &log)
@@ -57,11 +66,10 @@ void setCollectionName(const std::string &file, const std::string &name, const R
 	if (!text)
 		return;
 	try {
-		Json collection = Json::parse(*text);
-		collection["name"] = name;
-		if (std::string error =
-			writeFileAtomically(pathFromUtf8(file), collection.dump(4, ' ', false));
-		    !error.empty())
+		const auto renamed = withTopLevelString(*text, "name", name);
+		if (!renamed)
+			throw std::runtime_error("not a JSON object");
+		if (std::string error = writeFileAtomically(pathFromUtf8(file), *renamed); !error.empty())
 			throw std::runtime_error(error);
 	} catch (const std::exception &e) {
 		KESTREL_LOG(LOG_WARNING, "could not set collection name: %s", e.what());
@@ -89,25 +97,31 @@ void activateCollection(const std::string &obsConfigDir, const std::string &disp
 	}
 }
 
-bool replaceIniValue(const std::string &iniFile, const std::string &key, const std::string &value)
+std::optional<std::string> withIniValue(std::string text, const std::string &key, const std::string &value)
 {
-	auto text = readFileBytes(iniFile);
-	if (!text)
-		return false;
-	const std::string needle = key + "=";
+	const std::string needle = withoutControlBytes(key) + "=";
 	size_t line = 0;
-	while (line != std::string::npos && text->compare(line, needle.size(), needle) != 0) {
-		line = text->find('\n', line);
+	while (line != std::string::npos && text.compare(line, needle.size(), needle) != 0) {
+		line = text.find('\n', line);
 		if (line != std::string::npos)
 			++line;
 	}
 	if (line == std::string::npos)
-		return false;
-	size_t end = text->find('\n', line);
+		return std::nullopt;
+	size_t end = text.find('\n', line);
 	if (end == std::string::npos)
-		end = text->size();
-	text->replace(line, end - line, needle + value);
-	return writeFileAtomically(pathFromUtf8(iniFile), *text).empty();
+		end = text.size();
+	text.replace(line, end - line, needle + withoutControlBytes(value));
+	return text;
+}
+
+bool replaceIniValue(const std::string &iniFile, const std::string &key, const std::string &value)
+{
+	const auto text = readFileBytes(iniFile);
+	if (!text)
+		return false;
+	const auto changed = withIniValue(*text, key, value);
+	return changed && writeFileAtomically(pathFromUtf8(iniFile), *changed).empty();
 }
 
 } // namespace kestrel

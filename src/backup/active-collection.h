@@ -2,10 +2,13 @@
 
 #include "backup/backup-types.h"
 
+#include <optional>
+
 namespace kestrel {
 
 // The file name a restored scene collection gets for a name the user typed: the ten bytes
-// Windows forbids in names (and the space) become underscores; an empty result is "Untitled".
+// Windows forbids in names (and the space) and control bytes become underscores; an empty
+// result is "Untitled".
 std::string sanitizeCollectionFileName(const std::string &name);
 
 // The collection's "name" member; empty when the file cannot be read or has none.
@@ -20,7 +23,11 @@ void activateCollection(const std::string &obsConfigDir, const std::string &disp
 			const std::string &fileStem, const RunLog &log);
 
 // Replaces the value of the first line that starts with key + "=" (no section, no leading
-// blanks). False when the file has no such line or cannot be read or written.
+// blanks); control bytes of the value become underscores, so it stays one line. False when
+// the file has no such line or cannot be read or written.
 bool replaceIniValue(const std::string &iniFile, const std::string &key, const std::string &value);
+
+// The ini text as replaceIniValue leaves it; nothing when no line starts with key + "=".
+std::optional<std::string> withIniValue(std::string text, const std::string &key, const std::string &value);
 
 } // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include "backup/backup-environment.h"
 #include "backup/backup-types.h"
+#include "backup/restore-plan.h"
 #include "providers/cloud-provider.h"
 
 #include <memory>
@@ -20,6 +21,7 @@ public:
 	std::string clientSecret;
 	std::string localPath;
 	std::string restoreCollectionName; // empty = keep the backed-up name
+	bool restoreOutsideHome = false;   // media that lay outside the old home goes back there
 
 	ProviderKind providerKind() const { return providerKind_; }
 	ICloudProvider &provider() const { return *provider_; }
@@ -41,6 +43,9 @@ public:
 	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
 	// false (manifest untouched) when there is none or the back-end is not connected.
 	bool fetchManifest(BackupManifest &manifest, const RunLog &log);
+
+	// Where each file of the manifest would land, or why it would be skipped.
+	std::vector<RestoreStep> planRestore(const BackupManifest &manifest) const;
 
 	// Copies every file of the manifest back to its place, below this user's home folder;
 	// renames (restoreCollectionName) and activates the first scene collection.

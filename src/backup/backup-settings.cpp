@@ -1,6 +1,7 @@
 #include "backup/backup-manager.h"
 
 #include "backup/file-bytes.h"
+#include "backup/json-number.h"
 #include "providers/atomic-file.h"
 #include "providers/google-drive-provider.h"
 #include "providers/local-folder-provider.h"
@@ -73,8 +74,10 @@ void BackupManager::loadSettings()
 		clientSecret = stringSetting(settings, "client_secret");
 		localPath = stringSetting(settings, "local_path");
 		const auto provider = settings.find("provider");
-		setProvider(
-		    providerKindFromNumber(provider == settings.end() ? 0 : provider->get<int64_t>()));
+		setProvider(providerKindFromNumber(
+		    provider == settings.end()
+			? 0
+			: integerInRange(*provider, INT32_MIN, INT32_MAX).value_or(0)));
 		if (const std::string tokens = stringSetting(settings, "tokens"); !tokens.empty())
 			provider_->loadTokens(tokens);
 	} catch (const json::exception &) {

@@ -1,5 +1,7 @@
 #include "backup/manifest.h"
 
+#include "backup/json-number.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -45,7 +47,9 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 		entry.remotePath = stringMember(element, "remotePath");
 		entry.originalLocal = stringMember(element, "originalLocal");
 		const auto size = element.find("size");
-		entry.size = size == element.end() ? 0 : size->get<int64_t>();
+		// -1 marks a size that could not be read; anything else out of range is missing.
+		if (size != element.end())
+			entry.size = integerInRange(*size, -1, INT64_MAX).value_or(0);
 		entries.push_back(std::move(entry));
 	}
 }

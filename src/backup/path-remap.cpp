@@ -21,16 +21,18 @@ struct UserSegment {
 	size_t length = 0;
 };
 
+// The earliest segment of any kind: /home/alice/Work/users/team/x belongs to alice.
 UserSegment findUserSegment(const std::string &path)
 {
 	const std::string lower = asciiLowerCase(path);
+	UserSegment earliest;
 	for (std::string_view segment : {"\\users\\", "/users/", kPosixPaths ? "/home/" : ""}) {
 		if (segment.empty())
 			continue;
-		if (size_t at = lower.find(segment); at != std::string::npos)
-			return {at, segment.size()};
+		if (size_t at = lower.find(segment); at < earliest.position)
+			earliest = {at, segment.size()};
 	}
-	return {};
+	return earliest;
 }
 
 // The separator that ends the user name, or npos.

@@ -49,35 +49,36 @@ bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
 	return true;
 }
 
+std::vector<RestoreStep> BackupManager::planRestore(const BackupManifest &manifest) const
+{
+	return restorePlan(manifest, {environment_.homeFolder, environment_.obsPaths, restoreCollectionName,
+				      restoreOutsideHome});
+}
+
 BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log)
 {
 	BackupSummary summary;
-	const std::vector<const BackupEntry *> all = entriesInRunOrder(manifest);
-	summary.total = static_cast<int32_t>(all.size());
+	const std::vector<RestoreStep> plan = planRestore(manifest);
+	summary.total = static_cast<int32_t>(plan.size());
 	const std::string oldHome = findSourceHome(manifest);
 	const std::string &newHome = environment_.homeFolder;
 	const std::string requestedName = restoreCollectionName;
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
 
 	std::string activeName, activeStem;
-	for (size_t k = 0; k < all.size(); ++k) {
-		const BackupEntry &entry = *all[k];
+	for (size_t k = 0; k < plan.size(); ++k) {
+		const BackupEntry &entry = *plan[k].entry;
 		const int32_t index = static_cast<int32_t>(k) + 1;
-		const bool firstCollection = k == 0 && !manifest.sceneCollections.empty();
-		if (!isSafeRemotePath(entry.remotePath)) {
+		const bool firstCollection = plan[k].firstCollection;
+		if (!plan[k].refusal.empty()) {
 			++summary.skipped;
-			log("  Skipped (unsafe path): " + entry.remotePath);
-			KESTREL_LOG(LOG_WARNING,
-				    "Restore skipped %s \u2014 remote path leaves the backup: %s",
-				    entry.name.c_str(), entry.remotePath.c_str());
+			const std::string why = refusalText(plan[k]);
+			log("  Skipped " + why);
+			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
+				    why.c_str());
 			continue;
 		}
-		std::string destination = remapUserPath(entry.originalLocal, newHome);
-		if (firstCollection && !requestedName.empty())
-			destination =
-			    utf8FromPath(pathFromUtf8(destination).parent_path() /
-					 pathFromUtf8(sanitizeCollectionFileName(requestedName) + ".json"));
-
+		const std::string &destination = plan[k].destination;
 		log("Restoring: " + entry.name);
 		KESTREL_LOG(LOG_INFO, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
 		if (destination != entry.originalLocal)

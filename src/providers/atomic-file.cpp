@@ -55,9 +55,10 @@ fs::path followLink(const fs::path &target)
 
 } // namespace
 
-std::string copyFileAtomically(const fs::path &source, const fs::path &linkOrTarget)
+// A copy goes into a backup folder or to a restore destination, where a planted link must not
+// redirect it.
+std::string copyFileAtomically(const fs::path &source, const fs::path &target)
 {
-	const fs::path target = followLink(linkOrTarget);
 	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target));
 }
 

@@ -11,8 +11,10 @@ namespace kestrel {
 // interrupted write never leaves a truncated file where a good one stood; the old file stays as
 // it was on failure. They return the system's error text, empty on success.
 
+// A link at the target is replaced by the copy, never written through.
 std::string copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target);
 
+// A link at the target is followed (a user's ini kept with their dotfiles stays linked).
 // `privateToUser` gives the new file owner-only permissions (credentials); otherwise an existing
 // target's permissions are kept.
 std::string writeFileAtomically(const std::filesystem::path &target, std::string_view bytes,

@@ -63,15 +63,35 @@ bool LocalFolderProvider::authenticate()
 	return true;
 }
 
+fs::path LocalFolderProvider::chosenFolder() const
+{
+	fs::path folder = pathFromUtf8(rootFolder_);
+	if (folder.has_relative_path() && folder.filename().empty())
+		folder = folder.parent_path();
+	return folder;
+}
+
+// The chosen folder itself may be a link (moved to another disk); nothing below it may: the
+// folder is filled by a sync client, maybe from another person's computer.
+bool LocalFolderProvider::passesThroughLink(const fs::path &file) const
+{
+	fs::path walked = chosenFolder();
+	for (const auto &part : file.lexically_relative(walked)) {
+		walked /= part;
+		std::error_code ec;
+		if (fs::is_symlink(fs::symlink_status(walked, ec)))
+			return true;
+	}
+	return false;
+}
+
 std::optional<fs::path> LocalFolderProvider::resolveLocalPath(const std::string &remotePath)
 {
 	if (!isSafeRemotePath(remotePath)) {
 		lastError_ = "Refused remote path outside the backup folder: " + remotePath;
 		return std::nullopt;
 	}
-	fs::path base = pathFromUtf8(rootFolder_);
-	if (base.has_relative_path() && base.filename().empty())
-		base = base.parent_path();
+	fs::path base = chosenFolder();
 	if (base.filename() == kBackupRoot)
 		base = base.parent_path();
 	return base / pathFromUtf8(remotePath);
@@ -117,6 +137,10 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 		lastError_ = "Not found in backup folder: " + remotePath;
 		return false;
 	}
+	if (passesThroughLink(*source)) {
+		lastError_ = "Refused a link in the backup folder: " + remotePath;
+		return false;
+	}
 	const fs::path destination = pathFromUtf8(localPath);
 	if (std::string error = copyCreatingFolders(*source, destination); !error.empty()) {
 		lastError_ = "Copy failed (" + remotePath + "): " + error;
@@ -155,11 +179,6 @@ bool LocalFolderProvider::deleteItem(const std::string &remotePath)
 	const auto target = resolveLocalPath(remotePath);
 	if (!target)
 		return false;
-	// An empty remote path names the folder that holds the backup: never remove that.
-	if (target->lexically_normal() == resolveLocalPath("")->lexically_normal()) {
-		lastError_ = "Refused to delete the backup folder itself: " + remotePath;
-		return false;
-	}
 	std::error_code ec;
 	fs::remove_all(*target, ec);
 	if (ec) {

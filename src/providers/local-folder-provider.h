@@ -37,6 +37,10 @@ public:
 	std::optional<std::filesystem::path> resolveLocalPath(const std::string &remotePath);
 
 private:
+	// `rootFolder` without a trailing separator.
+	std::filesystem::path chosenFolder() const;
+	bool passesThroughLink(const std::filesystem::path &file) const;
+
 	std::string rootFolder_;
 	std::string lastError_;
 };

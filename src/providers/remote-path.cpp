@@ -4,10 +4,8 @@ namespace kestrel {
 
 bool isSafeRemotePath(const std::string &remotePath)
 {
-	if (!remotePath.empty() && (remotePath.front() == '/' || remotePath.front() == '\\'))
-		return false;
-	// A drive letter ("C:") roots the path on Windows.
-	if (remotePath.size() >= 2 && remotePath[1] == ':')
+	const std::string root = std::string(kBackupRoot) + "/";
+	if (remotePath != kBackupRoot && remotePath.compare(0, root.size(), root) != 0)
 		return false;
 	// Windows also splits at "\", so both separators end a component everywhere.
 	size_t start = 0;

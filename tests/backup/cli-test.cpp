@@ -69,6 +69,8 @@ TEST_F(CommandLine, HelpAndUsageMistakes)
 	EXPECT_EQ(help.status, 0);
 	EXPECT_TRUE(contains(help.out, "Usage: kestrel-backup COMMAND --folder DIR"));
 	EXPECT_TRUE(contains(help.out, "--force"));
+	EXPECT_TRUE(contains(help.out, "--dry-run"));
+	EXPECT_TRUE(contains(help.out, "--outside-home"));
 
 	const CliResult none = cli({}, obs.home);
 	EXPECT_EQ(none.status, 2);
@@ -114,10 +116,27 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const fs::path bobConfig = bob / ".config/obs-studio";
 	writeFile(bobConfig / "global.ini",
 		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+	const CliResult dryRun =
+	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--dry-run", "--outside-home"},
+		bob);
+	EXPECT_EQ(dryRun.status, 0) << dryRun.err;
+	for (const std::string &line :
+	     {"scene    " + (bobConfig / "basic/scenes/My_Show.json").string() + "\n",
+	      "profile  " + (bobConfig / "basic/profiles/Main/sub/recordEncoder.json").string() + "\n",
+	      "media    " + (bob / "Videos/intro.mp4").string() + "\n",
+	      "skip     (hidden file or folder of the home): " +
+		  (obs.home / ".fonts/Brand Font.ttf").string() + "\n",
+	      std::string("\n10 file(s) to restore, 1 skipped\n")})
+		EXPECT_TRUE(contains(dryRun.out, line)) << line << dryRun.out;
+	EXPECT_FALSE(fs::exists(bob / "Videos")) << "a dry run writes nothing";
+	EXPECT_FALSE(contains(readFile(bobConfig / "global.ini"), "My Show"));
+
 	const CliResult restore =
 	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--yes", "--force"}, bob);
 	EXPECT_EQ(restore.status, 0) << restore.err;
-	EXPECT_TRUE(contains(restore.out, "Restore complete. 11 files restored.\n")) << restore.out;
+	EXPECT_TRUE(contains(restore.out, "Restore complete. 10 files restored.\n"))
+	    << "~/.fonts is a hidden folder\n"
+	    << restore.out;
 	EXPECT_EQ(readFile(bob / "Videos/intro.mp4"), std::string(3000, 'm'));
 	EXPECT_TRUE(contains(readFile(bobConfig / "global.ini"), "SceneCollection=My Show\n"));
 	EXPECT_TRUE(contains(readFile(bobConfig / "basic/profiles/Main/basic.ini"),
@@ -135,8 +154,8 @@ TEST_F(CommandLine, FailuresSayWhyAndExitNonZero)
 	EXPECT_EQ(cli({"show", "--folder", (obs.scratch / "nowhere").string()}, obs.home).status, 1);
 
 	BackupManifest manifest;
-	manifest.profiles = {
-	    {"basic.ini", "obs-cloud-backup/profiles/P/basic.ini", (obs.home / "basic.ini").string(), 3}};
+	manifest.profiles = {{"basic.ini", "obs-cloud-backup/profiles/P/basic.ini",
+			      (obs.profiles / "P/basic.ini").string(), 3}};
 	writeFile(folder / "obs-cloud-backup/manifest.json", manifestToJson(manifest));
 	const CliResult unconfirmed = cli({"restore", "--folder", folder.string(), "--force"}, obs.home);
 	EXPECT_EQ(unconfirmed.status, 2);

@@ -25,6 +25,10 @@ Options:
   --yes             restore: do not ask before overwriting files
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
+  --outside-home    restore: also put back media files that lay outside the
+                    backed-up user's home folder, where they were
+  --dry-run         restore: show where each file would land and what would be
+                    skipped and why; write nothing
   --json            print the manifest (show) or the result as JSON on
                     standard output; log lines go to standard error
   --quiet           print no log lines and no progress
@@ -57,6 +61,10 @@ bool isFlag(const std::string &option, bool Options::*&field)
 		field = &Options::yes;
 	else if (option == "--force")
 		field = &Options::force;
+	else if (option == "--outside-home")
+		field = &Options::outsideHome;
+	else if (option == "--dry-run")
+		field = &Options::dryRun;
 	else if (option == "--json")
 		field = &Options::json;
 	else if (option == "--quiet")

@@ -15,6 +15,8 @@ struct Options {
 	std::string name;
 	bool yes = false;
 	bool force = false;
+	bool outsideHome = false;
+	bool dryRun = false;
 	bool json = false;
 	bool quiet = false;
 	bool verbose = false;

@@ -9,6 +9,7 @@
 #include "platform/temp-files.h"
 #include "platform/terminal.h"
 #include "providers/utf8-path.h"
+#include "restore-preview.h"
 
 #include <nlohmann/json.hpp>
 #include <obs.h>
@@ -130,10 +131,9 @@ void printTable(const BackupManifest &manifest)
 	std::printf("\n%zu file(s), %s\n", count, readableSize(totalBytes).c_str());
 }
 
-bool confirmRestore(const BackupManifest &manifest)
+bool confirmRestore(const BackupManifest &manifest, const std::vector<RestoreStep> &plan)
 {
-	const size_t files =
-	    manifest.sceneCollections.size() + manifest.profiles.size() + manifest.mediaFiles.size();
+	const size_t files = printRestorePlan(stderr, plan);
 	std::fprintf(stderr,
 		     "Restore %zu file(s) from the backup of %s, replacing the files in place? [y/N] ", files,
 		     manifest.createdAt.c_str());
@@ -182,13 +182,18 @@ int run(const Options &options)
 		return kDone;
 	}
 
+	manager.restoreCollectionName = options.name;
+	manager.restoreOutsideHome = options.outsideHome;
+	if (options.dryRun) {
+		printRestorePlan(stdout, manager.planRestore(manifest));
+		return kDone;
+	}
 	if (!options.yes) {
 		if (!platform::stdinIsTerminal())
 			return fail("restore replaces files in place; pass --yes to confirm", kUsage);
-		if (!confirmRestore(manifest))
+		if (!confirmRestore(manifest, manager.planRestore(manifest)))
 			return fail("restore cancelled");
 	}
-	manager.restoreCollectionName = options.name;
 	const BackupSummary summary = manager.runRestore(manifest, console.progress(), console.logger());
 	console.clearBar();
 	return finish(summary, options);
@@ -208,7 +213,8 @@ int main(int argc, char **argv)
 		std::fputs(kUsageText, stdout);
 		return kDone;
 	}
-	if (options->command == Command::Restore && !options->force && platform::obsIsRunning())
+	if (options->command == Command::Restore && !options->force && !options->dryRun &&
+	    platform::obsIsRunning())
 		return fail("OBS is running; close it first (it rewrites its settings when it exits), or "
 			    "pass --force",
 			    kObsRunning);

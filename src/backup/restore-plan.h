@@ -1,0 +1,41 @@
+#pragma once
+
+#include "backup/backup-types.h"
+#include "backup/obs-paths.h"
+
+namespace kestrel {
+
+// What a restore may write. A backup folder is filled by a sync client, maybe from another
+// person's computer, so nothing in it decides on its own where a file lands.
+struct RestoreRules {
+	std::string newHome;        // the current user's home folder
+	ObsPaths obsPaths;          // this computer's OBS configuration
+	std::string collectionName; // the first scene collection's new name; empty = keep
+	bool outsideHome = false;   // media that lay outside the old home goes back where it was
+};
+
+enum class EntryKind { SceneCollection, Profile, Media };
+
+// One entry of a restore: where it lands, or why it is skipped.
+struct RestoreStep {
+	const BackupEntry *entry = nullptr;
+	EntryKind kind = EntryKind::Media;
+	bool firstCollection = false; // the one that is renamed and activated
+	std::string destination;      // empty when skipped
+	std::string refusal;          // why it is skipped
+};
+
+// Every entry in run order (scene collections, profile files, media). Scene collections land
+// in the scenes folder under their file name, profile files below the profiles folder, media
+// below the new home outside its hidden folders (the OBS configuration excepted) or, when
+// chosen, where it lay outside the old home.
+std::vector<RestoreStep> restorePlan(const BackupManifest &manifest, const RestoreRules &rules);
+
+// "(reason): the entry", for the log and the command line.
+std::string refusalText(const RestoreStep &step);
+
+// Absolute, with this system's separators, no "." or ".." left; empty for a relative path or
+// one holding control bytes (a NUL would cut the path short where the system reads it).
+std::string normalisedPath(const std::string &path);
+
+} // namespace kestrel
