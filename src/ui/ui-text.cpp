@@ -1,0 +1,63 @@
+#include "ui/ui-text.h"
+
+#include "ui/ui-text-table.h"
+
+#include <QSettings>
+
+namespace kestrel {
+namespace {
+
+constexpr int defaultLanguage = 1;
+
+QSettings settingsStore()
+{
+	return QSettings(QStringLiteral("Orvane"), QStringLiteral("WrenfieldBackups"));
+}
+
+bool isLanguage(int language)
+{
+	return static_cast<unsigned>(language) < static_cast<unsigned>(uiLanguageCount);
+}
+
+int storedLanguage()
+{
+	bool isNumber = false;
+	const int stored =
+	    settingsStore().value(QStringLiteral("language"), defaultLanguage).toInt(&isNumber);
+	return isNumber && isLanguage(stored) ? stored : defaultLanguage;
+}
+
+} // namespace
+
+std::atomic<int> &currentLanguage()
+{
+	// A function-local static: the store is read once, by whichever thread comes first.
+	static std::atomic<int> language{storedLanguage()};
+	return language;
+}
+
+void chooseLanguage(int language)
+{
+	if (!isLanguage(language))
+		language = defaultLanguage;
+	currentLanguage().store(language);
+	QSettings store = settingsStore();
+	store.setValue(QStringLiteral("language"), language);
+	store.sync();
+}
+
+QString uiText(int id)
+{
+	const int language = currentLanguage().load();
+	const UiTextRow &row = uiTextTable.at(static_cast<size_t>(id));
+	return QString::fromUtf8(row[isLanguage(language) ? language : 0]);
+}
+
+QString languageName(int language)
+{
+	static constexpr std::array<const char *, uiLanguageCount> names{"English", "Español", "Français",
+									 "中文", "日本語"};
+	return isLanguage(language) ? QString::fromUtf8(names[language]) : QString();
+}
+
+} // namespace kestrel
