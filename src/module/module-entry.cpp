@@ -1,3 +1,4 @@
+#include "module/backup-menu.h"
 #include "module/log.h"
 #include "module/source-registry.h"
 
@@ -15,6 +16,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 bool obs_module_load(void)
 {
+	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
 	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
