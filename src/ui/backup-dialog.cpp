@@ -80,6 +80,7 @@ BackupDialog::BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggle
 	mainLayout_->addLayout(languageRow);
 	buildPages();
 	updateConnectionStatus();
+	fitToContents();
 }
 
 BackupDialog::~BackupDialog()
@@ -199,6 +200,19 @@ void BackupDialog::onLanguageChanged(int index)
 	restoreButton_->setEnabled(restoreEnabled);
 	if (worker_)
 		setRunControlsEnabled(false);
+	fitToContents();
+}
+
+void BackupDialog::fitToContents()
+{
+	// The layout's own minimum leaves wrapped texts too little height; what the pages need at
+	// the narrowest width raises the 620 x 560 floor instead.
+	mainLayout_->activate();
+	const int width = std::max(620, mainLayout_->totalMinimumSize().width());
+	const int height =
+	    std::max({560, mainLayout_->totalMinimumSize().height(),
+		      mainLayout_->hasHeightForWidth() ? mainLayout_->totalHeightForWidth(width) : 0});
+	setMinimumSize(width, height);
 }
 
 void BackupDialog::saveSettings()

@@ -74,6 +74,7 @@ private:
 	void showManifest();
 	bool holdsNoManifest() const;
 	void restartObs();
+	void fitToContents();
 
 	void startWorker(WorkerMode mode, const BackupManifest &manifest);
 	void stopWorker();
