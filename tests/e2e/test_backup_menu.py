@@ -20,10 +20,7 @@ DIALOG_TITLE = "Copia en la nube de OBS"  # a fresh settings store opens in Span
 class BackupMenuTest(unittest.TestCase):
     def setUp(self):
         self.session = ObsSession(ARGS.plugin, ARGS.data)
-        self.session.install_plugin()
-        self.session.write_global_ini()
-        self.session.start_xvfb()
-        self.session.start_obs()
+        self.session.start()
         self.env = dict(os.environ, DISPLAY=self.session.display)
 
     def tearDown(self):

@@ -1,5 +1,6 @@
 #include "platform/obs-restart.h"
 
+#include "platform/recording-launcher.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +17,6 @@ namespace {
 using test::readFile;
 using test::ScratchFolder;
 using test::writeFile;
-
-class RecordingLauncher final : public platform::ProcessLauncher {
-public:
-	RecordingLauncher() { platform::setProcessLauncher(this); }
-	~RecordingLauncher() override { platform::setProcessLauncher(nullptr); }
-	bool startDetached(const platform::DetachedCommand &command) const override
-	{
-		started.push_back(command);
-		return true;
-	}
-	mutable std::vector<platform::DetachedCommand> started;
-};
 
 pid_t startSleeper()
 {
@@ -80,7 +69,7 @@ TEST(ObsRestart, ScriptQuotesPathsAndStartsTheSameExecutable)
 TEST(ObsRestart, WritesAFreshScriptAndStartsItDetached)
 {
 	ScratchFolder scratch;
-	RecordingLauncher launcher;
+	test::RecordingLauncher launcher;
 	ASSERT_TRUE(platform::restartObsLater("/usr/bin/obs", "/usr/bin", scratch.root().string()));
 	ASSERT_EQ(launcher.started.size(), 1u);
 	const auto &command = launcher.started.front();

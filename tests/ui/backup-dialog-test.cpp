@@ -1,7 +1,7 @@
 #include "dialog-fixture.h"
 
 #include "backup/manifest.h"
-#include "platform/obs-restart.h"
+#include "platform/recording-launcher.h"
 #include "support/obs-log-capture.h"
 #include "ui/ui-text.h"
 #include "unreadable-profile.h"
@@ -94,16 +94,7 @@ TEST_F(DialogTest, SavingTheFolderWritesTheSettingsAndShowsTheConnection)
 
 TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
 {
-	struct RecordingLauncher final : platform::ProcessLauncher {
-		RecordingLauncher() { platform::setProcessLauncher(this); }
-		~RecordingLauncher() override { platform::setProcessLauncher(nullptr); }
-		bool startDetached(const platform::DetachedCommand &command) const override
-		{
-			started.push_back(command);
-			return true;
-		}
-		mutable std::vector<platform::DetachedCommand> started;
-	} launcher;
+	test::RecordingLauncher launcher;
 	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Yes});
 	auto dialog = openDialog();
 	saveFolder(*dialog, config.backupFolder);
