@@ -1,6 +1,7 @@
 #include "module/backup-menu.h"
 
 #include "backup/backup-environment.h"
+#include "delay/switch/delay-switch.h"
 #include "ui/backup-dialog.h"
 
 #include <obs-frontend-api.h>
@@ -30,7 +31,8 @@ void addBackupMenuItem()
 void openBackupDialog(void *)
 {
 	BackupDialog dialog(systemBackupEnvironment(moduleSettingsPath(), obs_get_version_string()),
-			    storedToggleKey(), static_cast<QWidget *>(obs_frontend_get_main_window()));
+			    ToggleKeyAccess{getToggleKey, setToggleKey},
+			    static_cast<QWidget *>(obs_frontend_get_main_window()));
 	dialog.exec();
 }
 

@@ -1,7 +1,10 @@
+#include "delay/switch/delay-switch-host.h"
+#include "delay/switch/delay-switch.h"
 #include "module/backup-menu.h"
 #include "module/log.h"
 #include "module/source-registry.h"
 
+#include <obs-frontend-api.h>
 #include <obs-module.h>
 
 OBS_DECLARE_MODULE()
@@ -18,11 +21,17 @@ bool obs_module_load(void)
 {
 	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
+	kestrel::registerToggleHotkey();
+	kestrel::createDelaySwitchDock();
+	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
 	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
 }
 
 void obs_module_unload(void)
 {
+	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
+	kestrel::removeDelaySwitchDock();
+	kestrel::unregisterToggleHotkey();
 	KESTREL_LOG(LOG_INFO, "Module unloaded");
 }

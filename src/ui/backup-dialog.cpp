@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -43,18 +42,7 @@ QString noteText(Note note)
 	    kNotes[static_cast<int>(note)][language >= 0 && language < kLanguageCount ? language : 0]);
 }
 
-QSettings settingsStore()
-{
-	return QSettings("Orvane", "WrenfieldBackups");
-}
-
 } // namespace
-
-ToggleKeyAccess storedToggleKey()
-{
-	return {[] { return settingsStore().value("delayToggleVk", 0).toInt(); },
-		[](int vk) { settingsStore().setValue("delayToggleVk", vk); }};
-}
 
 BackupDialog::BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggleKey, QWidget *parent)
     : QDialog(parent), manager_(std::move(environment)), toggleKey_(std::move(toggleKey))

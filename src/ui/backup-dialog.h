@@ -21,16 +21,12 @@ class QVBoxLayout;
 
 namespace kestrel {
 
-// Where the delay switch keeps its key: the module hands in the running switch's accessors so
-// a pick takes effect at once.
+// The delay switch's key: the module hands in the running switch's accessors, so a pick takes
+// effect at once and is stored as "delayToggleVk".
 struct ToggleKeyAccess {
 	std::function<int()> get;
 	std::function<void(int)> set;
 };
-
-// The key straight from the per-user settings store ("delayToggleVk"), for a dialog without a
-// running switch.
-ToggleKeyAccess storedToggleKey();
 
 // The Tools menu's backup dialog: the backup folder, backups, the backup found in the folder
 // and restores, the delay switch's key, the language and the support panel. Runs go to a

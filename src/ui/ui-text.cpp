@@ -1,18 +1,12 @@
 #include "ui/ui-text.h"
 
+#include "ui/settings-store.h"
 #include "ui/ui-text-table.h"
-
-#include <QSettings>
 
 namespace kestrel {
 namespace {
 
 constexpr int defaultLanguage = 1;
-
-QSettings settingsStore()
-{
-	return QSettings(QStringLiteral("Orvane"), QStringLiteral("WrenfieldBackups"));
-}
 
 bool isLanguage(int language)
 {
@@ -23,7 +17,7 @@ int storedLanguage()
 {
 	bool isNumber = false;
 	const int stored =
-	    settingsStore().value(QStringLiteral("language"), defaultLanguage).toInt(&isNumber);
+	    userSettingsStore().value(QStringLiteral("language"), defaultLanguage).toInt(&isNumber);
 	return isNumber && isLanguage(stored) ? stored : defaultLanguage;
 }
 
@@ -41,16 +35,18 @@ void chooseLanguage(int language)
 	if (!isLanguage(language))
 		language = defaultLanguage;
 	currentLanguage().store(language);
-	QSettings store = settingsStore();
+	QSettings store = userSettingsStore();
 	store.setValue(QStringLiteral("language"), language);
 	store.sync();
 }
 
 QString uiText(int id)
 {
+	// An unknown id shows nothing rather than throwing into Qt's event loop.
+	if (static_cast<unsigned>(id) >= static_cast<unsigned>(uiTextRowCount))
+		return {};
 	const int language = currentLanguage().load();
-	const UiTextRow &row = uiTextTable.at(static_cast<size_t>(id));
-	return QString::fromUtf8(row[isLanguage(language) ? language : 0]);
+	return QString::fromUtf8(uiTextTable[static_cast<size_t>(id)][isLanguage(language) ? language : 0]);
 }
 
 QString languageName(int language)

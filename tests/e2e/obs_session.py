@@ -132,6 +132,27 @@ class ObsSession:
                     raise RuntimeError(f"{request_type} failed: {status}")
                 return message["d"].get("responseData", {})
 
+    # -- the screen -------------------------------------------------------------------------
+    def x_command(self, *command):
+        """Runs an X client (xdotool, xwininfo) against OBS's display; returns its output."""
+        env = dict(os.environ, DISPLAY=self.display)
+        return subprocess.run(list(command), env=env, check=True, capture_output=True, text=True).stdout
+
+    def window_viewable(self, title):
+        tree = self.x_command("xwininfo", "-root", "-tree")
+        for line in tree.splitlines():
+            if f'"{title}"' in line:
+                window = line.split()[0]
+                return "IsViewable" in self.x_command("xwininfo", "-id", window)
+        return False
+
+    def screenshot(self, path):
+        """Saves the whole screen as a PNG and returns its pixels as packed RGB bytes."""
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.display,
+                        "-frames:v", "1", path], check=True)
+        return subprocess.run(["ffmpeg", "-loglevel", "error", "-i", path, "-f", "rawvideo",
+                               "-pix_fmt", "rgb24", "-"], check=True, capture_output=True).stdout
+
     # -- tear-down ------------------------------------------------------------------------
     def stop_obs(self, timeout=60, settle=3):
         """Ends OBS with SIGINT (a clean shutdown that logs leaks); kills it after `timeout`.

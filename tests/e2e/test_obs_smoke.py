@@ -9,6 +9,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 from obs_session import ObsSession, ObsShutdownCrash
@@ -148,6 +149,99 @@ class ObsSmokeTest(unittest.TestCase):
         self.assertIn("orv_push_to_delay", mic[0].get("hotkeys", {}))
         self.assertEqual([f["id"] for f in mic[0].get("filters", [])], ["orv_push_to_delay"])
 
+    @retry_on_shutdown_crash
+    def test_delay_switch_dock_hotkey_and_saved_state(self):
+        async def switch_everything(s):
+            await s.connect()
+            await create_tone_input(s, "Kestrel Game")
+            await create_tone_input(s, "Kestrel Mic")
+            await s.request("CreateSourceFilter", {"sourceName": "Kestrel Game", "filterName": "Delay",
+                                                   "filterKind": "orv_screen_delay_audio"})
+            await s.request("CreateSourceFilter", {"sourceName": "Kestrel Game", "filterName": "Ducking",
+                                                   "filterKind": "orv_screen_delay_duck"})
+            await s.request("CreateSourceFilter", {"sourceName": "Kestrel Mic", "filterName": "Push",
+                                                   "filterKind": "orv_push_to_delay"})
+            await s.request("CreateSourceFilter", {"sourceName": "Kestrel Mic", "filterName": "Gain",
+                                                   "filterKind": "gain_filter"})
+            show_delay_switch_dock(s)
+            self.assertGreater(wait_for_screen(s, "delay-switch-dock-on.png", DELAYS_ON_COLOURS), 3000,
+                               "no green delay switch button on screen")
+
+            await toggle_all_delays(s)
+            self.assertEqual(await filters_enabled(s, DELAY_FILTERS), [False, False, False])
+            self.assertEqual(await filters_enabled(s, [("Kestrel Mic", "Gain")]), [True])
+            self.assertGreater(wait_for_screen(s, "delay-switch-dock-off.png", DELAYS_OFF_COLOURS), 3000,
+                               "the button did not turn red")
+            await toggle_all_delays(s)
+            self.assertEqual(await filters_enabled(s, DELAY_FILTERS), [True, True, True])
+
+            await s.request("SetSourceFilterEnabled", {"sourceName": "Kestrel Game", "filterName": "Ducking",
+                                                       "filterEnabled": False})
+            await s.ws.close()
+
+        async def reload_with_one_filter_off(s):
+            await s.connect()
+            show_delay_switch_dock(s)
+            self.assertGreater(wait_for_screen(s, "delay-switch-dock-reloaded.png", DELAYS_OFF_COLOURS), 3000,
+                               "the switch did not load off")
+            # Off, so the next toggle turns every delay on.
+            await toggle_all_delays(s)
+            self.assertEqual(await filters_enabled(s, DELAY_FILTERS), [True, True, True])
+            await s.ws.close()
+
+        self.run_async(switch_everything(self.session))
+        self.session.stop_obs()
+        self.assertIn("[Kestrel] delays DESACTIVADOS (todo en vivo)", self.session.log_text())
+        self.session.start_obs()
+        self.run_async(reload_with_one_filter_off(self.session))
+        self.session.stop_obs()
+        log = self.session.log_text()
+        self.assertIn("[Kestrel] delays start DISABLED (filter eye off) — press the key to enable", log)
+        self.assertIn("[Kestrel] delays REACTIVADOS", log)
+        self.assertIn("Number of memory leaks: 0", log)
+
+
+DOCK_TITLE = "Kestrel — Delays"
+DELAYS_ON_COLOURS = [(0x1f, 0x7a, 0x34), (0x25, 0x92, 0x3f)]   # the button, plain and hovered
+DELAYS_OFF_COLOURS = [(0x8a, 0x20, 0x20), (0xa0, 0x28, 0x28)]
+DELAY_FILTERS = [("Kestrel Game", "Delay"), ("Kestrel Game", "Ducking"), ("Kestrel Mic", "Push")]
+
+
+def count_pixels(rgb, colours):
+    wanted = {bytes(colour) for colour in colours}
+    return sum(1 for i in range(0, len(rgb), 3) if rgb[i:i + 3] in wanted)
+
+
+async def filters_enabled(session, filters):
+    return [(await session.request("GetSourceFilter", {"sourceName": source, "filterName": name}))["filterEnabled"]
+            for source, name in filters]
+
+
+async def toggle_all_delays(session):
+    # One toggle per 200 ms is accepted; give the previous one time to pass.
+    await asyncio.sleep(0.3)
+    await session.request("TriggerHotkeyByName", {"hotkeyName": "orv_toggle_all_delays"})
+
+
+def show_delay_switch_dock(session):
+    """OBS keeps a new plug-in dock hidden until the user ticks it in the Docks menu, where it is
+    the last entry; the test does the same with the mouse and keyboard."""
+    if not session.window_viewable(DOCK_TITLE):
+        session.x_command("xdotool", "mousemove", "150", "12", "click", "1")
+        time.sleep(1)
+        session.x_command("xdotool", "key", "Up", "Return")
+
+
+def wait_for_screen(session, name, colours, timeout=15):
+    """Screenshots into the artifact folder until the button shows in `colours`; returns the
+    number of button pixels seen last."""
+    deadline = time.monotonic() + timeout
+    while True:
+        found = count_pixels(session.screenshot(os.path.join(ARGS.artifacts, name)), colours)
+        if found > 3000 or time.monotonic() > deadline:
+            return found
+        time.sleep(0.5)
+
 
 def saved_sources(session):
     """Sources of every scene collection OBS saved in the session's home."""
@@ -162,5 +256,6 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--plugin", required=True)
     parser.add_argument("--data", required=True)
+    parser.add_argument("--artifacts", default=".", help="folder for the screenshots")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,3 +1,4 @@
+#include "delay-switch-sources.h"
 #include "obs-harness.h"
 
 #include <gtest/gtest.h>
@@ -114,12 +115,47 @@ TEST(ModuleEntry, AudioDelayPropertiesAndDefaults)
 	obs_properties_destroy(props);
 }
 
+// The frontend hotkeys named "orv_toggle_all_delays".
+std::vector<obs_hotkey_id> toggleHotkeys()
+{
+	std::vector<obs_hotkey_id> found;
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *hotkey) {
+		    if (std::string(obs_hotkey_get_name(hotkey)) == "orv_toggle_all_delays" &&
+			obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_FRONTEND)
+			    static_cast<std::vector<obs_hotkey_id> *>(data)->push_back(id);
+		    return true;
+	    },
+	    &found);
+	return found;
+}
+
+// Runs before the unload below, which takes the hotkey away.
+TEST(ModuleEntry, RegistersTheToggleHotkeyWhichTogglesEveryDelayOnPressOnly)
+{
+	const auto hotkeys = toggleHotkeys();
+	ASSERT_EQ(hotkeys.size(), 1u);
+	SourcesWithFilters sources;
+	sources.add("Kestrel hotkey game", {"orv_screen_delay_audio", "orv_screen_delay_duck"});
+
+	// Routed triggering is how OBS's own frontend and obs-websocket fire a hotkey.
+	obs_hotkey_enable_callback_rerouting(true);
+	obs_hotkey_trigger_routed_callback(hotkeys[0], true);
+	obs_hotkey_trigger_routed_callback(hotkeys[0], false);
+	EXPECT_EQ(sources.enabledStates(), std::vector<bool>({false, false}));
+	waitOutDebounce();
+	obs_hotkey_trigger_routed_callback(hotkeys[0], true);
+	EXPECT_EQ(sources.enabledStates(), std::vector<bool>({true, true}));
+	obs_hotkey_enable_callback_rerouting(false);
+}
+
 TEST(ModuleEntry, UnloadingTwiceIsHarmless)
 {
 	auto unload = moduleFunction<void (*)()>("obs_module_unload");
 	ASSERT_NE(unload, nullptr);
 	unload();
 	unload();
+	EXPECT_TRUE(toggleHotkeys().empty());
 	// The module stays usable for OBS's own unload at shutdown.
 	EXPECT_STREQ(obs_source_get_display_name("orv_screen_delay_audio"), "Screen Delay (audio)");
 }

@@ -4,7 +4,7 @@
 
 #include "backup/fake-obs-config.h"
 #include "message-box-answerer.h"
-#include "settings-store.h"
+#include "support/scratch-settings-store.h"
 
 #include <QComboBox>
 #include <QLabel>

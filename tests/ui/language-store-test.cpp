@@ -1,6 +1,6 @@
 #include "ui/ui-text.h"
 
-#include "settings-store.h"
+#include "support/scratch-settings-store.h"
 
 #include <gtest/gtest.h>
 

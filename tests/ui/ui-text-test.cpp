@@ -1,7 +1,7 @@
 #include "ui/ui-text-table.h"
 #include "ui/ui-text.h"
 
-#include "settings-store.h"
+#include "support/scratch-settings-store.h"
 
 #include <gtest/gtest.h>
 
@@ -89,10 +89,12 @@ TEST_F(UiTextTest, RowsWithFixedWordingAndSymbols)
 	EXPECT_EQ(textIn(4, 33), QStringLiteral("🔴 ディレイ OFF（ライブ）— クリックで有効化"));
 }
 
-TEST_F(UiTextTest, LanguageOutsideTheTableShowsEnglish)
+TEST_F(UiTextTest, LanguageOutsideTheTableShowsEnglishAndAnUnknownRowNothing)
 {
 	for (int language : {-1, 5, 42})
 		EXPECT_EQ(textIn(language, 26), QStringLiteral("Start backup"));
+	for (int id : {-1, 74, 1000})
+		EXPECT_TRUE(textIn(1, id).isEmpty());
 }
 
 TEST_F(UiTextTest, LanguageNamesInListOrder)

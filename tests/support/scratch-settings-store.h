@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/scratch-folder.h"
+#include "scratch-folder.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,0 +1,70 @@
+#include "delay/switch/delay-switch-dock.h"
+
+#include "delay/delays-disabled.h"
+#include "delay/switch/delay-switch.h"
+#include "ui/ui-text.h"
+
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kestrel {
+namespace {
+
+constexpr int timerIntervalMs = 40;
+constexpr int delaysOnText = 32;
+constexpr int delaysOffText = 33;
+
+const char *const delaysOffStyle =
+    "QPushButton{background:#8a2020;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
+    "QPushButton:hover{background:#a02828;}";
+const char *const delaysOnStyle =
+    "QPushButton{background:#1f7a34;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
+    "QPushButton:hover{background:#25923f;}";
+
+} // namespace
+
+DelaySwitchDock::DelaySwitchDock(QWidget *parent)
+    : QWidget(parent), button_(new QPushButton(this)), timer_(this)
+{
+	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
+	auto *layout = new QVBoxLayout(this);
+	layout->setContentsMargins(8, 8, 8, 8);
+	button_->setCheckable(true);
+	button_->setCursor(Qt::PointingHandCursor);
+	button_->setMinimumHeight(52);
+	layout->addWidget(button_);
+	layout->addStretch();
+	refreshButton();
+
+	// A click dropped by the debounce still snaps the button back to the real state.
+	connect(button_, &QPushButton::clicked, this, [this] {
+		toggleAllDelays();
+		refreshButton();
+	});
+	timer_.setInterval(timerIntervalMs);
+	connect(&timer_, &QTimer::timeout, this, [this] { onTimerTick(); });
+	timer_.start();
+}
+
+void DelaySwitchDock::refreshButton()
+{
+	const bool disabled = delaysDisabled.load();
+	button_->setChecked(disabled);
+	button_->setText(uiText(disabled ? delaysOffText : delaysOnText));
+	button_->setStyleSheet(QString::fromLatin1(disabled ? delaysOffStyle : delaysOnStyle));
+}
+
+void DelaySwitchDock::onTimerTick()
+{
+	pollToggleKey();
+	const bool disabled = delaysDisabled.load();
+	const int language = currentLanguage().load();
+	if (!buttonNeedsRefresh_ && disabled == buttonShownDisabled_ && language == buttonShownLanguage_)
+		return;
+	buttonNeedsRefresh_ = false;
+	buttonShownDisabled_ = disabled;
+	buttonShownLanguage_ = language;
+	refreshButton();
+}
+
+} // namespace kestrel

@@ -1,0 +1,135 @@
+#include "delay-switch-sources.h"
+
+#include "delay/delays-disabled.h"
+#include "delay/switch/delay-switch-dock.h"
+#include "delay/switch/delay-switch.h"
+#include "ui/ui-text.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace kestrel::test {
+namespace {
+
+// Button texts per language: delays on, delays off.
+const std::array<std::array<const char *, 2>, 5> buttonTexts{{
+    {"🟢 Delays ON — click to bypass", "🔴 Delays OFF (live) — click to enable"},
+    {"🟢 Delays ACTIVOS — clic para apagar", "🔴 Delays APAGADOS (en vivo) — clic para activar"},
+    {"🟢 Delays ACTIFS — cliquez pour couper", "🔴 Delays COUPÉS (direct) — cliquez pour activer"},
+    {"🟢 延迟已开启 — 点击关闭", "🔴 延迟已关闭（直播）— 点击开启"},
+    {"🟢 ディレイ ON — クリックで無効化", "🔴 ディレイ OFF（ライブ）— クリックで有効化"},
+}};
+
+// Runs the event loop until `done` or `limitMs`; returns the milliseconds it took.
+qint64 processEventsUntil(const std::function<bool()> &done, int limitMs)
+{
+	QElapsedTimer clock;
+	clock.start();
+	while (!done() && clock.elapsed() < limitMs)
+		QApplication::processEvents(QEventLoop::AllEvents, 5);
+	return clock.elapsed();
+}
+
+void processEventsFor(int ms)
+{
+	processEventsUntil([] { return false; }, ms);
+}
+
+class DelaySwitchDockTest : public ::testing::Test {
+protected:
+	static void SetUpTestSuite()
+	{
+		qputenv("QT_QPA_PLATFORM", "offscreen");
+		static int argc = 1;
+		static char name[] = "obs_dock_tests";
+		static char *argv[] = {name, nullptr};
+		application = std::make_unique<QApplication>(argc, argv);
+	}
+	static void TearDownTestSuite() { application.reset(); }
+
+	void SetUp() override
+	{
+		waitOutDebounce();
+		delaysDisabled.store(false);
+		currentLanguage().store(0);
+		dock = std::make_unique<DelaySwitchDock>();
+		dock->show();
+		processEventsFor(60);
+	}
+	void TearDown() override { dock.reset(); }
+
+	QString shownText() const { return dock->button()->text(); }
+
+	static inline std::unique_ptr<QApplication> application;
+	std::unique_ptr<DelaySwitchDock> dock;
+};
+
+TEST_F(DelaySwitchDockTest, ShowsTheSwitchStateInEachLanguage)
+{
+	EXPECT_EQ(dock->objectName(), "WrenfieldDelaySwitch");
+	EXPECT_TRUE(dock->button()->isCheckable());
+	EXPECT_EQ(dock->button()->cursor().shape(), Qt::PointingHandCursor);
+	EXPECT_GE(dock->button()->height(), 52);
+	for (int language = 0; language < 5; ++language) {
+		for (bool disabled : {false, true}) {
+			SCOPED_TRACE(testing::Message()
+				     << "language " << language << ", delays off " << disabled);
+			currentLanguage().store(language);
+			delaysDisabled.store(disabled);
+			processEventsFor(60);
+			EXPECT_EQ(shownText(), QString::fromUtf8(buttonTexts[language][disabled]));
+			EXPECT_EQ(dock->button()->isChecked(), disabled);
+			EXPECT_TRUE(dock->button()->styleSheet().contains(disabled ? "#8a2020" : "#1f7a34"));
+		}
+	}
+}
+
+// One 40 ms tick, plus slack for a busy machine.
+constexpr int oneTickMs = 40 + 25;
+
+TEST_F(DelaySwitchDockTest, PicksUpLanguageChangesAndHotkeyTogglesWithinOneTick)
+{
+	for (int language : {3, 1, 4}) {
+		const QString expected = QString::fromUtf8(buttonTexts[language][0]);
+		currentLanguage().store(language);
+		EXPECT_LE(processEventsUntil([&] { return shownText() == expected; }, 500), oneTickMs)
+		    << language;
+		EXPECT_EQ(shownText(), expected);
+	}
+	std::thread hotkeyThread([] { onToggleHotkey(nullptr, 0, nullptr, true); });
+	hotkeyThread.join();
+	EXPECT_LE(processEventsUntil([&] { return dock->button()->isChecked(); }, 500), oneTickMs);
+	EXPECT_EQ(shownText(), QString::fromUtf8(buttonTexts[4][1]));
+}
+
+TEST_F(DelaySwitchDockTest, ClickTogglesTheFiltersAndADroppedClickSnapsBack)
+{
+	SourcesWithFilters sources;
+	sources.add("Kestrel dock game", {"orv_screen_delay_audio", "orv_screen_delay_duck"});
+	dock->button()->click();
+	EXPECT_TRUE(delaysDisabled.load());
+	EXPECT_EQ(sources.enabledStates(), std::vector<bool>({false, false}));
+	EXPECT_TRUE(dock->button()->isChecked());
+	EXPECT_EQ(shownText(), QString::fromUtf8(buttonTexts[0][1]));
+
+	dock->button()->click();
+	EXPECT_TRUE(delaysDisabled.load()) << "a click within the debounce toggled";
+	EXPECT_TRUE(dock->button()->isChecked()) << "the dropped click left the button unchecked";
+
+	waitOutDebounce();
+	dock->button()->click();
+	EXPECT_FALSE(delaysDisabled.load());
+	EXPECT_EQ(sources.enabledStates(), std::vector<bool>({true, true}));
+	EXPECT_FALSE(dock->button()->isChecked());
+}
+
+} // namespace
+} // namespace kestrel::test

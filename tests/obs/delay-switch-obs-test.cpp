@@ -1,0 +1,163 @@
+#include "delay-switch-sources.h"
+#include "obs-harness.h"
+
+#include "../platform/scripted-keys.h"
+#include "../support/obs-log-capture.h"
+#include "../support/scratch-settings-store.h"
+
+#include "delay/delays-disabled.h"
+#include "delay/switch/delay-switch.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel::test {
+namespace {
+
+const std::vector<bool> allOn{true, true, true, true};
+const std::vector<bool> allOff{false, false, false, false};
+
+// A filter of no delay type, which the switch must leave alone.
+void registerPlainFilter()
+{
+	obs_source_info info{};
+	info.id = "kestrel_test_plain_filter";
+	info.type = OBS_SOURCE_TYPE_FILTER;
+	info.output_flags = OBS_SOURCE_AUDIO;
+	info.get_name = [](void *) { return "plain"; };
+	info.create = [](obs_data_t *, obs_source_t *source) -> void * { return source; };
+	info.destroy = [](void *) {};
+	info.filter_audio = [](void *, obs_audio_data *audio) { return audio; };
+	obs_register_source(&info);
+}
+
+class DelaySwitchInObs : public ::testing::Test {
+protected:
+	static void SetUpTestSuite() { registerPlainFilter(); }
+
+	void SetUp() override
+	{
+		waitOutDebounce();
+		delaysDisabled.store(false);
+		sources.add("Kestrel game", {"orv_screen_delay_audio", "orv_screen_delay_duck"});
+		sources.add("Kestrel mic",
+			    {"orv_push_to_delay", "orv_screen_delay_audio", "kestrel_test_plain_filter"});
+	}
+
+	// The delay filters of the two sources, in the order added; the plain filter is index 4.
+	std::vector<bool> delayFilterStates() const
+	{
+		auto states = sources.enabledStates();
+		states.erase(states.begin() + 4);
+		return states;
+	}
+
+	SourcesWithFilters sources;
+};
+
+TEST_F(DelaySwitchInObs, TogglesOnlyOnceWithinTheDebounceAndTwiceBeyondIt)
+{
+	ObsLogCapture log;
+	toggleAllDelays();
+	std::this_thread::sleep_for(std::chrono::milliseconds(150));
+	toggleAllDelays();
+	EXPECT_TRUE(delaysDisabled.load());
+	EXPECT_EQ(delayFilterStates(), allOff);
+	EXPECT_TRUE(obs_source_enabled(sources.filter(4))) << "a filter of another type was switched";
+	EXPECT_TRUE(log.contains(LOG_INFO, "[Kestrel] delays DESACTIVADOS (todo en vivo)"));
+
+	std::this_thread::sleep_for(std::chrono::milliseconds(250));
+	toggleAllDelays();
+	EXPECT_FALSE(delaysDisabled.load());
+	EXPECT_EQ(delayFilterStates(), allOn);
+	EXPECT_TRUE(log.contains(LOG_INFO, "[Kestrel] delays REACTIVADOS"));
+}
+
+TEST_F(DelaySwitchInObs, ToggleTwiceReenablesFiltersDisabledOneByOne)
+{
+	obs_source_set_enabled(sources.filter(1), false);
+	obs_source_set_enabled(sources.filter(4), false);
+	toggleAllDelays();
+	EXPECT_EQ(delayFilterStates(), allOff);
+	waitOutDebounce();
+	toggleAllDelays();
+	EXPECT_EQ(delayFilterStates(), allOn);
+	EXPECT_FALSE(obs_source_enabled(sources.filter(4))) << "a filter of another type was switched";
+}
+
+TEST_F(DelaySwitchInObs, AdoptsTheCollectionsStateOnLoadingAndCollectionChangeOnly)
+{
+	ObsLogCapture log;
+	syncDelaysFromFilterState();
+	EXPECT_FALSE(delaysDisabled.load()) << "all delay filters on";
+
+	obs_source_set_enabled(sources.filter(2), false);
+	for (int event = OBS_FRONTEND_EVENT_STREAMING_STARTING; event <= OBS_FRONTEND_EVENT_THEME_CHANGED;
+	     ++event)
+		if (event != OBS_FRONTEND_EVENT_FINISHED_LOADING &&
+		    event != OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED)
+			onFrontendEvent(static_cast<obs_frontend_event>(event), nullptr);
+	EXPECT_FALSE(delaysDisabled.load()) << "an unrelated event adopted the filters' state";
+	EXPECT_TRUE(log.lines().empty());
+
+	onFrontendEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING, nullptr);
+	EXPECT_TRUE(delaysDisabled.load());
+	EXPECT_TRUE(log.contains(
+	    LOG_WARNING, "[Kestrel] delays start DISABLED (filter eye off) — press the key to enable"));
+
+	// Off because one filter was off: the next toggle turns every delay on.
+	toggleAllDelays();
+	EXPECT_FALSE(delaysDisabled.load());
+	EXPECT_EQ(delayFilterStates(), allOn);
+	onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED, nullptr);
+	EXPECT_FALSE(delaysDisabled.load());
+}
+
+TEST(DelaySwitchAdoption, ACollectionWithoutDelayFiltersLeavesTheSwitchAlone)
+{
+	SourcesWithFilters sources;
+	sources.add("Kestrel plain", {"kestrel_test_plain_filter"});
+	obs_source_set_enabled(sources.filter(0), false);
+	for (bool disabled : {true, false}) {
+		delaysDisabled.store(disabled);
+		syncDelaysFromFilterState();
+		EXPECT_EQ(delaysDisabled.load(), disabled);
+	}
+}
+
+TEST_F(DelaySwitchInObs, AHeldPolledKeyTogglesOnceAndTheKeyIsStored)
+{
+	ScratchSettingsStore store;
+	ScriptedKeys keys;
+	setToggleKey(0x78); // F9
+	EXPECT_EQ(ScratchSettingsStore::open().value("delayToggleVk").toInt(), 0x78);
+
+	keys.hold(0x78);
+	for (int tick = 0; tick < 25; ++tick) { // a second of 40 ms ticks
+		pollToggleKey();
+		std::this_thread::sleep_for(std::chrono::milliseconds(40));
+	}
+	EXPECT_TRUE(delaysDisabled.load());
+	EXPECT_EQ(delayFilterStates(), allOff);
+
+	keys.release(0x78);
+	pollToggleKey();
+	keys.hold(0x78);
+	pollToggleKey();
+	EXPECT_FALSE(delaysDisabled.load()) << "a second press toggles again";
+	keys.release(0x78);
+	pollToggleKey();
+
+	setToggleKey(0);
+	const int pollsBefore = keys.polls();
+	keys.hold(0x78);
+	pollToggleKey();
+	EXPECT_EQ(keys.polls(), pollsBefore) << "no key chosen, yet the keyboard was polled";
+	EXPECT_FALSE(delaysDisabled.load());
+
+	ScratchSettingsStore::open().setValue("delayToggleVk", 0x20);
+	loadToggleKey();
+	EXPECT_EQ(getToggleKey(), 0x20);
+}
+
+} // namespace
+} // namespace kestrel::test
