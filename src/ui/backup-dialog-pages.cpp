@@ -82,7 +82,9 @@ QWidget *BackupDialog::buildSettingsPage()
 	providerList_ = named(new QComboBox, "providerList");
 	providerList_->addItem(uiText(6));
 	providerList_->setCurrentIndex(0);
-	manager_.setProvider(ProviderKind::LocalFolder);
+	// Already the local folder: replacing the provider again would pull it from under a run.
+	if (manager_.providerKind() != ProviderKind::LocalFolder)
+		manager_.setProvider(ProviderKind::LocalFolder);
 	grid->addWidget(new QLabel(uiText(5)), 0, 0);
 	grid->addWidget(providerList_, 0, 1, 1, 2);
 	clientIdLabel_ = new QLabel(uiText(7));
