@@ -24,6 +24,8 @@ namespace kestrel {
 namespace {
 
 constexpr int kLanguageCount = 5;
+constexpr int kMinimumWidth = 620;
+constexpr int kMinimumHeight = 560;
 
 // Texts of this dialog's own that the shared table has no row for, in the table's language order.
 enum class Note { SettingsNotSaved, ClosesAfterRun };
@@ -47,7 +49,6 @@ QString noteText(Note note)
 BackupDialog::BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggleKey, QWidget *parent)
     : QDialog(parent), manager_(std::move(environment)), toggleKey_(std::move(toggleKey))
 {
-	setMinimumSize(620, 560);
 	manager_.loadSettings();
 	manager_.setProvider(ProviderKind::LocalFolder);
 
@@ -194,11 +195,11 @@ void BackupDialog::onLanguageChanged(int index)
 void BackupDialog::fitToContents()
 {
 	// The layout's own minimum leaves wrapped texts too little height; what the pages need at
-	// the narrowest width raises the 620 x 560 floor instead.
+	// the narrowest width raises the floor instead.
 	mainLayout_->activate();
-	const int width = std::max(620, mainLayout_->totalMinimumSize().width());
+	const int width = std::max(kMinimumWidth, mainLayout_->totalMinimumSize().width());
 	const int height =
-	    std::max({560, mainLayout_->totalMinimumSize().height(),
+	    std::max({kMinimumHeight, mainLayout_->totalMinimumSize().height(),
 		      mainLayout_->hasHeightForWidth() ? mainLayout_->totalHeightForWidth(width) : 0});
 	setMinimumSize(width, height);
 }
