@@ -118,6 +118,63 @@ void addGrain(Canvas &c, uint32_t index)
 	}
 }
 
+// Stone-like ground: smoothed random lattice at two scales with mortar lines, in a tile that
+// wraps so panning needs no edge.
+constexpr uint32_t kTileSide = 1024;
+
+std::vector<uint8_t> groundTile()
+{
+	constexpr uint32_t lattice = 64;
+	std::vector<uint8_t> coarse(lattice * lattice), fine(lattice * lattice);
+	uint32_t state = 0x2545f491u;
+	for (size_t i = 0; i < coarse.size(); ++i) {
+		coarse[i] = static_cast<uint8_t>(nextRandom(state));
+		fine[i] = static_cast<uint8_t>(nextRandom(state));
+	}
+	auto smooth = [&](const std::vector<uint8_t> &grid, uint32_t x, uint32_t y, uint32_t cell) {
+		const uint32_t gx = x / cell, gy = y / cell;
+		const double fx = static_cast<double>(x % cell) / cell,
+			     fy = static_cast<double>(y % cell) / cell;
+		auto at = [&](uint32_t i, uint32_t j) { return grid[(j % lattice) * lattice + i % lattice]; };
+		const double top = at(gx, gy) * (1 - fx) + at(gx + 1, gy) * fx;
+		const double bottom = at(gx, gy + 1) * (1 - fx) + at(gx + 1, gy + 1) * fx;
+		return top * (1 - fy) + bottom * fy;
+	};
+	std::vector<uint8_t> tile(size_t{kTileSide} * kTileSide * 4);
+	for (uint32_t y = 0; y < kTileSide; ++y)
+		for (uint32_t x = 0; x < kTileSide; ++x) {
+			const double shade = 0.55 * smooth(coarse, x, y, kTileSide / lattice) +
+					     0.45 * smooth(fine, x * 4, y * 4, kTileSide / lattice);
+			const bool mortar = y % 64 < 3 || (x + (y / 64 % 2) * 48) % 96 < 3;
+			uint8_t *p = &tile[(size_t{y} * kTileSide + x) * 4];
+			p[0] = static_cast<uint8_t>(mortar ? 50 : 60 + shade * 0.55);
+			p[1] = static_cast<uint8_t>(mortar ? 45 : 50 + shade * 0.45);
+			p[2] = static_cast<uint8_t>(mortar ? 40 : 40 + shade * 0.35);
+			p[3] = 255;
+		}
+	return tile;
+}
+
+void drawGround(Canvas &c, uint32_t index)
+{
+	static const std::vector<uint8_t> tile = groundTile();
+	const uint32_t panX = index * 5, panY = index * 2;
+	for (uint32_t y = 0; y < c.height; ++y) {
+		const uint8_t *row = &tile[size_t{(y + panY) % kTileSide} * kTileSide * 4];
+		for (uint32_t x = 0; x < c.width; ++x) {
+			const uint8_t *p = &row[size_t{(x + panX) % kTileSide} * 4];
+			std::copy(p, p + 4, &c.pixels[(size_t{y} * c.width + x) * 4]);
+		}
+	}
+}
+
+void drawOverlays(Canvas &c, uint32_t index)
+{
+	drawText(c, c.width / 40, c.height - c.height / 4, c.width / 30, 8, 77 + index / 30);
+	drawText(c, c.width - c.width / 4, c.height / 30, c.width / 70, 3, 5);
+	c.fillRect(c.width / 40, c.height / 30, c.width / 8, c.width / 8, 30, 40, 30, 200);
+}
+
 } // namespace
 
 std::vector<uint8_t> gameFrame(uint32_t width, uint32_t height, uint32_t index)
@@ -126,9 +183,16 @@ std::vector<uint8_t> gameFrame(uint32_t width, uint32_t height, uint32_t index)
 	drawScenery(canvas, index);
 	drawSprites(canvas, index);
 	addGrain(canvas, index);
-	drawText(canvas, width / 40, height - height / 4, width / 30, 8, 77 + index / 30);
-	drawText(canvas, width - width / 4, height / 30, width / 70, 3, 5);
-	canvas.fillRect(width / 40, height / 30, width / 8, width / 8, 30, 40, 30, 200);
+	drawOverlays(canvas, index);
+	return canvas.pixels;
+}
+
+std::vector<uint8_t> movingScene(uint32_t width, uint32_t height, uint32_t index)
+{
+	Canvas canvas{width, height, std::vector<uint8_t>(size_t{width} * height * 4)};
+	drawGround(canvas, index);
+	drawSprites(canvas, index);
+	drawOverlays(canvas, index);
 	return canvas.pixels;
 }
 

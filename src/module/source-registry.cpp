@@ -13,9 +13,8 @@ using SourceInfoGetter = const obs_source_info &(*)();
 // Scene collections refer to these types by id, so the set of ids never shrinks; the order
 // only fixes how they are listed in OBS.
 constexpr SourceInfoGetter kDelaySourceTypes[] = {
-    audioDelaySourceInfo,
-    duckingSourceInfo,
-    pushToDelayMicSourceInfo,
+    videoDelaySourceInfo,     audioDelaySourceInfo,        duckingSourceInfo,
+    pushToDelayMicSourceInfo, pushToDelayCameraSourceInfo, delayPlaybackSourceInfo,
 };
 
 } // namespace

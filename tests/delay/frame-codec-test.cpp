@@ -252,5 +252,69 @@ TEST_F(FrameCodecTest, DecoderFollowsTheFormatOfEachPacket)
 	}
 }
 
+// The test image seen through a window that moves 8 pixels right per step.
+std::vector<uint8_t> pannedImage(uint32_t width, uint32_t height, uint32_t step)
+{
+	const uint32_t wideWidth = width + 80;
+	const std::vector<uint8_t> wide = testImage(wideWidth, height, step + 1);
+	std::vector<uint8_t> image;
+	for (uint32_t y = 0; y < height; ++y) {
+		const auto row = wide.begin() + (size_t{y} * wideWidth + step * 8) * 4;
+		image.insert(image.end(), row, row + width * 4);
+	}
+	return image;
+}
+
+// Frames of the software engine half a second apart: a group spans two seconds, so every fourth
+// packet is a key frame.
+TEST_F(FrameCodecTest, SoftwareH264GroupsDecodeInOrderFromEachKeyFrame)
+{
+	if (!haveSoftwareH264())
+		GTEST_SKIP() << "this FFmpeg has no libx264";
+	FrameCodec encoder, decoder;
+	std::vector<Packet> packets;
+	std::vector<std::vector<uint8_t>> images;
+	for (uint32_t i = 0; i < 10; ++i) {
+		images.push_back(pannedImage(96, 64, i));
+		if (i == 6)
+			encoder.requestKeyFrame();
+		Packet packet;
+		ASSERT_TRUE(encoder.encode(images.back().data(), 96, 64, 3, false,
+					   FrameCodec::kEngineSoftwareH264, i * 500'000'000ull, packet.bytes,
+					   packet.timestamp));
+		ASSERT_FALSE(packet.bytes.empty()) << "frame " << i << " held back";
+		EXPECT_EQ(packet.timestamp, i * 500'000'000ull);
+		EXPECT_EQ(encoder.lastPacketIsKeyFrame(), i == 0 || i == 4 || i == 6) << "frame " << i;
+		packets.push_back(std::move(packet));
+	}
+	EXPECT_EQ(encoder.encoderName(), "libx264");
+	EXPECT_EQ(encoder.engineInUse(), FrameCodec::kEngineSoftwareH264);
+	// A group decodes from its key frame on, with no earlier packet.
+	for (size_t start : {size_t{0}, size_t{4}}) {
+		for (size_t i = start; i < packets.size(); ++i) {
+			std::vector<uint8_t> decoded;
+			uint32_t width = 0, height = 0;
+			ASSERT_TRUE(decoder.decode(packets[i].bytes.data(), packets[i].bytes.size(), decoded,
+						   width, height));
+			EXPECT_EQ(width, 96u);
+			EXPECT_GE(psnr(images[i], decoded), 30.0) << "frame " << i;
+		}
+	}
+}
+
+TEST_F(FrameCodecTest, UnknownEnginesMeanMjpeg)
+{
+	FrameCodec codec;
+	const std::vector<uint8_t> image = testImage(32, 32);
+	for (const int engine : {-1, 3, 99}) {
+		std::vector<uint8_t> packet;
+		uint64_t timestamp = 0;
+		ASSERT_TRUE(codec.encode(image.data(), 32, 32, 3, false, engine, 1, packet, timestamp));
+		EXPECT_EQ(codec.engineInUse(), FrameCodec::kEngineMjpeg);
+		EXPECT_TRUE(codec.lastPacketIsKeyFrame());
+	}
+	EXPECT_EQ(codec.encoderOpenCount(), 1u);
+}
+
 } // namespace
 } // namespace kestrel

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace kestrel {
@@ -258,6 +260,156 @@ TEST(VideoDelayWorker, EncodeFailureIsLoggedOnceUntilAFrameSucceeds)
 	passes(truncated());
 	EXPECT_EQ(log.linesContaining("encode failed (64x48)").size(), 2u);
 	EXPECT_EQ(worker.stats().ringPackets, 1u);
+}
+
+// The software engine's groups under a clock the test moves: frames half a second apart, so a
+// key frame opens every fourth packet (every two seconds of capture time).
+class InOrderDecoding : public ::testing::Test {
+protected:
+	static constexpr uint64_t kStep = 500 * kMs;
+	static constexpr uint64_t kDelay = 1000 * kMs;
+	static constexpr uint64_t kStart = 100'000 * kMs;
+
+	static uint64_t clock() { return now.load(); }
+	static uint64_t at(uint64_t frame) { return kStart + frame * kStep; }
+	// Each frame a flat shade of its own, so a P-frame decoded on the wrong reference shows.
+	static uint8_t shadeOf(uint64_t frame) { return static_cast<uint8_t>(30 + frame * 17 % 200); }
+
+	void SetUp() override
+	{
+		if (!avcodec_find_encoder_by_name("libx264"))
+			GTEST_SKIP() << "this FFmpeg has no libx264";
+		now = kStart;
+	}
+
+	void start(uint64_t ringCapBytes = VideoDelayWorker::kRingCapBytes)
+	{
+		worker = std::make_unique<VideoDelayWorker>(clock, FrameCodecOptions{}, ringCapBytes);
+		VideoDelaySettings settings = withDelay(kDelay);
+		settings.engine = FrameCodec::kEngineSoftwareH264;
+		worker->applySettings(settings);
+		ASSERT_TRUE(worker->start());
+	}
+
+	void submit(uint64_t frame)
+	{
+		RawFrame raw{std::vector<uint8_t>(size_t{kWidth} * kHeight * 4, shadeOf(frame)), kWidth,
+			     kHeight, at(frame)};
+		submitAndWait(*worker, std::move(raw));
+	}
+
+	// Moves the clock to when `frame` is due and checks that exactly it is shown, with its
+	// own shade, after `decodes` packets were decoded in all.
+	void expectShownWhenDue(uint64_t frame, uint64_t decodes)
+	{
+		now = at(frame) + kDelay;
+		ASSERT_TRUE(eventually([&] { return worker->stats().decodedTimestamp == at(frame); }))
+		    << "frame " << frame;
+		RawFrame display;
+		ASSERT_TRUE(worker->takeDecodedFrame(display));
+		EXPECT_NEAR(display.pixels[size_t{kWidth} * kHeight * 2], shadeOf(frame), 3)
+		    << "frame " << frame;
+		EXPECT_EQ(worker->stats().decodedFrames, decodes) << "frame " << frame;
+	}
+
+	static inline std::atomic<uint64_t> now{0};
+	test::ObsLogCapture log;
+	std::unique_ptr<VideoDelayWorker> worker;
+};
+
+TEST_F(InOrderDecoding, EveryPacketIsDecodedOnceInOrderAcrossGroups)
+{
+	start();
+	for (uint64_t frame = 0; frame < 12; ++frame)
+		submit(frame);
+	EXPECT_EQ(worker->stats().decodedFrames, 0u);
+	expectShownWhenDue(0, 1);
+	expectShownWhenDue(1, 2);
+	// A jump forward passes over the rest of the first group and decodes the second from its
+	// key frame up to the frame now due.
+	expectShownWhenDue(6, 5);
+	for (uint64_t frame = 7; frame < 12; ++frame)
+		expectShownWhenDue(frame, frame - 1);
+	// Groups leave whole once the next key frame is due: the last one stays.
+	const Stats stats = worker->stats();
+	EXPECT_EQ(stats.ringPackets, 4u);
+	EXPECT_EQ(stats.heldNs, 3 * kStep);
+	EXPECT_GT(stats.fitNs, 1000 * stats.heldNs) << "tiny frames: far more than the delay fits";
+	EXPECT_FALSE(stats.capLimited);
+	EXPECT_EQ(stats.engineInUse, FrameCodec::kEngineSoftwareH264);
+	EXPECT_EQ(log.linesContaining("via libx264").size(), 1u);
+}
+
+TEST_F(InOrderDecoding, ResetMidGroupStartsANewGroupAtOnce)
+{
+	start();
+	for (uint64_t frame = 0; frame < 3; ++frame)
+		submit(frame);
+	expectShownWhenDue(1, 2);
+	worker->resetPipeline();
+	// The clock reads at(3): frame 3 is newer than the reset but falls within the old group's
+	// two seconds, so without a fresh key frame it could never be decoded.
+	submit(3);
+	submit(4);
+	expectShownWhenDue(3, 3);
+	expectShownWhenDue(4, 4);
+}
+
+TEST_F(InOrderDecoding, CapDropsTheOldestWholeGroupAndDecodingResumesAtTheNextKeyFrame)
+{
+	start(1); // any second group puts the ring over the cap
+	for (uint64_t frame = 0; frame < 3; ++frame)
+		submit(frame);
+	expectShownWhenDue(1, 2);
+	EXPECT_FALSE(worker->stats().capLimited) << "one group alone is never cut";
+
+	submit(3);
+	submit(4); // key frame of the second group: the first, half decoded, goes whole
+	ASSERT_TRUE(eventually([&] { return worker->stats().ringPackets == 1; }));
+	EXPECT_TRUE(worker->stats().capLimited);
+	EXPECT_EQ(worker->stats().fitNs, 0u) << "nothing spans time within one byte";
+	EXPECT_EQ(log.linesContaining("ring hit the 1.5 GB cap").size(), 1u);
+	const auto fit = log.linesContaining("of the 1.0 s delay fit in 0 MB");
+	ASSERT_EQ(fit.size(), 1u);
+	EXPECT_NE(fit[0].find("only 0.0 s"), std::string::npos) << fit[0];
+
+	submit(5);
+	expectShownWhenDue(5, 4); // frames 2 and 3 were never decoded
+}
+
+// Decoding failures are rare and cannot be provoked through the worker, so the ring that
+// steers it is driven directly here.
+TEST(PacketRing, AFailedPacketSkipsToTheNextKeyFrameAndAFailedKeyFrameIsRetried)
+{
+	PacketRing ring;
+	auto packet = [](uint64_t timestamp, bool key) { return RingPacket{{1, 2, 3}, timestamp, key}; };
+	ring.push(packet(1, false)); // cut off from its key frame: never decoded
+	for (uint64_t t = 10; t < 20; ++t)
+		ring.push(packet(t, t == 10 || t == 15));
+	EXPECT_EQ(ring.bytes(), 33u);
+	const RingPacket *next = ring.nextDue(12, 0);
+	ASSERT_NE(next, nullptr);
+	EXPECT_EQ(next->timestamp, 10u);
+	ring.markDecoded();
+	ASSERT_NE(next = ring.nextDue(12, 0), nullptr);
+	EXPECT_EQ(next->timestamp, 11u);
+	ring.markFailed();
+	EXPECT_EQ(ring.nextDue(14, 0), nullptr) << "the rest of the group is passed over";
+	ASSERT_NE(next = ring.nextDue(15, 0), nullptr);
+	EXPECT_EQ(next->timestamp, 15u);
+	ring.markFailed();
+	ASSERT_NE(next = ring.nextDue(15, 0), nullptr);
+	EXPECT_EQ(next->timestamp, 15u) << "a key frame is tried again";
+	ring.markDecoded();
+
+	ring.expire(16, 0);
+	EXPECT_EQ(ring.size(), 5u) << "everything before the newest due key frame went";
+	EXPECT_EQ(ring.dropOldestGroupsOver(0), 0u) << "the only group is kept whole";
+	ring.push(packet(20, true));
+	EXPECT_EQ(ring.dropOldestGroupsOver(3), 5u);
+	EXPECT_EQ(ring.size(), 1u);
+	ASSERT_NE(next = ring.nextDue(20, 0), nullptr);
+	EXPECT_EQ(next->timestamp, 20u) << "decoding restarts at the key frame left first";
 }
 
 } // namespace

@@ -3,10 +3,12 @@ shuts down cleanly with the module unloaded and no leaks."""
 
 import argparse
 import asyncio
+import base64
 import functools
 import glob
 import json
 import os
+import struct
 import subprocess
 import sys
 import time
@@ -28,6 +30,34 @@ async def create_tone_input(session, name):
     await session.request("CreateInput", {
         "sceneName": await scene_name(session), "inputName": name, "inputKind": "ffmpeg_source",
         "inputSettings": {"local_file": tone, "looping": True}})
+
+
+RED, GREEN = 0xFF0000FF, 0xFF00FF00  # colour sources take ABGR
+
+
+async def create_colour_input(session, name, colour):
+    await session.request("CreateInput", {
+        "sceneName": await scene_name(session), "inputName": name, "inputKind": "color_source_v3",
+        "inputSettings": {"color": colour, "width": 320, "height": 180}})
+
+
+async def centre_colour(session, source):
+    """The centre pixel of a source's picture as OBS renders it, as (r, g, b); BMP keeps the
+    decoding to a few lines."""
+    shot = await session.request("GetSourceScreenshot", {
+        "sourceName": source, "imageFormat": "bmp", "imageWidth": 64, "imageHeight": 36})
+    data = base64.b64decode(shot["imageData"].split(",", 1)[1])
+    offset, width, height, bits = struct.unpack_from("<I", data, 10)[0], *struct.unpack_from("<iiHH", data, 18)[:2], \
+        struct.unpack_from("<H", data, 28)[0]
+    row = (width * bits // 8 + 3) // 4 * 4
+    pixel = offset + abs(height) // 2 * row + width // 2 * (bits // 8)
+    b, g, r = data[pixel], data[pixel + 1], data[pixel + 2]
+    return r, g, b
+
+
+def nearest(rgb):
+    names = {"red": (255, 0, 0), "green": (0, 255, 0), "black": (0, 0, 0)}
+    return min(names, key=lambda n: sum((a - b) ** 2 for a, b in zip(rgb, names[n])))
 
 
 def retry_on_shutdown_crash(test):
@@ -148,6 +178,50 @@ class ObsSmokeTest(unittest.TestCase):
         self.assertEqual(len(mic), 1)
         self.assertIn("orv_push_to_delay", mic[0].get("hotkeys", {}))
         self.assertEqual([f["id"] for f in mic[0].get("filters", [])], ["orv_push_to_delay"])
+
+    @retry_on_shutdown_crash
+    def test_video_delays_show_the_old_colour_until_the_delay_has_passed(self):
+        async def scenario():
+            s = self.session
+            await s.connect()
+            await create_colour_input(s, "Kestrel Screen", RED)
+            await create_colour_input(s, "Kestrel Cam", RED)
+            await create_colour_input(s, "Kestrel Callout Cam", RED)
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Screen", "filterName": "Delay",
+                "filterKind": "orv_screen_delay_video", "filterSettings": {"delay_s": 2.0}})
+            await s.request("CreateInput", {
+                "sceneName": await scene_name(s), "inputName": "Kestrel Playback",
+                "inputKind": "orv_delay_playback",
+                "inputSettings": {"dpv_source": "Kestrel Cam", "dpv_mode": 0, "delay_s": 2.0,
+                                  "dp_guide": False}})
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Callout Cam", "filterName": "Callout",
+                "filterKind": "orv_push_to_delay_video", "filterSettings": {"delay_s": 2.0, "pdv_vk": 0}})
+
+            await asyncio.sleep(3.0)  # both delays have filled with red
+            for source in ("Kestrel Screen", "Kestrel Cam"):
+                await s.request("SetInputSettings", {"inputName": source, "inputSettings": {"color": GREEN}})
+            changed = time.monotonic()
+            await asyncio.sleep(0.5)
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Screen")), "red")
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Playback")), "red")
+            await asyncio.sleep(max(0.0, changed + 2.8 - time.monotonic()))
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Screen")), "green")
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Playback")), "green")
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Callout Cam")), "black",
+                             "the callout camera shows nothing while its key is up")
+
+            hotkeys = (await s.request("GetHotkeyList"))["hotkeys"]
+            self.assertIn("orv_push_to_delay_cam", hotkeys)
+            self.assertIn("orv_delay_playback_key", hotkeys)
+            await s.ws.close()
+
+        self.run_async(scenario())
+        self.session.stop_obs()
+        log = self.session.log_text()
+        self.assertIn("[Kestrel] video delay READY: showing 2.0s-delayed video (compressed ring)", log)
+        self.assertIn("Number of memory leaks: 0", log)
 
     @retry_on_shutdown_crash
     def test_delay_switch_dock_hotkey_and_saved_state(self):

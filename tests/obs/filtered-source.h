@@ -2,16 +2,20 @@
 
 #include "obs-harness.h"
 
+#include <string>
+#include <vector>
+
 namespace kestrel::test {
 
-// A test audio input with one filter, and the only thing on output channel 0, so OBS's final
-// mix is that source's sound after the filter. Private unless named, as sources that own hotkeys
-// must be.
+// A test input (audio unless told otherwise) with one filter, and the only thing on output
+// channel 0, so OBS's final mix and picture are that source's after the filter. Private unless
+// named, as sources that own hotkeys must be.
 class FilteredSource {
 public:
-	FilteredSource(const char *filterId, obs_data_t *settings, const char *name = nullptr)
-	    : source_(name ? obs_source_create(ObsHarness::testAudioSourceId(), name, nullptr, nullptr)
-			   : obs_source_create_private(ObsHarness::testAudioSourceId(), "program", nullptr)),
+	FilteredSource(const char *filterId, obs_data_t *settings, const char *name = nullptr,
+		       const char *sourceId = ObsHarness::testAudioSourceId())
+	    : source_(name ? obs_source_create(sourceId, name, nullptr, nullptr)
+			   : obs_source_create_private(sourceId, "program", nullptr)),
 	      filter_(obs_source_create_private(filterId, "filter", settings))
 	{
 		obs_set_output_source(0, source_);
@@ -53,5 +57,28 @@ public:
 private:
 	OBSSourceAutoRelease source_;
 };
+
+// The hotkeys named `name` that are registered on `source`.
+inline std::vector<obs_hotkey_t *> hotkeysOf(obs_source_t *source, const std::string &name)
+{
+	struct Search {
+		obs_source_t *source;
+		const std::string &name;
+		std::vector<obs_hotkey_t *> found;
+	} search{source, name, {}};
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id, obs_hotkey_t *hotkey) {
+		    auto *search = static_cast<Search *>(data);
+		    if (obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_SOURCE &&
+			obs_weak_source_references_source(
+			    static_cast<obs_weak_source_t *>(obs_hotkey_get_registerer(hotkey)),
+			    search->source) &&
+			search->name == obs_hotkey_get_name(hotkey))
+			    search->found.push_back(hotkey);
+		    return true;
+	    },
+	    &search);
+	return search.found;
+}
 
 } // namespace kestrel::test

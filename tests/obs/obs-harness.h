@@ -2,10 +2,13 @@
 
 #include <obs.hpp>
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kestrel::test {
@@ -22,6 +25,63 @@ public:
 	static obs_module_t *kestrelModule();
 	static bool hasVideo();
 	static const char *testAudioSourceId();
+	static const char *testVideoSourceId();
+
+	// Sets OBS's canvas and frame rate; no output may be running.
+	static bool setVideo(uint32_t width, uint32_t height, uint32_t fps);
+	// Loads one of OBS's own plug-ins by file name, e.g. "obs-filters".
+	static bool loadObsPlugin(const char *name);
+};
+
+// Colours as OBS writes them, 0xAABBGGRR; sharply apart so JPEG artefacts never blur them.
+inline constexpr std::array<uint32_t, 6> kPalette{0xff0000ff, 0xff00ff00, 0xffff0000,
+						  0xff00ffff, 0xffff00ff, 0xffffffff};
+
+// What a test video input draws: one solid colour, or with `cycle` the next palette colour at
+// every video tick, at a size the test may change at any time.
+struct TestPicture {
+	std::atomic<uint32_t> color{kPalette[0]};
+	std::atomic<bool> cycle{false};
+	std::atomic<uint32_t> width{640};
+	std::atomic<uint32_t> height{360};
+	std::atomic<uint32_t> tick{0};
+};
+TestPicture &testPictureOf(obs_source_t *testVideoSource);
+
+inline constexpr size_t kBlack = kPalette.size();       // nothing drawn
+inline constexpr size_t kNoFrame = kPalette.size() + 1; // nothing rendered yet
+
+// Index of the palette colour nearest to a pixel (R, G, B bytes), or kBlack.
+size_t nearestPaletteColour(const uint8_t *rgb);
+
+// Renders a source the way a scene would, about every 5 ms on a thread of its own inside the
+// graphics context, and keeps the palette index of its centre pixel by time.
+class RenderedColours {
+public:
+	struct Frame {
+		uint64_t timestamp;
+		size_t colour;
+	};
+	explicit RenderedColours(obs_source_t *source);
+	~RenderedColours();
+	RenderedColours(const RenderedColours &) = delete;
+	RenderedColours &operator=(const RenderedColours &) = delete;
+
+	std::vector<Frame> frames() const;
+	// Palette index of the first frame at or after `time`, or kNoFrame.
+	size_t colourAt(uint64_t time) const;
+
+private:
+	void run();
+	size_t renderOnce();
+
+	obs_source_t *source_;
+	gs_texrender_t *texrender_ = nullptr;
+	gs_stagesurf_t *stage_ = nullptr;
+	mutable std::mutex mutex_;
+	std::vector<Frame> frames_;
+	std::atomic<bool> stop_{false};
+	std::thread thread_;
 };
 
 // Feeds stereo packets into an audio input source in real time, with os_gettime_ns timestamps.

@@ -12,26 +12,9 @@
 namespace kestrel::test {
 namespace {
 
-// The push-to-delay hotkeys registered on a source.
 std::vector<obs_hotkey_t *> pushToDelayHotkeysOf(obs_source_t *source)
 {
-	struct Search {
-		obs_source_t *source;
-		std::vector<obs_hotkey_t *> found;
-	} search{source, {}};
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id, obs_hotkey_t *hotkey) {
-		    auto *search = static_cast<Search *>(data);
-		    if (obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_SOURCE &&
-			obs_weak_source_references_source(
-			    static_cast<obs_weak_source_t *>(obs_hotkey_get_registerer(hotkey)),
-			    search->source) &&
-			std::string(obs_hotkey_get_name(hotkey)) == "orv_push_to_delay")
-			    search->found.push_back(hotkey);
-		    return true;
-	    },
-	    &search);
-	return search.found;
+	return hotkeysOf(source, "orv_push_to_delay");
 }
 
 // The filter registers its hotkey on the next video tick after it is added.

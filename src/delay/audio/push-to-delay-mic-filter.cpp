@@ -3,6 +3,7 @@
 #include "delay/delay-slider.h"
 #include "delay/delays-disabled.h"
 #include "delay/keys/key-list-property.h"
+#include "delay/keys/source-hotkey.h"
 #include "delay/source-types.h"
 
 #include <obs-module.h>
@@ -19,13 +20,15 @@ constexpr const char *kLivePriorityKey = "pd_live_priority";
 constexpr const char *kDuckKey = "pd_duck_db";
 constexpr double kDefaultDuckDb = -15.0;
 
+void onHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed);
+
 struct PushToDelayMicFilter {
 	PushToDelayMicFilter(obs_source_t *source, uint32_t sampleRate) : source(source), mic(sampleRate) {}
 
 	obs_source_t *source;
 	PushToDelayMic mic;
-	obs_hotkey_id hotkeyId = OBS_INVALID_HOTKEY_ID;
-	const obs_source_t *hotkeyOwner = nullptr; // the source the hotkey was last tried on
+	SourceHotkey hotkey{"orv_push_to_delay", "Push-to-Delay (mantener para enviar la voz al delay)",
+			    onHotkey, this};
 };
 
 const char *getName(void *)
@@ -55,29 +58,16 @@ void *create(obs_data_t *settings, obs_source_t *source)
 	return filter.release();
 }
 
-// OBS makes every filter a private source, and private sources cannot own hotkeys; so the
-// hotkey goes on the microphone the filter sits on, which OBS only tells once the filter is
-// added. OBS then lists and saves the binding with that source.
+// The hotkey goes on the microphone the filter sits on (see SourceHotkey).
 void videoTick(void *data, float)
 {
 	auto *filter = static_cast<PushToDelayMicFilter *>(data);
-	if (filter->hotkeyId != OBS_INVALID_HOTKEY_ID)
-		return;
-	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	if (!parent || parent == filter->hotkeyOwner)
-		return;
-	filter->hotkeyOwner = parent;
-	filter->hotkeyId = obs_hotkey_register_source(parent, "orv_push_to_delay",
-						      "Push-to-Delay (mantener para enviar la voz al delay)",
-						      onHotkey, filter);
+	filter->hotkey.registerOnParentOf(filter->source);
 }
 
 void destroy(void *data)
 {
-	auto *filter = static_cast<PushToDelayMicFilter *>(data);
-	if (filter && filter->hotkeyId != OBS_INVALID_HOTKEY_ID)
-		obs_hotkey_unregister(filter->hotkeyId);
-	delete filter;
+	delete static_cast<PushToDelayMicFilter *>(data);
 }
 
 void getDefaults(obs_data_t *settings)

@@ -70,6 +70,11 @@ bool AvFrameDecoder::decode(AVCodecID codec, const uint8_t *bytes, size_t size,
 bool AvFrameDecoder::convertToRgba(std::vector<uint8_t> &rgbaOut, uint32_t &widthOut, uint32_t &heightOut)
 {
 	const AVFrame &frame = *decodedFrame_;
+	if (decoderCodec_ == AV_CODEC_ID_H264 && TurboYuv::handles(frame.format)) {
+		widthOut = static_cast<uint32_t>(frame.width);
+		heightOut = static_cast<uint32_t>(frame.height);
+		return turboYuv_.toRgba(frame, rgbaOut);
+	}
 	if (!toRgba_ || frame.width != toRgbaWidth_ || frame.height != toRgbaHeight_ ||
 	    frame.format != toRgbaFormat_) {
 		toRgba_ = makeConverter(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),

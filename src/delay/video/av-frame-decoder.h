@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delay/video/ffmpeg-handles.h"
+#include "delay/video/turbo-yuv.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,8 @@ private:
 	int toRgbaWidth_ = 0;
 	int toRgbaHeight_ = 0;
 	int toRgbaFormat_ = AV_PIX_FMT_NONE;
+	// Full-range H.264 pictures (the software engine's) go through libjpeg-turbo instead.
+	TurboYuv turboYuv_;
 	FramePtr decodedFrame_;
 	PacketPtr inputPacket_;
 };

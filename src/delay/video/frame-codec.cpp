@@ -14,6 +14,13 @@ bool isJpeg(const uint8_t *bytes)
 	return bytes[0] == 0xFF && bytes[1] == 0xD8;
 }
 
+int knownEngine(int engine)
+{
+	return engine == FrameCodec::kEngineHardware || engine == FrameCodec::kEngineSoftwareH264
+		   ? engine
+		   : FrameCodec::kEngineMjpeg;
+}
+
 } // namespace
 
 FrameCodec::FrameCodec(FrameCodecOptions options) : options_(std::move(options)) {}
@@ -34,6 +41,11 @@ bool FrameCodec::ensureEncoder(const EncoderSettings &wanted)
 	++encoderOpenCount_;
 	const int width = static_cast<int>(wanted.width);
 	const int height = static_cast<int>(wanted.height);
+	if (wanted.requestedEngine == kEngineSoftwareH264 &&
+	    avEncoder_.openSoftwareH264(width, height, wanted.quality, wanted.full444, kGroupFramesLimit)) {
+		engineInUse_ = kEngineSoftwareH264;
+		encoderName_ = "libx264";
+	}
 	if (wanted.requestedEngine == kEngineHardware) {
 		for (const std::string &name : options_.hardwareEncoders) {
 			if (avEncoder_.openH264(name.c_str(), width, height, wanted.quality)) {
@@ -59,20 +71,37 @@ bool FrameCodec::encode(const uint8_t *rgba, uint32_t width, uint32_t height, in
 {
 	packetOut.clear();
 	packetTimestampOut = captureTimestamp;
+	lastPacketIsKeyFrame_ = false;
 	if (!rgba || width == 0 || height == 0 || width > kMaxFrameSide || height > kMaxFrameSide)
 		return false;
-	const EncoderSettings wanted{width, height, std::clamp(quality, 1, 10), full444,
-				     engine == kEngineHardware ? kEngineHardware : kEngineMjpeg};
+	const EncoderSettings wanted{width, height, std::clamp(quality, 1, 10), full444, knownEngine(engine)};
 	if (!ensureEncoder(wanted))
 		return false;
-	if (engineInUse_ == kEngineMjpeg && usesTurbo())
+	if (engineInUse_ == kEngineMjpeg && usesTurbo()) {
+		lastPacketIsKeyFrame_ = true;
 		return turbo_.encode(rgba, static_cast<int>(width), static_cast<int>(height), wanted.quality,
 				     full444, packetOut);
+	}
+	const bool startGroup = startsGroup(captureTimestamp);
+	keyFrameRequested_ = false;
 	int64_t packetTimestamp = 0;
-	const bool encoded =
-	    avEncoder_.encode(rgba, static_cast<int64_t>(captureTimestamp), packetOut, packetTimestamp);
+	bool keyFrame = false;
+	const bool encoded = avEncoder_.encode(rgba, static_cast<int64_t>(captureTimestamp), startGroup,
+					       packetOut, packetTimestamp, keyFrame);
 	packetTimestampOut = static_cast<uint64_t>(packetTimestamp);
+	if (packetOut.empty())
+		return encoded;
+	lastPacketIsKeyFrame_ = keyFrame || engineInUse_ != kEngineSoftwareH264;
+	if (keyFrame)
+		groupStartTimestamp_ = packetTimestampOut;
 	return encoded;
+}
+
+bool FrameCodec::startsGroup(uint64_t captureTimestamp) const
+{
+	return engineInUse_ == kEngineSoftwareH264 &&
+	       (keyFrameRequested_ || captureTimestamp < groupStartTimestamp_ ||
+		captureTimestamp - groupStartTimestamp_ >= kGroupSpanNs);
 }
 
 bool FrameCodec::decode(const uint8_t *bytes, size_t size, std::vector<uint8_t> &rgbaOut, uint32_t &widthOut,

@@ -22,18 +22,25 @@ struct FrameCodecOptions {
 	std::vector<std::string> hardwareEncoders{"h264_amf", "h264_nvenc", "h264_qsv", "h264_mf"};
 };
 
-// Compresses tightly packed RGBA images into single packets (JPEG, or H.264 where a hardware
-// encoder opens) and back. Owned and used by one thread; takes no locks.
+// Compresses tightly packed RGBA images into single packets (JPEG, H.264 where a hardware
+// encoder opens, or software H.264 in groups of pictures) and back. Owned and used by one
+// thread; takes no locks.
 class FrameCodec {
 public:
 	static constexpr int kEngineMjpeg = 0;
 	static constexpr int kEngineHardware = 1;
+	// Key frame, then P-frames that each need the one before: the smallest packets by far, but
+	// they have to be decoded in order from a key frame.
+	static constexpr int kEngineSoftwareH264 = 2;
+	// A software H.264 group spans at most this much capture time, and at most this many frames.
+	static constexpr uint64_t kGroupSpanNs = 2'000'000'000;
+	static constexpr int kGroupFramesLimit = 120;
 
 	explicit FrameCodec(FrameCodecOptions options = {});
 
-	// Compresses width × height × 4 bytes. `quality` 1 (best) .. 10 (smallest) is clamped.
-	// True with an empty packet when the encoder holds the frame back; `packetTimestampOut` is
-	// the capture time of the frame the packet encodes.
+	// Compresses width × height × 4 bytes. `quality` 1 (best) .. 10 (smallest) is clamped; an
+	// unknown engine means MJPEG. True with an empty packet when the encoder holds the frame
+	// back; `packetTimestampOut` is the capture time of the frame the packet encodes.
 	bool encode(const uint8_t *rgba, uint32_t width, uint32_t height, int quality, bool full444,
 		    int engine, uint64_t captureTimestamp, std::vector<uint8_t> &packetOut,
 		    uint64_t &packetTimestampOut);
@@ -42,9 +49,15 @@ public:
 	bool decode(const uint8_t *bytes, size_t size, std::vector<uint8_t> &rgbaOut, uint32_t &widthOut,
 		    uint32_t &heightOut);
 
-	// "none" while closed, "mjpeg", or the name of the hardware encoder in use.
+	// Whether the last packet decodes without the ones before it (every JPEG and hardware
+	// packet does; in software H.264 only the first of each group).
+	bool lastPacketIsKeyFrame() const { return lastPacketIsKeyFrame_; }
+	// The next frame encoded starts a new group, so nothing before it is needed to decode it.
+	void requestKeyFrame() { keyFrameRequested_ = true; }
+
+	// "none" while closed, "mjpeg", "libx264", or the name of the hardware encoder in use.
 	const std::string &encoderName() const { return encoderName_; }
-	// 0 MJPEG, 1 hardware H.264, -1 closed.
+	// 0 MJPEG, 1 hardware H.264, 2 software H.264, -1 closed.
 	int engineInUse() const { return engineInUse_; }
 	// How often the encoder was (re)opened: once per change of size, quality, 4:4:4 or engine.
 	uint64_t encoderOpenCount() const { return encoderOpenCount_; }
@@ -61,6 +74,7 @@ private:
 
 	bool ensureEncoder(const EncoderSettings &wanted);
 	void closeEncoder();
+	bool startsGroup(uint64_t captureTimestamp) const;
 	bool usesTurbo() const { return options_.jpegLibrary == JpegLibrary::LibJpegTurbo; }
 
 	FrameCodecOptions options_;
@@ -73,6 +87,9 @@ private:
 	int engineInUse_ = -1;
 	std::string encoderName_ = "none";
 	uint64_t encoderOpenCount_ = 0;
+	bool lastPacketIsKeyFrame_ = false;
+	bool keyFrameRequested_ = false;
+	uint64_t groupStartTimestamp_ = 0;
 };
 
 } // namespace kestrel

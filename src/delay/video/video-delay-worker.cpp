@@ -87,7 +87,7 @@ void VideoDelayWorker::submitRawFrame(RawFrame frame)
 					    static_cast<unsigned long long>(droppedFrames_));
 			return;
 		}
-		captureQueue_.push_back(std::move(frame));
+		captureQueue_.push(std::move(frame));
 	}
 	wake_.notify_one();
 }
@@ -108,22 +108,38 @@ void VideoDelayWorker::resetPipeline()
 {
 	std::lock_guard guard(lock_);
 	ring_.clear();
-	ringBytes_ = 0;
-	for (RawFrame &frame : captureQueue_)
-		recycle(std::move(frame.pixels));
-	captureQueue_.clear();
+	while (!captureQueue_.empty())
+		recycle(std::move(captureQueue_.pop().pixels));
 	decoded_.pixels.clear();
 	decoded_.width = decoded_.height = 0;
 	decoded_.captureTimestamp = 0;
 	notBefore_ = now_();
+	++resets_;
+	keyFrameWanted_ = true;
 }
 
 VideoDelayWorker::Stats VideoDelayWorker::stats() const
 {
 	std::lock_guard guard(lock_);
-	return {captureQueue_.size(),     ring_.size(),   ringBytes_,
-		droppedFrames_,           encodedFrames_, decodedFrames_,
-		decoded_.captureTimestamp};
+	return {captureQueue_.size(),
+		ring_.size(),
+		ring_.bytes(),
+		droppedFrames_,
+		encodedFrames_,
+		decodedFrames_,
+		decoded_.captureTimestamp,
+		ring_.spanNs(),
+		fitNs(),
+		capLimited_,
+		engineInUse_};
+}
+
+uint64_t VideoDelayWorker::fitNs() const
+{
+	if (ring_.bytes() == 0)
+		return 0;
+	return static_cast<uint64_t>(static_cast<double>(ring_.spanNs()) *
+				     static_cast<double>(ringCapBytes_) / static_cast<double>(ring_.bytes()));
 }
 
 void VideoDelayWorker::run()
@@ -146,9 +162,11 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 {
 	if (captureQueue_.empty())
 		return;
-	RawFrame frame = std::move(captureQueue_.front());
-	captureQueue_.pop_front();
+	RawFrame frame = captureQueue_.pop();
 	const VideoDelaySettings settings = settings_;
+	if (keyFrameWanted_)
+		codec.requestKeyFrame();
+	keyFrameWanted_ = false;
 	lock.unlock();
 	// A frame shorter than its stated size is refused rather than read past its end.
 	const bool complete = frame.pixels.size() >= size_t{frame.width} * frame.height * 4;
@@ -169,6 +187,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	}
 	encodeFailedLogged_ = false;
 	++encodedFrames_;
+	engineInUse_ = codec.engineInUse();
 	if (packet.empty() || packetTimestamp < notBefore_)
 		return;
 	if (ring_.empty())
@@ -176,59 +195,70 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 			    "video delay (compressed): buffering started @ %ux%u via %s (%.0f KB/frame)",
 			    frame.width, frame.height, codec.encoderName().c_str(),
 			    static_cast<double>(packet.size()) / 1024.0);
-	ringBytes_ += packet.size();
-	ring_.push_back({std::move(packet), packetTimestamp});
-}
-
-bool VideoDelayWorker::isDue(uint64_t timestamp, uint64_t now) const
-{
-	return now >= timestamp && now - timestamp >= settings_.delayNs;
-}
-
-void VideoDelayWorker::dropFirstPacket()
-{
-	ringBytes_ -= ring_.front().bytes.size();
-	ring_.pop_front();
+	ring_.push({std::move(packet), packetTimestamp, codec.lastPacketIsKeyFrame()});
 }
 
 void VideoDelayWorker::expireAndCap(uint64_t now)
 {
-	// Keep the newest due packet first; everything older can never be shown again.
-	while (ring_.size() > 1 && isDue(ring_[1].timestamp, now))
-		dropFirstPacket();
-	while (ringBytes_ > ringCapBytes_ && ring_.size() > 1) {
+	ring_.expire(now, settings_.delayNs);
+	if (ring_.dropOldestGroupsOver(ringCapBytes_) > 0) {
 		if (!capLogged_) {
 			capLogged_ = true;
 			KESTREL_LOG(LOG_WARNING, "video delay: ring hit the 1.5 GB cap — dropping oldest "
 						 "frames (lower quality/FPS)");
 		}
-		dropFirstPacket();
+		noteCapLimit(true);
+	} else if (ring_.frontIsDue(now, settings_.delayNs)) {
+		noteCapLimit(false);
 	}
+}
+
+// The cap must not shorten the delay unnoticed: say how much of it fits, once per change.
+void VideoDelayWorker::noteCapLimit(bool limited)
+{
+	if (limited == capLimited_)
+		return;
+	capLimited_ = limited;
+	const double delaySeconds = static_cast<double>(settings_.delayNs) / 1e9;
+	if (limited)
+		KESTREL_LOG(LOG_WARNING,
+			    "video delay: only %.1f s of the %.1f s delay fit in %.0f MB at %.0f KB/frame — "
+			    "the picture runs ahead of the sound (lower quality/FPS or use H.264 (CPU))",
+			    static_cast<double>(ring_.spanNs()) / 1e9, delaySeconds,
+			    static_cast<double>(ringCapBytes_) / (1 << 20),
+			    static_cast<double>(ring_.bytes()) / 1024.0 / static_cast<double>(ring_.size()));
+	else
+		KESTREL_LOG(LOG_INFO, "video delay: the ring holds the whole %.1f s delay again",
+			    delaySeconds);
 }
 
 void VideoDelayWorker::decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now)
 {
-	if (ring_.empty())
-		return;
-	const RingPacket &first = ring_.front();
-	if (!isDue(first.timestamp, now) || first.timestamp == decoded_.captureTimestamp ||
-	    first.bytes.empty())
-		return;
-	decodeInput_.assign(first.bytes.begin(), first.bytes.end());
-	const uint64_t timestamp = first.timestamp;
-	lock.unlock();
-	uint32_t width = 0, height = 0;
-	const bool decoded =
-	    codec.decode(decodeInput_.data(), decodeInput_.size(), decodeOutput_, width, height);
-	lock.lock();
-	// A failed decode leaves the packet first in the ring, to be tried again on the next pass.
-	if (!decoded || timestamp < notBefore_)
-		return;
-	std::swap(decoded_.pixels, decodeOutput_);
-	decoded_.width = width;
-	decoded_.height = height;
-	decoded_.captureTimestamp = timestamp;
-	++decodedFrames_;
+	while (const RingPacket *packet = ring_.nextDue(now, settings_.delayNs)) {
+		decodeInput_.assign(packet->bytes.begin(), packet->bytes.end());
+		const uint64_t timestamp = packet->timestamp;
+		const uint64_t resets = resets_;
+		lock.unlock();
+		uint32_t width = 0, height = 0;
+		const bool decoded =
+		    codec.decode(decodeInput_.data(), decodeInput_.size(), decodeOutput_, width, height);
+		lock.lock();
+		if (resets != resets_)
+			return;
+		if (!decoded) {
+			ring_.markFailed();
+			return;
+		}
+		ring_.markDecoded();
+		std::swap(decoded_.pixels, decodeOutput_);
+		decoded_.width = width;
+		decoded_.height = height;
+		decoded_.captureTimestamp = timestamp;
+		++decodedFrames_;
+		// Frames waiting to be encoded come first; the next pass carries on from here.
+		if (!captureQueue_.empty())
+			return;
+	}
 }
 
 } // namespace kestrel

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "delay/video/frame-codec.h"
+#include "delay/video/packet-ring.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
@@ -28,8 +30,9 @@ struct VideoDelaySettings {
 };
 
 // The CPU half of a video delay: a thread that compresses captured frames into a ring of
-// packets and decompresses the newest one that is at least the delay old. The graphics thread
-// hands frames over and takes decoded ones back; only compressed packets wait out the delay.
+// packets and decompresses the newest one that is at least the delay old (for software H.264,
+// every packet in order up to it). The graphics thread hands frames over and takes decoded
+// ones back; only compressed packets wait out the delay.
 class VideoDelayWorker {
 public:
 	using Clock = uint64_t (*)(); // the clock of the capture timestamps, in ns
@@ -47,6 +50,13 @@ public:
 		uint64_t encodedFrames = 0;
 		uint64_t decodedFrames = 0;
 		uint64_t decodedTimestamp = 0;
+		// Capture time the ring spans, and the delay it would span at the cap at the current
+		// bytes per second (0 until the ring spans some time).
+		uint64_t heldNs = 0;
+		uint64_t fitNs = 0;
+		// The cap is cutting the delay short: the picture runs ahead of what was asked for.
+		bool capLimited = false;
+		int engineInUse = -1; // FrameCodec's engine numbers; -1 before the first encode
 	};
 
 	explicit VideoDelayWorker(Clock now, FrameCodecOptions codecOptions = {},
@@ -73,18 +83,33 @@ public:
 	Stats stats() const;
 
 private:
-	struct RingPacket {
-		std::vector<uint8_t> bytes;
-		uint64_t timestamp = 0;
+	// Fixed slots reused in turn, so handing a frame over never allocates on the graphics thread.
+	class FrameQueue {
+	public:
+		bool empty() const { return size_ == 0; }
+		size_t size() const { return size_; }
+		void push(RawFrame &&frame) { slots_[(head_ + size_++) % slots_.size()] = std::move(frame); }
+		RawFrame pop()
+		{
+			RawFrame frame = std::move(slots_[head_]);
+			head_ = (head_ + 1) % slots_.size();
+			--size_;
+			return frame;
+		}
+
+	private:
+		std::array<RawFrame, kCaptureQueueLimit> slots_;
+		size_t head_ = 0;
+		size_t size_ = 0;
 	};
 
 	void run();
 	void encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec);
 	void expireAndCap(uint64_t now);
+	void noteCapLimit(bool limited);
+	uint64_t fitNs() const;
 	void decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now);
-	bool isDue(uint64_t timestamp, uint64_t now) const;
 	void recycle(std::vector<uint8_t> &&buffer);
-	void dropFirstPacket();
 
 	const Clock now_;
 	const FrameCodecOptions codecOptions_;
@@ -94,17 +119,22 @@ private:
 	std::condition_variable wake_;
 	bool stopRequested_ = false;
 	VideoDelaySettings settings_;
-	std::deque<RawFrame> captureQueue_;
+	FrameQueue captureQueue_;
 	std::vector<std::vector<uint8_t>> bufferPool_;
 	uint64_t droppedFrames_ = 0;
-	std::deque<RingPacket> ring_;
-	uint64_t ringBytes_ = 0;
+	PacketRing ring_;
 	RawFrame decoded_; // captureTimestamp 0 = none
-	// Time of the last reset: a packet or image of an older frame, finished by an encode or
-	// decode that ran across the reset (or held back by the encoder), is discarded.
+	// Time of the last reset: a packet of an older frame, finished by an encode that ran across
+	// the reset (or held back by the encoder), is discarded.
 	uint64_t notBefore_ = 0;
+	// Counts resets, so an image decoded across one is discarded.
+	uint64_t resets_ = 0;
+	// Set by a reset: the next frame encoded starts a group of its own.
+	bool keyFrameWanted_ = false;
 	bool encodeFailedLogged_ = false;
 	bool capLogged_ = false;
+	bool capLimited_ = false;
+	int engineInUse_ = -1;
 	uint64_t encodedFrames_ = 0;
 	uint64_t decodedFrames_ = 0;
 

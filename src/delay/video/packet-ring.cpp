@@ -1,0 +1,84 @@
+#include "delay/video/packet-ring.h"
+
+#include <utility>
+
+namespace kestrel {
+
+void PacketRing::push(RingPacket packet)
+{
+	bytes_ += packet.bytes.size();
+	packets_.push_back(std::move(packet));
+}
+
+void PacketRing::clear()
+{
+	packets_.clear();
+	bytes_ = 0;
+	decodeAt_ = 0;
+	awaitingKeyFrame_ = true;
+}
+
+void PacketRing::dropFront(size_t count)
+{
+	for (size_t i = 0; i < count; ++i) {
+		bytes_ -= packets_.front().bytes.size();
+		packets_.pop_front();
+	}
+	decodeAt_ = decodeAt_ > count ? decodeAt_ - count : 0;
+}
+
+void PacketRing::expire(uint64_t now, uint64_t delayNs)
+{
+	size_t newestDueKey = 0;
+	for (size_t i = 0; i < packets_.size() && isDue(packets_[i].timestamp, now, delayNs); ++i)
+		if (packets_[i].keyFrame)
+			newestDueKey = i;
+	dropFront(newestDueKey);
+}
+
+size_t PacketRing::dropOldestGroupsOver(uint64_t capBytes)
+{
+	size_t dropped = 0;
+	while (bytes_ > capBytes) {
+		size_t nextKey = 1;
+		while (nextKey < packets_.size() && !packets_[nextKey].keyFrame)
+			++nextKey;
+		if (nextKey >= packets_.size())
+			break;
+		dropFront(nextKey);
+		dropped += nextKey;
+	}
+	return dropped;
+}
+
+const RingPacket *PacketRing::nextDue(uint64_t now, uint64_t delayNs)
+{
+	while (awaitingKeyFrame_ && decodeAt_ < packets_.size() && !packets_[decodeAt_].keyFrame)
+		++decodeAt_;
+	if (decodeAt_ >= packets_.size() || !isDue(packets_[decodeAt_].timestamp, now, delayNs))
+		return nullptr;
+	awaitingKeyFrame_ = false;
+	return &packets_[decodeAt_];
+}
+
+void PacketRing::markDecoded()
+{
+	++decodeAt_;
+}
+
+void PacketRing::markFailed()
+{
+	if (decodeAt_ >= packets_.size() || packets_[decodeAt_].keyFrame)
+		return;
+	awaitingKeyFrame_ = true;
+	++decodeAt_;
+}
+
+uint64_t PacketRing::spanNs() const
+{
+	if (packets_.size() < 2 || packets_.back().timestamp < packets_.front().timestamp)
+		return 0;
+	return packets_.back().timestamp - packets_.front().timestamp;
+}
+
+} // namespace kestrel
