@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make pkg-config git
-  libobs-dev qtbase5-dev libqt5svg5-dev
+  libobs-dev qtbase5-dev libqt5svg5-dev qt6-base-dev qt6-svg-dev
   libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev libjpeg62-turbo-dev
   libcurl4-openssl-dev nlohmann-json3-dev libx11-dev libxi-dev
   # tests and benchmarks

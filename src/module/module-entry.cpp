@@ -1,5 +1,6 @@
 #include "delay/switch/delay-switch-host.h"
 #include "delay/switch/delay-switch.h"
+#include "module/backup-menu.h"
 #include "module/log.h"
 #include "module/source-registry.h"
 #include "platform/key-state.h"
@@ -20,6 +21,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 bool obs_module_load(void)
 {
 	kestrel::platform::startWatchingDesktopKeys();
+	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
 	kestrel::registerToggleHotkey();
 	kestrel::createDelaySwitchDock();

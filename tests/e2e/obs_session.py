@@ -40,6 +40,13 @@ class ObsSession:
         self._next_id = 0
 
     # -- set-up ---------------------------------------------------------------------------
+    def start(self):
+        """The plug-in installed, websocket settings written, OBS started on a private Xvfb."""
+        self.install_plugin()
+        self.write_global_ini()
+        self.start_xvfb()
+        self.start_obs()
+
     def config_dir(self):
         return os.path.join(self.home, ".config", "obs-studio")
 

@@ -1,0 +1,222 @@
+#include "ui/backup-dialog.h"
+
+#include "delay/keys/key-lists.h"
+#include "ui/support-panel.h"
+#include "ui/ui-text.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kestrel {
+
+namespace {
+
+template <typename Widget> Widget *named(Widget *widget, const char *name)
+{
+	widget->setObjectName(name);
+	return widget;
+}
+
+QTextEdit *logPane(const char *name)
+{
+	auto *log = named(new QTextEdit, name);
+	log->setReadOnly(true);
+	log->setFont(QFont("Consolas", 9));
+	return log;
+}
+
+QProgressBar *progressBar(const char *name)
+{
+	auto *bar = named(new QProgressBar, name);
+	bar->setRange(0, 100);
+	bar->setValue(0);
+	return bar;
+}
+
+QPushButton *runButton(const QString &text, const char *name)
+{
+	auto *button = named(new QPushButton(text), name);
+	button->setMinimumHeight(36);
+	return button;
+}
+
+QLabel *grayWrappedLabel(const QString &text)
+{
+	auto *label = new QLabel(text);
+	label->setWordWrap(true);
+	label->setStyleSheet("color: gray;");
+	return label;
+}
+
+} // namespace
+
+void BackupDialog::buildPages()
+{
+	setWindowTitle(uiText(0));
+	tabs_ = named(new QTabWidget, "tabs");
+	tabs_->addTab(buildSettingsPage(), uiText(1));
+	tabs_->addTab(buildBackupPage(), uiText(2));
+	tabs_->addTab(buildRestorePage(), uiText(3));
+	mainLayout_->addWidget(tabs_);
+}
+
+QWidget *BackupDialog::buildSettingsPage()
+{
+	auto *page = new QWidget;
+	auto *layout = new QVBoxLayout(page);
+	layout->setSpacing(12);
+
+	auto *providerGroup = new QGroupBox(uiText(4));
+	auto *grid = new QGridLayout(providerGroup);
+	providerList_ = named(new QComboBox, "providerList");
+	providerList_->addItem(uiText(6));
+	providerList_->setCurrentIndex(0);
+	// Already the local folder: replacing the provider again would pull it from under a run.
+	if (manager_.providerKind() != ProviderKind::LocalFolder)
+		manager_.setProvider(ProviderKind::LocalFolder);
+	grid->addWidget(new QLabel(uiText(5)), 0, 0);
+	grid->addWidget(providerList_, 0, 1, 1, 2);
+	clientIdLabel_ = new QLabel(uiText(7));
+	clientIdEdit_ = named(new QLineEdit(QString::fromStdString(manager_.clientId)), "clientIdEdit");
+	clientIdEdit_->setPlaceholderText(uiText(8));
+	grid->addWidget(clientIdLabel_, 1, 0);
+	grid->addWidget(clientIdEdit_, 1, 1, 1, 2);
+	clientSecretLabel_ = new QLabel(uiText(9));
+	clientSecretEdit_ =
+	    named(new QLineEdit(QString::fromStdString(manager_.clientSecret)), "clientSecretEdit");
+	clientSecretEdit_->setPlaceholderText(uiText(10));
+	clientSecretEdit_->setEchoMode(QLineEdit::Password);
+	grid->addWidget(clientSecretLabel_, 2, 0);
+	grid->addWidget(clientSecretEdit_, 2, 1, 1, 2);
+	folderLabel_ = new QLabel(uiText(13));
+	folderEdit_ = named(new QLineEdit(QString::fromStdString(manager_.localPath)), "folderEdit");
+	folderEdit_->setPlaceholderText(uiText(14));
+	browseButton_ = named(new QPushButton(uiText(15)), "browseButton");
+	grid->addWidget(folderLabel_, 3, 0);
+	grid->addWidget(folderEdit_, 3, 1);
+	grid->addWidget(browseButton_, 3, 2);
+	layout->addWidget(providerGroup);
+
+	auto *authGroup = new QGroupBox(uiText(16));
+	auto *authRow = new QHBoxLayout(authGroup);
+	statusLabel_ = named(new QLabel(uiText(17)), "statusLabel");
+	connectButton_ = named(new QPushButton(uiText(18)), "connectButton");
+	connectButton_->setMinimumWidth(110);
+	authRow->addWidget(statusLabel_);
+	authRow->addStretch();
+	authRow->addWidget(connectButton_);
+	layout->addWidget(authGroup);
+
+	auto *switchGroup = new QGroupBox(uiText(34));
+	auto *switchLayout = new QVBoxLayout(switchGroup);
+	auto *keyRow = new QHBoxLayout;
+	switchKeyList_ = named(new QComboBox, "switchKeyList");
+	for (const KeyChoice &key : delaySwitchKeyChoices(uiText(36).toStdString()))
+		switchKeyList_->addItem(QString::fromStdString(key.label), static_cast<int>(key.code));
+	switchKeyList_->setCurrentIndex(std::max(0, switchKeyList_->findData(toggleKey_.get())));
+	connect(switchKeyList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+		[this](int index) { toggleKey_.set(switchKeyList_->itemData(index).toInt()); });
+	keyRow->addWidget(new QLabel(uiText(35)));
+	keyRow->addWidget(switchKeyList_);
+	keyRow->addStretch();
+	switchLayout->addLayout(keyRow);
+	switchLayout->addWidget(grayWrappedLabel(uiText(37)));
+	layout->addWidget(switchGroup);
+
+	auto *saveRow = new QHBoxLayout;
+	saveButton_ = named(new QPushButton(uiText(22)), "saveButton");
+	saveRow->addStretch();
+	saveRow->addWidget(saveButton_);
+	layout->addLayout(saveRow);
+	layout->addStretch();
+	hintLabel_ = named(new QLabel, "hintLabel");
+	hintLabel_->setWordWrap(true);
+	hintLabel_->setTextFormat(Qt::RichText);
+	layout->addWidget(hintLabel_);
+
+	connect(providerList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+		&BackupDialog::onProviderChanged);
+	connect(connectButton_, &QPushButton::clicked, this, &BackupDialog::onConnectClicked);
+	connect(browseButton_, &QPushButton::clicked, this, &BackupDialog::onBrowseClicked);
+	connect(saveButton_, &QPushButton::clicked, this, &BackupDialog::saveSettings);
+	onProviderChanged(providerList_->currentIndex());
+	return page;
+}
+
+QWidget *BackupDialog::buildBackupPage()
+{
+	auto *page = new QWidget;
+	auto *layout = new QVBoxLayout(page);
+	layout->setSpacing(8);
+	backupIntro_ = named(new QLabel(uiText(25)), "backupIntro");
+	backupIntro_->setWordWrap(true);
+	backupProgress_ = progressBar("backupProgress");
+	backupLog_ = logPane("backupLog");
+	startBackupButton_ = runButton(uiText(26), "startBackupButton");
+	connect(startBackupButton_, &QPushButton::clicked, this, &BackupDialog::onBackupClicked);
+	auto *version = new QLabel("Kestrel v1.7.3");
+	version->setStyleSheet("color: gray;");
+	version->setAlignment(Qt::AlignRight);
+	layout->addWidget(backupIntro_);
+	layout->addWidget(backupProgress_);
+	layout->addWidget(backupLog_);
+	layout->addWidget(startBackupButton_);
+	layout->addWidget(makeSupportGroup());
+	layout->addWidget(makeSocialGroup());
+	layout->addWidget(version);
+	return page;
+}
+
+QWidget *BackupDialog::buildRestorePage()
+{
+	auto *page = new QWidget;
+	auto *layout = new QVBoxLayout(page);
+	layout->setSpacing(8);
+
+	auto *topRow = new QHBoxLayout;
+	refreshButton_ = named(new QPushButton(uiText(39)), "refreshButton");
+	connect(refreshButton_, &QPushButton::clicked, this, &BackupDialog::onRefreshManifest);
+	topRow->addWidget(new QLabel(uiText(38)));
+	topRow->addStretch();
+	topRow->addWidget(refreshButton_);
+	layout->addLayout(topRow);
+
+	manifestTree_ = named(new QTreeWidget, "manifestTree");
+	manifestTree_->setHeaderLabels({uiText(40), uiText(41), uiText(42)});
+	manifestTree_->header()->setStretchLastSection(false);
+	manifestTree_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+	manifestTree_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+	manifestTree_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+	layout->addWidget(manifestTree_);
+
+	auto *nameRow = new QHBoxLayout;
+	collectionNameEdit_ = named(new QLineEdit, "collectionNameEdit");
+	collectionNameEdit_->setPlaceholderText(uiText(44));
+	nameRow->addWidget(new QLabel(uiText(43)));
+	nameRow->addWidget(collectionNameEdit_);
+	layout->addLayout(nameRow);
+
+	restoreProgress_ = progressBar("restoreProgress");
+	restoreLog_ = logPane("restoreLog");
+	restoreLog_->setMaximumHeight(100);
+	restoreButton_ = runButton(uiText(45), "restoreButton");
+	restoreButton_->setEnabled(false);
+	connect(restoreButton_, &QPushButton::clicked, this, &BackupDialog::onRestoreClicked);
+	layout->addWidget(restoreProgress_);
+	layout->addWidget(restoreLog_);
+	layout->addWidget(restoreButton_);
+	return page;
+}
+
+} // namespace kestrel

@@ -1,0 +1,178 @@
+#include "ui/backup-dialog.h"
+
+#include "ui/ui-text.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QThread>
+#include <QTreeWidget>
+
+#include <utility>
+
+namespace kestrel {
+
+namespace {
+
+QString sizeText(int64_t size)
+{
+	if (size < 1024)
+		return QStringLiteral("%1 B").arg(size);
+	if (size >= 1048576)
+		return QStringLiteral("%1 MB").arg(size / 1048576);
+	return QStringLiteral("%1 KB").arg(size / 1024);
+}
+
+// "My_Scenes.JSON" -> "My Scenes".
+QString collectionNameFromFile(const std::string &fileName)
+{
+	QString name = QString::fromStdString(fileName);
+	if (name.endsWith(".json", Qt::CaseInsensitive))
+		name.chop(5);
+	return name.replace('_', ' ');
+}
+
+} // namespace
+
+void BackupDialog::startWorker(WorkerMode mode, const BackupManifest &manifest)
+{
+	stopWorker();
+	setRunControlsEnabled(false);
+	workerThread_ = new QThread(this);
+	worker_ = new BackupWorker(manager_, mode, manifest);
+	worker_->moveToThread(workerThread_);
+
+	connect(workerThread_, &QThread::started, worker_, &BackupWorker::run);
+	connect(worker_, &BackupWorker::progress, this, &BackupDialog::onProgress);
+	connect(worker_, &BackupWorker::log, this, &BackupDialog::onLog);
+	connect(worker_, &BackupWorker::backupFinished, this, &BackupDialog::onBackupFinished);
+	connect(worker_, &BackupWorker::restoreFinished, this, &BackupDialog::onRestoreFinished);
+	connect(worker_, &BackupWorker::manifestLoaded, this, &BackupDialog::onManifestArrived);
+	connect(worker_, &BackupWorker::manifestLoaded, workerThread_, &QThread::quit);
+	connect(worker_, &BackupWorker::backupFinished, workerThread_, &QThread::quit);
+	connect(worker_, &BackupWorker::restoreFinished, workerThread_, &QThread::quit);
+	// Deleted on its own thread as that ends, so the worker is really freed.
+	connect(workerThread_, &QThread::finished, worker_, &QObject::deleteLater);
+	workerThread_->start();
+}
+
+void BackupDialog::stopWorker()
+{
+	if (!workerThread_)
+		return;
+	// No time limit: thread, worker and manager must outlive a run that is still going (the
+	// finished slots get here only after the run's last signal, so they wait at most a moment).
+	workerThread_->quit();
+	workerThread_->wait();
+	workerThread_->deleteLater();
+	workerThread_ = nullptr;
+	worker_ = nullptr;
+}
+
+void BackupDialog::setRunControlsEnabled(bool enabled)
+{
+	for (QWidget *control :
+	     {static_cast<QWidget *>(startBackupButton_), static_cast<QWidget *>(refreshButton_),
+	      static_cast<QWidget *>(restoreButton_), static_cast<QWidget *>(connectButton_),
+	      static_cast<QWidget *>(saveButton_), static_cast<QWidget *>(languageList_),
+	      static_cast<QWidget *>(switchKeyList_)})
+		control->setEnabled(enabled);
+}
+
+void BackupDialog::onProgress(const QString &, int pct, int current, int total)
+{
+	const int value = total > 0 ? ((current - 1) * 100 + pct) / total : pct;
+	backupProgress_->setValue(value);
+	restoreProgress_->setValue(value);
+}
+
+void BackupDialog::onLog(const QString &msg)
+{
+	const QString line = "[" + QDateTime::currentDateTime().toString("hh:mm:ss") + "] " + msg;
+	backupLog_->append(line);
+	restoreLog_->append(line);
+}
+
+void BackupDialog::onBackupFinished(bool success, const QString &error)
+{
+	stopWorker();
+	setRunControlsEnabled(true);
+	backupProgress_->setValue(success ? 100 : 0);
+	if (success)
+		QMessageBox::information(this, uiText(63), uiText(64));
+	else
+		QMessageBox::warning(this, uiText(65), error.isEmpty() ? uiText(66) : error);
+	finishRun();
+}
+
+void BackupDialog::onRestoreFinished(bool success, const QString &error)
+{
+	stopWorker();
+	setRunControlsEnabled(true);
+	restoreProgress_->setValue(success ? 100 : 0);
+	if (!success)
+		QMessageBox::warning(this, uiText(69), error.isEmpty() ? uiText(70) : error);
+	else if (QMessageBox::question(this, uiText(67), uiText(68), QMessageBox::Yes | QMessageBox::No,
+				       QMessageBox::Yes) == QMessageBox::Yes)
+		restartObs();
+	finishRun();
+}
+
+void BackupDialog::onManifestArrived(bool ok)
+{
+	if (ok && worker_)
+		manifest_ = worker_->manifest();
+	onManifestLoaded(ok);
+}
+
+void BackupDialog::onManifestLoaded(bool ok)
+{
+	stopWorker();
+	setRunControlsEnabled(true);
+	if (!ok) {
+		const ICloudProvider &provider = manager_.provider();
+		const QString error = QString::fromStdString(provider.lastError());
+		QMessageBox::warning(this, uiText(71),
+				     uiText(72).arg(QString::fromStdString(provider.name())) + "\n\n" +
+					 (error.isEmpty() ? QString() : error + "\n\n") + uiText(73));
+	} else {
+		showManifest();
+		restoreButton_->setEnabled(true);
+	}
+	finishRun();
+}
+
+void BackupDialog::showManifest()
+{
+	manifestTree_->clear();
+	addManifestGroup(uiText(46), manifest_.sceneCollections);
+	addManifestGroup(uiText(47), manifest_.profiles);
+	addManifestGroup(uiText(48), manifest_.mediaFiles);
+	if (!manifest_.sceneCollections.empty())
+		collectionNameEdit_->setText(collectionNameFromFile(manifest_.sceneCollections.front().name));
+}
+
+void BackupDialog::addManifestGroup(const QString &title, const std::vector<BackupEntry> &entries)
+{
+	auto *group = new QTreeWidgetItem(manifestTree_);
+	group->setText(0, title + " (" + uiText(49).arg(entries.size()) + ")");
+	group->setExpanded(true);
+	for (const BackupEntry &entry : entries) {
+		auto *item = new QTreeWidgetItem(group);
+		item->setText(0, QString::fromStdString(entry.name));
+		item->setText(1, title);
+		item->setText(2, sizeText(entry.size));
+	}
+}
+
+void BackupDialog::finishRun()
+{
+	if (closeAfterRun_)
+		QDialog::done(*std::exchange(closeAfterRun_, std::nullopt));
+}
+
+} // namespace kestrel

@@ -1,0 +1,264 @@
+#include "ui/backup-dialog.h"
+
+#include "module/log.h"
+#include "platform/obs-restart.h"
+#include "ui/ui-text.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kLanguageCount = 5;
+constexpr int kMinimumWidth = 620;
+constexpr int kMinimumHeight = 560;
+
+// Texts of this dialog's own that the shared table has no row for, in the table's language order.
+enum class Note { SettingsNotSaved, ClosesAfterRun };
+
+QString noteText(Note note)
+{
+	static const char *const kNotes[][kLanguageCount] = {
+	    {"The settings were not saved.", "No se guardaron los ajustes.",
+	     "Les réglages n'ont pas été enregistrés.", "设置未保存。", "設定を保存できませんでした。"},
+	    {"The window closes as soon as the running job has finished.",
+	     "La ventana se cierra apenas termine la tarea en curso.",
+	     "La fenêtre se fermera dès la fin de la tâche en cours.", "当前任务完成后窗口将自动关闭。",
+	     "実行中の処理が終わるとウィンドウを閉じます。"}};
+	const int language = currentLanguage().load();
+	return QString::fromUtf8(
+	    kNotes[static_cast<int>(note)][language >= 0 && language < kLanguageCount ? language : 0]);
+}
+
+} // namespace
+
+BackupDialog::BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggleKey, QWidget *parent)
+    : QDialog(parent), manager_(std::move(environment)), toggleKey_(std::move(toggleKey))
+{
+	manager_.loadSettings();
+	manager_.setProvider(ProviderKind::LocalFolder);
+
+	mainLayout_ = new QVBoxLayout(this);
+	mainLayout_->setContentsMargins(8, 8, 8, 8);
+	auto *languageRow = new QHBoxLayout;
+	languageRow->addStretch();
+	languageRow->addWidget(new QLabel("🌐"));
+	languageList_ = new QComboBox;
+	languageList_->setObjectName("languageList");
+	languageList_->setMaximumWidth(150);
+	for (int language = 0; language < kLanguageCount; ++language)
+		languageList_->addItem(languageName(language));
+	languageList_->setCurrentIndex(currentLanguage().load());
+	connect(languageList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+		&BackupDialog::onLanguageChanged);
+	languageRow->addWidget(languageList_);
+	mainLayout_->addLayout(languageRow);
+	buildPages();
+	updateConnectionStatus();
+	fitToContents();
+}
+
+BackupDialog::~BackupDialog()
+{
+	if (worker_)
+		KESTREL_LOG(LOG_INFO, "Backup dialog closing: waiting for the running job to end");
+	stopWorker();
+}
+
+void BackupDialog::done(int result)
+{
+	if (!worker_) {
+		QDialog::done(result);
+		return;
+	}
+	if (!closeAfterRun_) {
+		tabs_->setCurrentIndex(worker_->mode() == WorkerMode::Backup ? 1 : 2);
+		onLog(noteText(Note::ClosesAfterRun));
+	}
+	closeAfterRun_ = result;
+}
+
+void BackupDialog::onConnectClicked()
+{
+	saveSettings();
+	if (manager_.clientId.empty()) {
+		QMessageBox::warning(this, uiText(53), uiText(54));
+		return;
+	}
+	connectButton_->setEnabled(false);
+	connectButton_->setText(uiText(19));
+	const bool ok = manager_.provider().authenticate();
+	if (ok)
+		writeSettingsOrWarn();
+	connectButton_->setEnabled(true);
+	connectButton_->setText(uiText(18));
+	updateConnectionStatus();
+	if (!ok) {
+		const ICloudProvider &provider = manager_.provider();
+		QMessageBox::warning(this, uiText(55),
+				     uiText(56).arg(QString::fromStdString(provider.name())) + "\n\n" +
+					 QString::fromStdString(provider.lastError()));
+	}
+}
+
+void BackupDialog::onBrowseClicked()
+{
+	const QString folder = QFileDialog::getExistingDirectory(
+	    this, uiText(50), folderEdit_->text().trimmed(), QFileDialog::ShowDirsOnly);
+	if (!folder.isEmpty())
+		folderEdit_->setText(QDir::toNativeSeparators(folder));
+}
+
+void BackupDialog::onBackupClicked()
+{
+	if (!manager_.provider().isAuthenticated()) {
+		QMessageBox::warning(this, uiText(57), uiText(58));
+		tabs_->setCurrentIndex(0);
+		return;
+	}
+	backupLog_->clear();
+	backupProgress_->setValue(0);
+	startWorker(WorkerMode::Backup, {});
+}
+
+void BackupDialog::onRefreshManifest()
+{
+	manifestTree_->clear();
+	restoreLog_->clear();
+	restoreButton_->setEnabled(false);
+	startWorker(WorkerMode::LoadManifest, {});
+}
+
+void BackupDialog::onRestoreClicked()
+{
+	if (holdsNoManifest()) {
+		QMessageBox::information(this, uiText(59), uiText(60));
+		return;
+	}
+	if (QMessageBox::question(this, uiText(61), uiText(62), QMessageBox::Yes | QMessageBox::No,
+				  QMessageBox::NoButton) != QMessageBox::Yes)
+		return;
+	manager_.restoreCollectionName = collectionNameEdit_->text().trimmed().toStdString();
+	restoreProgress_->setValue(0);
+	restoreLog_->clear();
+	startWorker(WorkerMode::Restore, manifest_);
+}
+
+void BackupDialog::onProviderChanged(int)
+{
+	for (QWidget *cloudOnly :
+	     {static_cast<QWidget *>(clientIdLabel_), static_cast<QWidget *>(clientIdEdit_),
+	      static_cast<QWidget *>(clientSecretLabel_), static_cast<QWidget *>(clientSecretEdit_),
+	      static_cast<QWidget *>(connectButton_)})
+		cloudOnly->hide();
+	folderLabel_->show();
+	folderEdit_->show();
+	browseButton_->show();
+	hintLabel_->setText(uiText(23));
+}
+
+void BackupDialog::onLanguageChanged(int index)
+{
+	if (index < 0 || index >= kLanguageCount)
+		return;
+	chooseLanguage(index);
+	const int page = tabs_->currentIndex();
+	const bool restoreEnabled = restoreButton_->isEnabled();
+	mainLayout_->removeWidget(tabs_);
+	delete tabs_;
+	buildPages();
+	updateConnectionStatus();
+	tabs_->setCurrentIndex(page);
+	// The held manifest survives: show it again and keep Restore usable.
+	if (!holdsNoManifest())
+		showManifest();
+	restoreButton_->setEnabled(restoreEnabled);
+	if (worker_)
+		setRunControlsEnabled(false);
+	fitToContents();
+}
+
+void BackupDialog::fitToContents()
+{
+	// The layout's own minimum leaves wrapped texts too little height; what the pages need at
+	// the narrowest width raises the floor instead.
+	mainLayout_->activate();
+	const int width = std::max(kMinimumWidth, mainLayout_->totalMinimumSize().width());
+	const int height =
+	    std::max({kMinimumHeight, mainLayout_->totalMinimumSize().height(),
+		      mainLayout_->hasHeightForWidth() ? mainLayout_->totalHeightForWidth(width) : 0});
+	setMinimumSize(width, height);
+}
+
+void BackupDialog::saveSettings()
+{
+	manager_.clientId = clientIdEdit_->text().trimmed().toStdString();
+	manager_.clientSecret = clientSecretEdit_->text().trimmed().toStdString();
+	manager_.localPath = folderEdit_->text().trimmed().toStdString();
+	manager_.setProvider(ProviderKind::LocalFolder);
+	if (!manager_.localPath.empty())
+		manager_.provider().authenticate();
+	if (writeSettingsOrWarn()) {
+		updateConnectionStatus();
+		QMessageBox::information(this, uiText(51), uiText(52));
+	}
+}
+
+bool BackupDialog::writeSettingsOrWarn()
+{
+	QString reason;
+	try {
+		manager_.writeSettings();
+	} catch (const std::exception &e) {
+		reason = QString::fromUtf8(e.what());
+	}
+	if (reason.isEmpty())
+		return true;
+	KESTREL_LOG(LOG_WARNING, "Settings not saved: %s", reason.toUtf8().constData());
+	updateConnectionStatus();
+	QMessageBox::warning(this, uiText(22), noteText(Note::SettingsNotSaved) + "\n\n" + reason);
+	return false;
+}
+
+bool BackupDialog::holdsNoManifest() const
+{
+	return manifest_.sceneCollections.empty() && manifest_.profiles.empty() &&
+	       manifest_.mediaFiles.empty();
+}
+
+void BackupDialog::updateConnectionStatus()
+{
+	const ICloudProvider &provider = manager_.provider();
+	const bool connected = provider.isAuthenticated();
+	statusLabel_->setText(connected ? uiText(21).arg(QString::fromStdString(provider.name()))
+					: uiText(17));
+	statusLabel_->setStyleSheet(connected ? "color: green; font-weight: bold;" : "color: gray;");
+	connectButton_->setText(connected ? uiText(20) : uiText(18));
+}
+
+void BackupDialog::restartObs()
+{
+	const QString executable = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+	const QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+	const QString tempFolder = QDir::toNativeSeparators(QDir::tempPath());
+	if (!platform::restartObsLater(executable.toStdString(), folder.toStdString(),
+				       tempFolder.toStdString()))
+		KESTREL_LOG(LOG_WARNING, "Could not start the OBS restart script in %s",
+			    tempFolder.toUtf8().constData());
+}
+
+} // namespace kestrel

@@ -1,0 +1,93 @@
+"""End-to-end: the Tools menu of the real obs holds "Cloud Backup / Restore…", and choosing it
+opens the backup dialog. The menu is driven with xdotool under the session's Xvfb; screenshots
+of the open menu and of the dialog are kept for review."""
+
+import argparse
+import asyncio
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+from obs_session import ObsSession
+from test_obs_smoke import retry_on_shutdown_crash
+
+ARGS = None
+DIALOG_TITLE = "Copia en la nube de OBS"  # a fresh settings store opens in Spanish
+
+
+class BackupMenuTest(unittest.TestCase):
+    def setUp(self):
+        self.session = ObsSession(ARGS.plugin, ARGS.data)
+        self.session.start()
+        self.env = dict(os.environ, DISPLAY=self.session.display)
+
+    def tearDown(self):
+        try:
+            self.session.stop_obs()
+        finally:
+            if any(error for test, error in self._outcome.result.errors + self._outcome.result.failures
+                   if test is self):
+                sys.stderr.write("---- OBS log ----\n" + self.session.log_text() + "\n---- end ----\n")
+            self.session.close()
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout.split()
+
+    def wait_for_window(self, name, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", name)
+            if found:
+                return found[0]
+            time.sleep(0.2)
+        return None
+
+    def screenshot(self, name):
+        os.makedirs(ARGS.artifacts, exist_ok=True)
+        path = os.path.join(ARGS.artifacts, name)
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size", "1280x720",
+                        "-i", self.session.display, "-frames:v", "1", path], env=self.env, check=True)
+        return path
+
+    @retry_on_shutdown_crash
+    def test_tools_menu_item_opens_the_backup_dialog(self):
+        asyncio.run(asyncio.wait_for(self.session.connect(), 120))
+        main_window = self.wait_for_window("^OBS ")
+        self.assertIsNotNone(main_window, "no OBS main window")
+        # Plug-in items follow OBS's own at the end of the menu; walk up from the bottom until
+        # the dialog opens, closing whatever else an item opened.
+        dialog = None
+        for steps in range(1, 5):
+            self.xdotool("windowfocus", "--sync", main_window)
+            self.xdotool("key", "--delay", "150", "alt+t")
+            time.sleep(0.5)
+            self.xdotool("key", "--delay", "150", *(["Up"] * steps))
+            if steps == 1:
+                self.screenshot("tools-menu.png")
+            self.xdotool("key", "Return")
+            dialog = self.wait_for_window(DIALOG_TITLE, timeout=5)
+            if dialog:
+                break
+            self.xdotool("key", "Escape")
+        self.assertIsNotNone(dialog, "choosing the Tools menu item did not open the backup dialog")
+        time.sleep(1)
+        self.assertGreater(os.path.getsize(self.screenshot("backup-dialog.png")), 10000)
+        self.xdotool("windowfocus", "--sync", dialog)
+        self.xdotool("key", "Escape")
+        deadline = time.monotonic() + 10
+        while self.xdotool("search", "--onlyvisible", "--name", DIALOG_TITLE) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertFalse(self.xdotool("search", "--onlyvisible", "--name", DIALOG_TITLE), "dialog did not close")
+        self.session.stop_obs()
+        self.assertIn("Number of memory leaks: 0", self.session.log_text())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--plugin", required=True)
+    parser.add_argument("--data", required=True)
+    parser.add_argument("--artifacts", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

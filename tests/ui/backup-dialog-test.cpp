@@ -1,0 +1,286 @@
+#include "dialog-fixture.h"
+
+#include "backup/manifest.h"
+#include "platform/recording-launcher.h"
+#include "support/obs-log-capture.h"
+#include "ui/ui-text.h"
+#include "unreadable-profile.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QThread>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DialogTest;
+using test::MessageBoxAnswerer;
+
+const QString kLocalFolder = QStringLiteral("Local Folder");
+
+TEST_F(DialogTest, FreshStoreOpensInSpanishAndEveryStartChecksItsPrecondition)
+{
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	EXPECT_EQ(currentLanguage().load(), 1);
+	EXPECT_EQ(dialog->windowTitle(), "Copia en la nube de OBS");
+	EXPECT_GE(dialog->minimumWidth(), 620);
+	auto *tabs = find<QTabWidget>(*dialog, "tabs");
+	EXPECT_EQ(tabs->currentIndex(), 0);
+	auto *status = find<QLabel>(*dialog, "statusLabel");
+	EXPECT_EQ(status->text(), "Sin conectar");
+	EXPECT_EQ(status->styleSheet(), "color: gray;");
+	EXPECT_FALSE(find<QPushButton>(*dialog, "restoreButton")->isEnabled());
+	EXPECT_FALSE(find<QPushButton>(*dialog, "connectButton")->isVisibleTo(dialog.get()));
+
+	tabs->setCurrentIndex(1);
+	click(*dialog, "startBackupButton");
+	ASSERT_EQ(boxes.count(), 1u);
+	EXPECT_EQ(boxes.last().icon, QMessageBox::Warning);
+	EXPECT_EQ(boxes.last().title, uiText(57));
+	EXPECT_EQ(boxes.last().text, uiText(58));
+	EXPECT_EQ(tabs->currentIndex(), 0);
+	EXPECT_EQ(dialog->currentWorker(), nullptr);
+
+	// A refresh without a folder fails with the provider's name; Restore then has nothing.
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 2u);
+	EXPECT_EQ(boxes.last().title, uiText(71));
+	EXPECT_TRUE(boxes.last().text.startsWith(uiText(72).arg(kLocalFolder) + "\n\n"));
+	EXPECT_TRUE(boxes.last().text.endsWith(uiText(73)));
+	click(*dialog, "restoreButton");
+	ASSERT_EQ(boxes.count(), 3u);
+	EXPECT_EQ(boxes.last().icon, QMessageBox::Information);
+	EXPECT_EQ(boxes.last().title, "Sin copia");
+	EXPECT_EQ(boxes.last().text, uiText(60));
+}
+
+TEST_F(DialogTest, SavingTheFolderWritesTheSettingsAndShowsTheConnection)
+{
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	auto *status = find<QLabel>(*dialog, "statusLabel");
+
+	test::writeFile(config.scratch / "a-file", "not a folder");
+	saveFolder(*dialog, config.scratch / "a-file/backups");
+	ASSERT_EQ(boxes.count(), 1u);
+	EXPECT_EQ(boxes.last().title, uiText(51));
+	EXPECT_EQ(status->styleSheet(), "color: gray;");
+	EXPECT_EQ(status->text(), uiText(17));
+
+	saveFolder(*dialog, config.scratch / "OneDrive");
+	ASSERT_EQ(boxes.count(), 2u);
+	EXPECT_EQ(boxes.last().text, uiText(52));
+	EXPECT_EQ(status->text(), uiText(21).arg(kLocalFolder));
+	EXPECT_EQ(status->styleSheet(), "color: green; font-weight: bold;");
+	EXPECT_NE(
+	    test::readFile(settingsFile).find("\"local_path\": \"" + (config.scratch / "OneDrive").string()),
+	    std::string::npos);
+	EXPECT_NE(test::readFile(settingsFile).find("\"provider\": 2"), std::string::npos);
+	EXPECT_EQ(find<QLineEdit>(*openDialog(), "folderEdit")->text().toStdString(),
+		  (config.scratch / "OneDrive").string());
+
+	// A settings file that cannot be written is reported with its reason, never as saved.
+	fs::remove(settingsFile);
+	fs::create_directories(settingsFile);
+	saveFolder(*dialog, config.scratch / "OneDrive");
+	ASSERT_EQ(boxes.count(), 3u);
+	EXPECT_EQ(boxes.last().icon, QMessageBox::Warning);
+	EXPECT_TRUE(boxes.last().text.contains("cloud-backup.json")) << boxes.last().text.toStdString();
+	EXPECT_NE(boxes.last().title, uiText(51));
+}
+
+TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
+{
+	test::RecordingLauncher launcher;
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Yes});
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+
+	click(*dialog, "startBackupButton");
+	for (const char *control : {"startBackupButton", "refreshButton", "restoreButton", "saveButton"})
+		EXPECT_FALSE(find<QPushButton>(*dialog, control)->isEnabled()) << control;
+	EXPECT_FALSE(find<QComboBox>(*dialog, "languageList")->isEnabled());
+	EXPECT_FALSE(find<QComboBox>(*dialog, "switchKeyList")->isEnabled());
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 2u);
+	EXPECT_EQ(boxes.last().title, uiText(63));
+	EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(), 100);
+	const QString backupLog = find<QTextEdit>(*dialog, "backupLog")->toPlainText();
+	EXPECT_EQ(backupLog, find<QTextEdit>(*dialog, "restoreLog")->toPlainText());
+	const QStringList lines = backupLog.split('\n');
+	EXPECT_GT(lines.size(), 12);
+	for (const QString &line : lines)
+		EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] .").match(line).hasMatch())
+		    << line.toStdString();
+	EXPECT_TRUE(fs::exists(config.backupFolder / "manifest.json"));
+
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	EXPECT_EQ(boxes.count(), 2u) << "a loaded manifest shows no box";
+	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
+	ASSERT_EQ(tree->topLevelItemCount(), 3);
+	EXPECT_EQ(tree->topLevelItem(1)->text(0), uiText(47) + " (" + uiText(49).arg(4) + ")");
+	EXPECT_TRUE(find<QPushButton>(*dialog, "restoreButton")->isEnabled());
+
+	fs::remove(config.scenes / "Second.json");
+	find<QLineEdit>(*dialog, "collectionNameEdit")->setText("  Restored Show ");
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 4u);
+	EXPECT_EQ(boxes.boxes()[2].title, uiText(61));
+	EXPECT_EQ(boxes.boxes()[2].buttons, QMessageBox::Yes | QMessageBox::No);
+	EXPECT_EQ(boxes.last().title, uiText(67));
+	EXPECT_EQ(boxes.last().defaultButton, QMessageBox::Yes);
+	EXPECT_TRUE(fs::exists(config.scenes / "Second.json"));
+	EXPECT_TRUE(fs::exists(config.scenes / "Restored_Show.json"));
+	EXPECT_EQ(find<QProgressBar>(*dialog, "restoreProgress")->value(), 100);
+	ASSERT_EQ(launcher.started.size(), 1u) << "Yes restarts OBS";
+	EXPECT_EQ(launcher.started[0].program, "/bin/sh");
+	const std::string script = test::readFile(launcher.started[0].arguments.at(0));
+	EXPECT_NE(script.find("kill -KILL " + std::to_string(getpid())), std::string::npos);
+	EXPECT_NE(script.find(QCoreApplication::applicationFilePath().toStdString()), std::string::npos);
+	fs::remove(launcher.started[0].arguments.at(0));
+}
+
+TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
+{
+	BackupManifest manifest;
+	manifest.sceneCollections = {
+	    {"My_Scenes.JSON", "obs-cloud-backup/scenes/My_Scenes.JSON", "/x", 1023}};
+	manifest.profiles = {{"basic.ini", "obs-cloud-backup/profiles/Main/basic.ini", "/y", 1048575},
+			     {"big.ini", "obs-cloud-backup/profiles/Main/big.ini", "/z", -1}};
+	manifest.mediaFiles = {{"intro.mp4", "obs-cloud-backup/media/intro.mp4", "/w", 1048576}};
+	test::writeFile(config.backupFolder / "manifest.json", manifestToJson(manifest));
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder.parent_path());
+
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
+	ASSERT_EQ(tree->topLevelItemCount(), 3);
+	const auto row = [&](int group, int child, int column) {
+		return tree->topLevelItem(group)->child(child)->text(column);
+	};
+	EXPECT_EQ(tree->topLevelItem(0)->text(0), uiText(46) + " (" + uiText(49).arg(1) + ")");
+	EXPECT_TRUE(tree->topLevelItem(0)->isExpanded());
+	EXPECT_EQ(row(0, 0, 0), "My_Scenes.JSON");
+	EXPECT_EQ(row(0, 0, 1), uiText(46));
+	EXPECT_EQ(row(0, 0, 2), "1023 B");
+	EXPECT_EQ(row(1, 0, 2), "1023 KB");
+	EXPECT_EQ(row(1, 1, 2), "-1 B");
+	EXPECT_EQ(row(2, 0, 2), "1 MB");
+	EXPECT_EQ(find<QLineEdit>(*dialog, "collectionNameEdit")->text(), "My Scenes");
+	EXPECT_EQ(boxes.count(), 1u) << "only the settings box";
+
+	const auto progressOf = [&](int pct, int current, int total) {
+		QMetaObject::invokeMethod(dialog.get(), "onProgress", Q_ARG(QString, "f"), Q_ARG(int, pct),
+					  Q_ARG(int, current), Q_ARG(int, total));
+		EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(),
+			  find<QProgressBar>(*dialog, "restoreProgress")->value());
+		return find<QProgressBar>(*dialog, "restoreProgress")->value();
+	};
+	EXPECT_EQ(progressOf(50, 3, 4), 62);
+	EXPECT_EQ(progressOf(40, 0, 0), 40);
+}
+
+TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)
+{
+	MessageBoxAnswerer boxes;
+	test::ObsLogCapture obsLog;
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	QPointer<BackupWorker> firstWorker;
+	QPointer<QThread> firstThread;
+	{
+		test::UnreadableProfile locked(config.profiles);
+		click(*dialog, "startBackupButton");
+		firstWorker = dialog->currentWorker();
+		firstThread = dialog->findChild<QThread *>();
+		ASSERT_TRUE(waitForRun(*dialog));
+	}
+	ASSERT_EQ(boxes.count(), 2u);
+	EXPECT_EQ(boxes.last().title, uiText(65));
+	EXPECT_TRUE(boxes.last().text.startsWith("Error: ")) << boxes.last().text.toStdString();
+	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_ERROR, "[Kestrel] Worker exception (0): "));
+	EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(), 0);
+	EXPECT_TRUE(QTest::qWaitFor([&] { return firstWorker.isNull() && firstThread.isNull(); }, 5000))
+	    << "the released worker and thread are freed";
+
+	click(*dialog, "startBackupButton");
+	EXPECT_NE(dialog->currentWorker(), nullptr);
+	ASSERT_TRUE(waitForRun(*dialog));
+	EXPECT_EQ(boxes.last().title, uiText(63));
+}
+
+TEST_F(DialogTest, ClosingDuringARunWaitsForItsEnd)
+{
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	click(*dialog, "startBackupButton");
+	find<QTabWidget>(*dialog, "tabs")->setCurrentIndex(0);
+	dialog->reject();
+	EXPECT_TRUE(dialog->isVisible());
+	EXPECT_EQ(find<QTabWidget>(*dialog, "tabs")->currentIndex(), 1) << "the run's log tells why";
+	EXPECT_FALSE(find<QTextEdit>(*dialog, "backupLog")->toPlainText().isEmpty());
+	ASSERT_TRUE(waitForRun(*dialog));
+	EXPECT_FALSE(dialog->isVisible());
+	EXPECT_EQ(dialog->result(), QDialog::Rejected);
+	EXPECT_EQ(boxes.last().title, uiText(63)) << "the result is still shown";
+
+	// OBS going away destroys the dialog mid-run: the run finishes before anything it uses goes.
+	fs::remove(config.backupFolder / "manifest.json");
+	auto second = openDialog();
+	click(*second, "startBackupButton");
+	second.reset();
+	EXPECT_TRUE(fs::exists(config.backupFolder / "manifest.json"));
+}
+
+TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
+{
+	toggleKey = 112; // F1
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::No});
+	auto dialog = openDialog();
+	auto *keys = find<QComboBox>(*dialog, "switchKeyList");
+	EXPECT_EQ(keys->currentData().toInt(), 112);
+	EXPECT_EQ(keys->count(), 57);
+	saveFolder(*dialog, config.backupFolder);
+	config.manager()->runBackup(nullptr, [](const std::string &) {});
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	find<QTabWidget>(*dialog, "tabs")->setCurrentIndex(2);
+
+	find<QComboBox>(*dialog, "languageList")->setCurrentIndex(2);
+	EXPECT_EQ(currentLanguage().load(), 2);
+	EXPECT_EQ(test::ScratchSettingsStore::open().value("language").toInt(), 2);
+	EXPECT_EQ(dialog->windowTitle(), "Sauvegarde OBS dans le cloud");
+	auto *tabs = find<QTabWidget>(*dialog, "tabs");
+	EXPECT_EQ(tabs->tabText(0), "⚙ Réglages");
+	EXPECT_EQ(tabs->currentIndex(), 2);
+	EXPECT_EQ(find<QLabel>(*dialog, "statusLabel")->text(), uiText(21).arg(kLocalFolder));
+	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
+	ASSERT_EQ(tree->topLevelItemCount(), 3);
+	EXPECT_TRUE(tree->topLevelItem(0)->text(0).startsWith(uiText(46)));
+	EXPECT_EQ(find<QComboBox>(*dialog, "switchKeyList")->currentData().toInt(), 112);
+	EXPECT_EQ(toggleKey, 112) << "building the pages never changes the key";
+	keys = find<QComboBox>(*dialog, "switchKeyList");
+	keys->setCurrentIndex(keys->findData(113));
+	EXPECT_EQ(toggleKey, 113);
+
+	click(*dialog, "restoreButton");
+	EXPECT_EQ(boxes.last().title, uiText(61)) << "the held manifest survives the rebuild";
+	EXPECT_EQ(boxes.last().text,
+		  "Cela remplacera vos scènes, profils et médias OBS actuels.\nContinuer ?");
+
+	dialog.reset();
+	auto reopened = openDialog();
+	EXPECT_EQ(reopened->windowTitle(), "Sauvegarde OBS dans le cloud");
+	EXPECT_EQ(find<QComboBox>(*reopened, "languageList")->currentIndex(), 2);
+}
+
+} // namespace
+} // namespace kestrel
