@@ -237,30 +237,7 @@ bool GoogleDriveProvider::downloadFile(const std::string &remotePath, const std:
 		lastError_ = "Remote file not found: " + remotePath;
 		return false;
 	}
-	if (!prepareDownloadTarget(localPath))
-		return false;
-	const std::filesystem::path target = pathFromUtf8(localPath);
-	std::ofstream file(target, std::ios::binary | std::ios::trunc);
-	if (!file) {
-		lastError_ = "Cannot create local file: " + localPath;
-		return false;
-	}
-	const std::string name = localFileName(localPath);
-	const DownloadResult result =
-	    http_.downloadToFile(endpoints().files + "/" + id + "?alt=media", authHeaders(), file,
-				 percentOf(progress, name, 0, 1));
-	file.close();
-	if (result.transferred && result.status == 200 && file) {
-		if (progress)
-			progress(name, 100, 0, 1);
-		return true;
-	}
-	std::error_code ec;
-	std::filesystem::remove(target, ec);
-	lastError_ = !result.transferred    ? "Download failed: " + result.error
-		     : result.status != 200 ? failureText("Download failed", HttpResponse{result.status, {}})
-					    : "Download failed: cannot write " + localPath;
-	return false;
+	return receiveFile(endpoints().files + "/" + id + "?alt=media", authHeaders(), localPath, progress);
 }
 
 bool GoogleDriveProvider::createFolder(const std::string &remotePath)

@@ -137,17 +137,36 @@ std::optional<std::string> OAuthProvider::readUploadSource(const std::string &lo
 	return bytes;
 }
 
-bool OAuthProvider::prepareDownloadTarget(const std::string &localPath)
+bool OAuthProvider::receiveFile(const std::string &url, const HttpHeaders &headers,
+				const std::string &localPath, const ProgressCallback &progress)
 {
-	const std::filesystem::path folder = pathFromUtf8(localPath).parent_path();
+	const std::filesystem::path target = pathFromUtf8(localPath);
 	std::error_code ec;
-	if (!folder.empty())
-		std::filesystem::create_directories(folder, ec);
+	if (target.has_parent_path())
+		std::filesystem::create_directories(target.parent_path(), ec);
 	if (ec) {
 		lastError_ = "Cannot create local folder for " + localPath + ": " + ec.message();
 		return false;
 	}
-	return true;
+	std::ofstream file(target, std::ios::binary | std::ios::trunc);
+	if (!file) {
+		lastError_ = "Cannot create local file: " + localPath;
+		return false;
+	}
+	const std::string name = localFileName(localPath);
+	const DownloadResult result =
+	    http_.downloadToFile(url, headers, file, percentOf(progress, name, 0, 1));
+	file.close();
+	if (result.transferred && result.status == 200 && file) {
+		if (progress)
+			progress(name, 100, 0, 1);
+		return true;
+	}
+	std::filesystem::remove(target, ec);
+	lastError_ = !result.transferred    ? "Download failed: " + result.error
+		     : result.status != 200 ? failureText("Download failed", HttpResponse{result.status, {}})
+					    : "Download failed: cannot write " + localPath;
+	return false;
 }
 
 TransferProgress OAuthProvider::percentOf(const ProgressCallback &progress, const std::string &fileName,

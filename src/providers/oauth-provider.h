@@ -52,8 +52,10 @@ protected:
 	std::string failureText(const std::string &what, const HttpResponse &answer) const;
 	// The whole local file, or nothing with the last error set; never an empty stand-in.
 	std::optional<std::string> readUploadSource(const std::string &localPath);
-	// Creates the local file's folder; false with the last error set.
-	bool prepareDownloadTarget(const std::string &localPath);
+	// Downloads `url` into a new local file (and its folders); on any failure removes what was
+	// written and sets the last error.
+	bool receiveFile(const std::string &url, const HttpHeaders &headers, const std::string &localPath,
+			 const ProgressCallback &progress);
 	// Per-file percentages of a transfer, passed on as (file, percent, first, second).
 	static TransferProgress percentOf(const ProgressCallback &progress, const std::string &fileName,
 					  int32_t first, int32_t second);
