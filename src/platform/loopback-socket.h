@@ -14,9 +14,17 @@ public:
 	enum class Received { Data, TimedOut, Closed };
 
 	LoopbackSocket() = default;
-	~LoopbackSocket();
-	LoopbackSocket(LoopbackSocket &&other) noexcept;
-	LoopbackSocket &operator=(LoopbackSocket &&other) noexcept;
+	~LoopbackSocket() { close(); }
+	LoopbackSocket(LoopbackSocket &&other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+	LoopbackSocket &operator=(LoopbackSocket &&other) noexcept
+	{
+		if (this != &other) {
+			close();
+			handle_ = other.handle_;
+			other.handle_ = kInvalid;
+		}
+		return *this;
+	}
 	LoopbackSocket(const LoopbackSocket &) = delete;
 	LoopbackSocket &operator=(const LoopbackSocket &) = delete;
 

@@ -120,15 +120,19 @@ std::string queryParameter(const std::string &query, const std::string &name)
 	return {};
 }
 
+std::string randomText(std::string_view alphabet, size_t length)
+{
+	std::random_device source;
+	std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+	std::string text;
+	for (size_t i = 0; i < length; ++i)
+		text += alphabet[pick(source)];
+	return text;
+}
+
 std::string randomState()
 {
-	static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-	std::random_device source;
-	std::uniform_int_distribution<size_t> pick(0, sizeof(kAlphabet) - 2);
-	std::string state;
-	for (int i = 0; i < 32; ++i)
-		state += kAlphabet[pick(source)];
-	return state;
+	return randomText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_", 32);
 }
 
 std::string waitForAuthorizationCode(const std::string &authorizationUrl, const std::string &expectedState,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
@@ -37,6 +38,8 @@ std::string requestQuery(const std::string &request);
 // absent.
 std::string queryParameter(const std::string &query, const std::string &name);
 
+// `length` characters drawn from `alphabet`, each straight from the system's random source.
+std::string randomText(std::string_view alphabet, size_t length);
 // A fresh unguessable text of URL-safe characters for the sign-in's `state`.
 std::string randomState();
 

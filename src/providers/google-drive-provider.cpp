@@ -6,7 +6,6 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
 
 namespace kestrel {
 

@@ -1,13 +1,8 @@
 #include "providers/onedrive-provider.h"
 
 #include "platform/pkce-crypto.h"
-#include "providers/utf8-path.h"
 
 #include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <fstream>
-#include <random>
 
 namespace kestrel {
 
@@ -22,15 +17,8 @@ const char *const kScope = "Files.ReadWrite offline_access";
 
 std::string pkceVerifier()
 {
-	static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
-	// Every character straight from the system's random source: a generator seeded with one
-	// 32-bit value would leave only 2^32 possible verifiers.
-	std::random_device source;
-	std::uniform_int_distribution<size_t> pick(0, sizeof(kAlphabet) - 2);
-	std::string verifier;
-	for (int i = 0; i < 64; ++i)
-		verifier += kAlphabet[pick(source)];
-	return verifier;
+	// Not a generator seeded with one 32-bit value, which would leave only 2^32 verifiers.
+	return randomText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~", 64);
 }
 
 std::string pkceChallenge(const std::string &verifier)

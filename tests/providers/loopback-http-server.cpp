@@ -1,5 +1,7 @@
 #include "loopback-http-server.h"
 
+#include "providers/authorization-listener.h"
+
 #include <cstdlib>
 #include <stdexcept>
 #include <strings.h>
@@ -8,7 +10,9 @@ namespace kestrel::test {
 
 using namespace std::chrono_literals;
 
-std::string percentDecode(const std::string &text, bool plusIsSpace)
+namespace {
+
+std::string percentDecode(const std::string &text)
 {
 	std::string out;
 	for (size_t i = 0; i < text.size(); ++i) {
@@ -16,26 +20,13 @@ std::string percentDecode(const std::string &text, bool plusIsSpace)
 			out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
 			i += 2;
 		} else {
-			out += plusIsSpace && text[i] == '+' ? ' ' : text[i];
+			out += text[i];
 		}
 	}
 	return out;
 }
 
-std::string fieldOf(const std::string &fields, const std::string &name)
-{
-	size_t start = 0;
-	while (start <= fields.size()) {
-		size_t end = fields.find('&', start);
-		if (end == std::string::npos)
-			end = fields.size();
-		const std::string pair = fields.substr(start, end - start);
-		if (pair.rfind(name + "=", 0) == 0)
-			return percentDecode(pair.substr(name.size() + 1), true);
-		start = end + 1;
-	}
-	return {};
-}
+} // namespace
 
 std::string ReceivedRequest::header(const std::string &name) const
 {
@@ -47,12 +38,12 @@ std::string ReceivedRequest::header(const std::string &name) const
 
 std::string ReceivedRequest::parameter(const std::string &name) const
 {
-	return fieldOf(query, name);
+	return queryParameter(query, name);
 }
 
 std::string ReceivedRequest::formField(const std::string &name) const
 {
-	return fieldOf(body, name);
+	return queryParameter(body, name);
 }
 
 LoopbackHttpServer::LoopbackHttpServer(Handler handler)
@@ -106,7 +97,7 @@ void LoopbackHttpServer::answer(platform::LoopbackSocket &connection)
 	request.method = requestLine.substr(0, space1);
 	request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
 	const size_t question = request.target.find('?');
-	request.path = percentDecode(request.target.substr(0, question), false);
+	request.path = percentDecode(request.target.substr(0, question));
 	request.query = question == std::string::npos ? std::string() : request.target.substr(question + 1);
 	while (lineEnd != std::string::npos) {
 		const size_t next = head.find("\r\n", lineEnd + 2);

@@ -36,10 +36,6 @@ struct Reply {
 	std::chrono::milliseconds stallBeforeBody{0};
 };
 
-std::string percentDecode(const std::string &text, bool plusIsSpace);
-// The value of `name` in an "a=1&b=2" text, decoded.
-std::string fieldOf(const std::string &fields, const std::string &name);
-
 // An HTTP/1.1 server on 127.0.0.1 (a free port) answering one request per connection from its
 // own thread; the handler runs on that thread.
 class LoopbackHttpServer {

@@ -41,26 +41,6 @@ intptr_t openSocket()
 
 } // namespace
 
-LoopbackSocket::~LoopbackSocket()
-{
-	close();
-}
-
-LoopbackSocket::LoopbackSocket(LoopbackSocket &&other) noexcept : handle_(other.handle_)
-{
-	other.handle_ = kInvalid;
-}
-
-LoopbackSocket &LoopbackSocket::operator=(LoopbackSocket &&other) noexcept
-{
-	if (this != &other) {
-		close();
-		handle_ = other.handle_;
-		other.handle_ = kInvalid;
-	}
-	return *this;
-}
-
 void LoopbackSocket::close()
 {
 	if (valid()) {
