@@ -76,7 +76,9 @@ std::string OAuthProvider::requestAuthorizationCode(const std::string &authoriza
 bool OAuthProvider::storeTokenAnswer(const HttpResponse &answer)
 {
 	if (answer.status != 200) {
-		lastError_ = "Token exchange failed: " + answer.body;
+		// Without an answer there is no service text to show; say what the status means.
+		lastError_ = answer.body.empty() ? failureText("Token exchange failed", answer)
+						 : "Token exchange failed: " + answer.body;
 		return false;
 	}
 	const json tokens = json::parse(answer.body, nullptr, false);
