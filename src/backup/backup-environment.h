@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/obs-paths.h"
+#include "providers/cloud-services.h"
 
 #include <string>
 
@@ -15,6 +16,8 @@ struct BackupEnvironment {
 	std::string pluginLibrary; // the plug-in's own library; empty = no plug-in copy
 	std::string tempFolder;    // empty = the current directory
 	std::string homeFolder;    // the current user's profile folder; restores move paths below it
+	// Where the cloud back-ends connect and how they sign in.
+	CloudServices cloudServices;
 };
 
 // This computer's folders, the plug-in's own library, and the two values only OBS knows.

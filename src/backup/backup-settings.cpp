@@ -46,10 +46,10 @@ void BackupManager::setProvider(ProviderKind kind)
 	providerKind_ = kind;
 	switch (kind) {
 	case ProviderKind::GoogleDrive:
-		provider_ = std::make_unique<GoogleDriveProvider>();
+		provider_ = std::make_unique<GoogleDriveProvider>(environment_.cloudServices);
 		break;
 	case ProviderKind::OneDrive:
-		provider_ = std::make_unique<OneDriveProvider>();
+		provider_ = std::make_unique<OneDriveProvider>(environment_.cloudServices);
 		break;
 	default:
 		provider_ = std::make_unique<LocalFolderProvider>(localPath);

@@ -4,12 +4,35 @@
 
 namespace kestrel {
 
-// OneDrive signs in with PKCE, so it has no client secret.
+// OneDrive over Microsoft Graph: items are addressed by path below the drive's root, and the
+// sign-in uses PKCE, so there is no client secret.
 class OneDriveProvider final : public OAuthProvider {
 public:
-	OneDriveProvider() : OAuthProvider(false) {}
+	explicit OneDriveProvider(CloudServices services = {}) : OAuthProvider(false, std::move(services)) {}
 
 	std::string name() const override { return "OneDrive"; }
+	bool authenticate() override;
+	bool verifySignIn() override;
+	bool createFolder(const std::string &remotePath) override;
+	bool uploadFile(const std::string &localPath, const std::string &remotePath,
+			ProgressCallback progress) override;
+	bool downloadFile(const std::string &remotePath, const std::string &localPath,
+			  ProgressCallback progress) override;
+	bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) override;
+	bool deleteItem(const std::string &remotePath) override;
+
+private:
+	bool refreshAccessToken() override;
+	std::string itemUrl(const std::string &remotePath) const;
+	// The bearer header while a token is held, then `contentType` when given.
+	HttpHeaders headers(const std::string &contentType = {}) const;
+
+	const OneDriveEndpoints &endpoints() const { return services_.onedrive; }
 };
+
+// A PKCE code verifier: 64 characters drawn from the 66 unreserved ones.
+std::string pkceVerifier();
+// Its S256 challenge: SHA-256, Base64 with "-" and "_" and no padding (43 characters).
+std::string pkceChallenge(const std::string &verifier);
 
 } // namespace kestrel

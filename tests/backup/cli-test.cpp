@@ -185,5 +185,41 @@ TEST_F(CommandLine, RestoreWaitsForOBSToClose)
 	EXPECT_TRUE(contains(refused.err, "OBS is running")) << refused.err;
 }
 
+TEST_F(CommandLine, CloudSignInIsCheckedBeforeAnyRun)
+{
+	const fs::path settings = obs.config / "plugin_config/kestrel/cloud-backup.json";
+	EXPECT_EQ(cli({"login", "--provider", "gdrive"}, obs.home).status, 2);
+	EXPECT_TRUE(contains(cli({"backup", "--provider", "dropbox"}, obs.home).err, "gdrive or onedrive"));
+	EXPECT_EQ(cli({"backup", "--provider", "gdrive", "--folder", folder.string()}, obs.home).status, 2);
+
+	const CliResult unsigned_ = cli({"backup", "--provider", "gdrive"}, obs.home);
+	EXPECT_EQ(unsigned_.status, 1);
+	EXPECT_TRUE(contains(unsigned_.err,
+			     "not signed in to Google Drive; sign in first: kestrel-backup login "
+			     "--provider gdrive"))
+	    << unsigned_.err;
+	EXPECT_TRUE(contains(cli({"logout"}, obs.home).out, "Not signed in."));
+
+	// A saved sign-in, as login leaves it; a proxy nobody listens on stands for a network that is down.
+	writeFile(
+	    settings,
+	    R"({"client_id":"id","provider":1,"tokens":"{\"access_token\":\"at\",\"refresh_token\":\"rt\"}"})");
+	EXPECT_TRUE(
+	    contains(cli({"show", "--provider", "gdrive"}, obs.home).err, "not signed in to Google Drive"));
+	setenv("HTTPS_PROXY", "http://127.0.0.1:9", 1);
+	const CliResult offline = cli({"show", "--provider", "onedrive"}, obs.home);
+	unsetenv("HTTPS_PROXY");
+	EXPECT_EQ(offline.status, 1);
+	EXPECT_TRUE(contains(offline.err, "OneDrive: no answer from the service (is the network down?)"))
+	    << offline.err;
+
+	const CliResult signedOut = cli({"logout", "--provider", "onedrive"}, obs.home);
+	EXPECT_EQ(signedOut.status, 0);
+	EXPECT_TRUE(contains(signedOut.out, "Signed out of OneDrive.")) << signedOut.err;
+	const std::string kept = readFile(settings);
+	EXPECT_TRUE(contains(kept, R"(\"access_token\":\"\")")) << kept;
+	EXPECT_TRUE(contains(kept, R"("client_id": "id")")) << kept;
+}
+
 } // namespace
 } // namespace kestrel

@@ -4,6 +4,9 @@ namespace kestrel::cli {
 
 const char *const kUsageText =
     R"(Usage: kestrel-backup COMMAND --folder DIR [options]
+       kestrel-backup COMMAND --provider gdrive|onedrive [options]
+       kestrel-backup login --provider gdrive|onedrive --client-id ID [--client-secret S]
+       kestrel-backup logout [--provider gdrive|onedrive]
 
 Backs up OBS Studio's scene collections, profiles and the media they use into a
 folder (for example one that a OneDrive or Google Drive client synchronises),
@@ -14,10 +17,18 @@ Commands:
   show      list what the backup in DIR holds
   restore   put every file of the backup in DIR back into place; paths below
             another user's home folder move to this user's
+  login     sign in to Google Drive or OneDrive in the browser with your own
+            OAuth client (its redirect URI: http://localhost:8765/callback);
+            the sign-in is kept in the plug-in's settings file
+  logout    forget the cloud sign-in
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or
                     obs-cloud-backup itself
+  --provider NAME   back up to or restore from gdrive (Google Drive) or
+                    onedrive (OneDrive) instead of a folder; needs a login
+  --client-id ID    login: the OAuth client id you registered
+  --client-secret S login: the client secret (Google Drive only)
   --obs-config DIR  OBS's configuration folder (default: this user's)
   --plugin FILE     backup: the plug-in library to store with the backup
                     (default: the one installed for this user, if any)
@@ -50,6 +61,12 @@ bool takesValue(const std::string &option, std::string Options::*&field)
 		field = &Options::plugin;
 	else if (option == "--name")
 		field = &Options::name;
+	else if (option == "--provider")
+		field = &Options::provider;
+	else if (option == "--client-id")
+		field = &Options::clientId;
+	else if (option == "--client-secret")
+		field = &Options::clientSecret;
 	else
 		return false;
 	return true;
@@ -107,6 +124,9 @@ std::optional<Options> parseOptions(int argc, const char *const *argv, std::stri
 			options.*text = value;
 		} else if (isFlag(argument, flag) && !inlineValue) {
 			options.*flag = true;
+		} else if (!haveCommand && (argument == "login" || argument == "logout")) {
+			options.command = argument == "login" ? Command::Login : Command::Logout;
+			haveCommand = true;
 		} else if (!haveCommand &&
 			   (argument == "backup" || argument == "show" || argument == "restore")) {
 			options.command = argument == "backup" ? Command::Backup
@@ -119,11 +139,20 @@ std::optional<Options> parseOptions(int argc, const char *const *argv, std::stri
 		}
 	}
 	if (!haveCommand) {
-		error = "no command given (backup, show or restore)";
+		error = "no command given (backup, show, restore, login or logout)";
 		return std::nullopt;
 	}
-	if (options.folder.empty()) {
-		error = "--folder DIR is required";
+	if (!options.provider.empty() && options.provider != "gdrive" && options.provider != "onedrive") {
+		error = "--provider takes gdrive or onedrive";
+		return std::nullopt;
+	}
+	if (options.command == Command::Login && (options.provider.empty() || options.clientId.empty())) {
+		error = "login needs --provider gdrive|onedrive and --client-id ID";
+		return std::nullopt;
+	}
+	const bool signInCommand = options.command == Command::Login || options.command == Command::Logout;
+	if (!signInCommand && options.folder.empty() == options.provider.empty()) {
+		error = "give either --folder DIR or --provider gdrive|onedrive";
 		return std::nullopt;
 	}
 	return options;

@@ -5,11 +5,14 @@
 
 namespace kestrel::cli {
 
-enum class Command { Backup, Show, Restore, Help };
+enum class Command { Backup, Show, Restore, Help, Login, Logout };
 
 struct Options {
 	Command command = Command::Help;
 	std::string folder;
+	std::string provider; // "gdrive" or "onedrive" instead of a folder
+	std::string clientId;
+	std::string clientSecret;
 	std::string obsConfig; // empty = this user's OBS configuration
 	std::string plugin;    // empty = the installed plug-in, when there is one
 	std::string name;

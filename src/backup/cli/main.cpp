@@ -1,6 +1,7 @@
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
 #include "cli-options.h"
+#include "cloud-account.h"
 #include "console.h"
 #include "platform/app-data-folder.h"
 #include "platform/home-folder.h"
@@ -58,6 +59,9 @@ BackupEnvironment environmentFor(const Options &options)
 	environment.obsVersion = obs_get_version_string();
 	environment.tempFolder = platform::temporaryFolder();
 	environment.homeFolder = platform::homeFolder();
+	if (!environment.obsPaths.configDir.empty())
+		environment.settingsPath = settingsFileIn(environment.obsPaths.configDir);
+	reportSignInOnConsole(environment.cloudServices.signIn);
 	environment.pluginLibrary = options.plugin.empty() ? std::string() : absolutePath(options.plugin);
 	if (environment.pluginLibrary.empty() && !environment.obsPaths.configDir.empty()) {
 		const std::string installed = platform::installedPluginPath(environment.obsPaths.configDir);
@@ -148,12 +152,24 @@ int run(const Options &options)
 	const bool terminal = platform::stderrIsTerminal();
 	Console console(options.json ? stderr : stdout, options.quiet, terminal && !options.json);
 	BackupManager manager(environmentFor(options));
-	manager.localPath = options.folder;
-	manager.setProvider(ProviderKind::LocalFolder);
+	if (options.command == Command::Login)
+		return login(manager, options);
+	if (options.command == Command::Logout)
+		return logout(manager, options);
+	const bool cloud = !options.provider.empty();
+	if (cloud) {
+		if (const std::string problem = connectCloud(manager, options); !problem.empty())
+			return fail(problem);
+	} else {
+		manager.localPath = options.folder;
+		manager.setProvider(ProviderKind::LocalFolder);
+	}
+	const TokenKeeper refreshedTokens(manager, cloud);
 	ICloudProvider &folder = manager.provider();
+	const std::string where = cloud ? manager.provider().name() : options.folder;
 
 	if (options.command == Command::Backup) {
-		if (!folder.authenticate())
+		if (!cloud && !folder.authenticate())
 			return fail(folder.lastError());
 		const BackupSummary summary = manager.runBackup(console.progress(), console.logger());
 		console.clearBar();
@@ -161,7 +177,7 @@ int run(const Options &options)
 	}
 
 	if (!folder.isAuthenticated())
-		return fail("no backup folder at " + options.folder);
+		return fail("no backup folder at " + where);
 	BackupManifest manifest;
 	// The download's own lines are not news when all the user asked for is the table, unless
 	// it fails and they tell why.
@@ -172,7 +188,7 @@ int run(const Options &options)
 	if (!manager.fetchManifest(manifest, fetchLog)) {
 		for (const auto &line : fetchLines)
 			std::fprintf(stderr, "%s\n", line.c_str());
-		return fail("no backup found in " + options.folder);
+		return fail("no backup found in " + where);
 	}
 	if (options.command == Command::Show) {
 		if (options.json)

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "providers/authorization-listener.h"
+#include "providers/http-transport.h"
+
+#include <string>
+
+namespace kestrel {
+
+// Google's published OAuth 2.0 and Drive v3 endpoints.
+struct GoogleEndpoints {
+	std::string authorization = "https://accounts.google.com/o/oauth2/v2/auth";
+	std::string token = "https://oauth2.googleapis.com/token";
+	std::string files = "https://www.googleapis.com/drive/v3/files";
+	std::string upload = "https://www.googleapis.com/upload/drive/v3/files";
+	std::string scope = "https://www.googleapis.com/auth/drive.file";
+};
+
+// Microsoft's identity platform for personal accounts and Graph v1.0.
+struct OneDriveEndpoints {
+	std::string authority = "https://login.microsoftonline.com/consumers/oauth2/v2.0";
+	std::string graph = "https://graph.microsoft.com/v1.0";
+};
+
+// Where the cloud back-ends connect and how they sign in; tests point them at loopback.
+struct CloudServices {
+	GoogleEndpoints google;
+	OneDriveEndpoints onedrive;
+	HttpLimits http;
+	SignInOptions signIn;
+};
+
+} // namespace kestrel

@@ -1,0 +1,80 @@
+#include "backup/backup-manager.h"
+
+#include "fake-google-drive.h"
+#include "fake-obs-config.h"
+#include "fake-onedrive.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeObsConfig;
+using test::readFile;
+
+// A whole backup from one computer and its restore on another, both through a cloud back-end.
+void backupAndRestoreThrough(ProviderKind kind, const CloudServices &services, const std::string &tokens,
+			     const std::string &providerName)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	BackupEnvironment environment = obs.environment();
+	environment.cloudServices = services;
+	BackupManager source(environment);
+	source.clientSecret = "s+e&c=r%t";
+	source.setProvider(kind);
+	source.provider().loadTokens(tokens);
+	std::vector<int32_t> percents;
+	const BackupSummary backup = source.runBackup(
+	    [&](const std::string &, int32_t percent, int32_t, int32_t) { percents.push_back(percent); },
+	    [](const std::string &) {});
+	EXPECT_TRUE(backup.success) << backup.message;
+	EXPECT_EQ(backup.done, 11) << source.provider().lastError();
+	EXPECT_EQ(backup.skipped, 1); // old.json is a folder
+	EXPECT_EQ(std::count(percents.begin(), percents.end(), 100), 11);
+
+	const fs::path bob = obs.scratch / "home/bob";
+	BackupEnvironment other;
+	other.obsPaths = obsPathsIn((bob / ".config/obs-studio").string());
+	other.tempFolder = (bob / "tmp").string();
+	other.homeFolder = bob.string();
+	other.cloudServices = services;
+	fs::create_directories(other.tempFolder);
+	fs::create_directories(other.obsPaths.configDir);
+	BackupManager target(other);
+	target.setProvider(kind);
+	target.provider().loadTokens(source.provider().serializeTokens());
+	BackupManifest manifest;
+	ASSERT_TRUE(target.fetchManifest(manifest, [](const std::string &) {}))
+	    << target.provider().lastError();
+	EXPECT_EQ(manifest.providerName, providerName);
+	const BackupSummary restore = target.runRestore(manifest, nullptr, [](const std::string &) {});
+	EXPECT_TRUE(restore.success) << restore.message;
+	// The font below the hidden ~/.fonts is not restored.
+	EXPECT_EQ(restore.done, 10) << target.provider().lastError();
+	EXPECT_EQ(readFile(bob / ".config/obs-studio/basic/profiles/Main/sub/recordEncoder.json"),
+		  R"({"bitrate":6000})");
+	EXPECT_EQ(readFile(bob / "Videos/intro.mp4"), std::string(3000, 'm'));
+	EXPECT_EQ(readFile(bob / ".config/obs-studio/basic/scenes/Main Show.json").find(obs.home.string()),
+		  std::string::npos);
+}
+
+TEST(CloudBackup, GoogleDriveEndToEnd)
+{
+	test::FakeGoogleDrive drive;
+	backupAndRestoreThrough(ProviderKind::GoogleDrive, drive.services(1),
+				R"({"access_token":"access-1"})", "Google Drive");
+	EXPECT_FALSE(drive.idOf("obs-cloud-backup/plugin/kestrel.so").empty());
+}
+
+TEST(CloudBackup, OneDriveEndToEnd)
+{
+	test::FakeOneDrive onedrive;
+	backupAndRestoreThrough(ProviderKind::OneDrive, onedrive.services(1), R"({"access_token":"graph-1"})",
+				"OneDrive");
+	EXPECT_EQ(onedrive.items().count("obs-cloud-backup/manifest.json"), 1u);
+}
+
+} // namespace
+} // namespace kestrel

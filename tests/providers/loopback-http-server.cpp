@@ -1,0 +1,135 @@
+#include "loopback-http-server.h"
+
+#include "providers/authorization-listener.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <strings.h>
+
+namespace kestrel::test {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string percentDecode(const std::string &text)
+{
+	std::string out;
+	for (size_t i = 0; i < text.size(); ++i) {
+		if (text[i] == '%' && i + 2 < text.size()) {
+			out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+			i += 2;
+		} else {
+			out += text[i];
+		}
+	}
+	return out;
+}
+
+} // namespace
+
+std::string ReceivedRequest::header(const std::string &name) const
+{
+	for (const auto &[key, value] : headers)
+		if (strcasecmp(key.c_str(), name.c_str()) == 0)
+			return value;
+	return {};
+}
+
+std::string ReceivedRequest::parameter(const std::string &name) const
+{
+	return queryParameter(query, name);
+}
+
+std::string ReceivedRequest::formField(const std::string &name) const
+{
+	return queryParameter(body, name);
+}
+
+LoopbackHttpServer::LoopbackHttpServer(Handler handler)
+    : handler_(std::move(handler)), listener_(platform::LoopbackSocket::listen(0))
+{
+	if (!listener_.valid())
+		throw std::runtime_error("cannot listen on loopback");
+	port_ = listener_.port();
+	thread_ = std::thread([this] { serve(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+	stopping_ = true;
+	thread_.join();
+}
+
+std::string LoopbackHttpServer::url(const std::string &path) const
+{
+	return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<ReceivedRequest> LoopbackHttpServer::requests() const
+{
+	std::lock_guard lock(mutex_);
+	return requests_;
+}
+
+void LoopbackHttpServer::serve()
+{
+	while (!stopping_) {
+		platform::LoopbackSocket connection = listener_.accept(20ms);
+		if (connection.valid())
+			answer(connection);
+	}
+}
+
+void LoopbackHttpServer::answer(platform::LoopbackSocket &connection)
+{
+	std::string data;
+	size_t headEnd;
+	while ((headEnd = data.find("\r\n\r\n")) == std::string::npos)
+		if (connection.receive(data, 65536, 2s) != platform::LoopbackSocket::Received::Data)
+			return;
+	ReceivedRequest request;
+	const std::string head = data.substr(0, headEnd);
+	size_t lineEnd = head.find("\r\n");
+	const std::string requestLine = head.substr(0, lineEnd);
+	const size_t space1 = requestLine.find(' ');
+	const size_t space2 = requestLine.find(' ', space1 + 1);
+	request.method = requestLine.substr(0, space1);
+	request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
+	const size_t question = request.target.find('?');
+	request.path = percentDecode(request.target.substr(0, question));
+	request.query = question == std::string::npos ? std::string() : request.target.substr(question + 1);
+	while (lineEnd != std::string::npos) {
+		const size_t next = head.find("\r\n", lineEnd + 2);
+		const std::string line = head.substr(lineEnd + 2, next - lineEnd - 2);
+		const size_t colon = line.find(':');
+		if (colon != std::string::npos)
+			request.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+		lineEnd = next;
+	}
+	if (strcasecmp(request.header("Expect").c_str(), "100-continue") == 0)
+		connection.sendAll("HTTP/1.1 100 Continue\r\n\r\n");
+	const size_t length = std::strtoull(request.header("Content-Length").c_str(), nullptr, 10);
+	request.body = data.substr(headEnd + 4);
+	while (request.body.size() < length)
+		if (connection.receive(request.body, length - request.body.size(), 2s) !=
+		    platform::LoopbackSocket::Received::Data)
+			break;
+	{
+		std::lock_guard lock(mutex_);
+		requests_.push_back(request);
+	}
+	const Reply reply = handler_(request);
+	std::string response = "HTTP/1.1 " + std::to_string(reply.status) +
+			       " Answer\r\nContent-Length: " + std::to_string(reply.body.size()) +
+			       "\r\nConnection: close\r\n";
+	for (const auto &line : reply.headers)
+		response += line + "\r\n";
+	response += "\r\n";
+	connection.sendAll(response);
+	if (reply.stallBeforeBody > 0ms)
+		std::this_thread::sleep_for(reply.stallBeforeBody);
+	connection.sendAll(reply.body);
+}
+
+} // namespace kestrel::test
