@@ -15,11 +15,17 @@ namespace {
 json entriesToJson(const std::vector<BackupEntry> &entries)
 {
 	json list = json::array();
-	for (const auto &entry : entries)
-		list.push_back({{"name", entry.name},
-				{"originalLocal", entry.originalLocal},
-				{"remotePath", entry.remotePath},
-				{"size", entry.size}});
+	for (const auto &entry : entries) {
+		json object = {{"name", entry.name},
+			       {"originalLocal", entry.originalLocal},
+			       {"remotePath", entry.remotePath},
+			       {"size", entry.size}};
+		if (!entry.sha256.empty())
+			object["sha256"] = entry.sha256;
+		if (entry.modified != 0)
+			object["modified"] = entry.modified;
+		list.push_back(std::move(object));
+	}
 	return list;
 }
 
@@ -28,6 +34,12 @@ std::string stringMember(const json &object, const char *key)
 {
 	const auto it = object.find(key);
 	return it == object.end() ? std::string() : it->get<std::string>();
+}
+
+int64_t integerMember(const json &object, const char *key)
+{
+	const auto it = object.find(key);
+	return it == object.end() ? 0 : it->get<int64_t>();
 }
 
 void readEntries(const json &manifest, const char *key, std::vector<BackupEntry> &entries)
@@ -44,8 +56,9 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 		entry.name = stringMember(element, "name");
 		entry.remotePath = stringMember(element, "remotePath");
 		entry.originalLocal = stringMember(element, "originalLocal");
-		const auto size = element.find("size");
-		entry.size = size == element.end() ? 0 : size->get<int64_t>();
+		entry.size = integerMember(element, "size");
+		entry.sha256 = stringMember(element, "sha256");
+		entry.modified = integerMember(element, "modified");
 		entries.push_back(std::move(entry));
 	}
 }
@@ -54,12 +67,14 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 
 std::string manifestToJson(const BackupManifest &manifest)
 {
-	const json object = {{"createdAt", manifest.createdAt},
-			     {"mediaFiles", entriesToJson(manifest.mediaFiles)},
-			     {"obsVersion", manifest.obsVersion},
-			     {"profiles", entriesToJson(manifest.profiles)},
-			     {"providerName", manifest.providerName},
-			     {"sceneCollections", entriesToJson(manifest.sceneCollections)}};
+	json object = {{"createdAt", manifest.createdAt},
+		       {"mediaFiles", entriesToJson(manifest.mediaFiles)},
+		       {"obsVersion", manifest.obsVersion},
+		       {"profiles", entriesToJson(manifest.profiles)},
+		       {"providerName", manifest.providerName},
+		       {"sceneCollections", entriesToJson(manifest.sceneCollections)}};
+	if (!manifest.pluginFiles.empty())
+		object["pluginFiles"] = entriesToJson(manifest.pluginFiles);
 	return object.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
@@ -76,6 +91,7 @@ BackupManifest manifestFromJson(const std::string &text)
 		readEntries(object, "sceneCollections", manifest.sceneCollections);
 		readEntries(object, "profiles", manifest.profiles);
 		readEntries(object, "mediaFiles", manifest.mediaFiles);
+		readEntries(object, "pluginFiles", manifest.pluginFiles);
 	} catch (const std::exception &) {
 		// A damaged manifest is read as far as it goes.
 	}

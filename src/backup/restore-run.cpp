@@ -6,6 +6,7 @@
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
 #include "backup/temp-file.h"
+#include "backup/verified-download.h"
 #include "module/log.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
@@ -52,11 +53,17 @@ bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
 BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log)
 {
 	BackupSummary summary;
+	const std::shared_ptr<void> hold = provider_->holdBackup(std::chrono::seconds(3));
+	if (!hold) {
+		summary.message = provider_->lastError();
+		return summary;
+	}
 	const std::vector<const BackupEntry *> all = entriesInRunOrder(manifest);
 	summary.total = static_cast<int32_t>(all.size());
 	const std::string oldHome = findSourceHome(manifest);
 	const std::string &newHome = environment_.homeFolder;
 	const std::string requestedName = restoreCollectionName;
+	const std::string oldConfigDir = backedUpConfigDir(manifest);
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
 
 	std::string activeName, activeStem;
@@ -72,7 +79,11 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 				    entry.name.c_str(), entry.remotePath.c_str());
 			continue;
 		}
-		std::string destination = remapUserPath(entry.originalLocal, newHome);
+		// Files of the OBS configuration go to this computer's (or the chosen) configuration.
+		std::string destination =
+		    pathInConfigDir(entry.originalLocal, oldConfigDir, environment_.obsPaths.configDir);
+		if (destination.empty())
+			destination = remapUserPath(entry.originalLocal, newHome);
 		if (firstCollection && !requestedName.empty())
 			destination =
 			    utf8FromPath(pathFromUtf8(destination).parent_path() /
@@ -82,10 +93,11 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		KESTREL_LOG(LOG_INFO, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
 		if (destination != entry.originalLocal)
 			KESTREL_LOG(LOG_INFO, "  (remapped from %s)", entry.originalLocal.c_str());
-		if (!provider_->downloadFile(entry.remotePath, destination,
-					     runProgressFor(progress, index, summary.total))) {
+		std::string error;
+		if (!downloadVerified(*provider_, entry, destination,
+				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
-			const std::string error = provider_->lastError();
+			summary.skippedFiles.push_back(destination + ": " + error);
 			log("  Skipped (error): " + error);
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());

@@ -55,10 +55,12 @@ fs::path followLink(const fs::path &target)
 
 } // namespace
 
-std::string copyFileAtomically(const fs::path &source, const fs::path &linkOrTarget)
+std::string copyFileAtomically(const fs::path &source, const fs::path &linkOrTarget,
+			       const std::function<void(uint64_t copied, uint64_t total)> &progress)
 {
 	const fs::path target = followLink(linkOrTarget);
-	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target));
+	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target),
+					   progress);
 }
 
 std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view bytes, bool privateToUser)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,7 +13,10 @@ namespace kestrel {
 // interrupted write never leaves a truncated file where a good one stood; the old file stays as
 // it was on failure. They return the system's error text, empty on success.
 
-std::string copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target);
+// `progress` hears the bytes copied so far while the copy goes on.
+std::string
+copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target,
+		   const std::function<void(uint64_t copied, uint64_t total)> &progress = nullptr);
 
 // `privateToUser` gives the new file owner-only permissions (credentials); otherwise an existing
 // target's permissions are kept.

@@ -13,15 +13,24 @@ Commands:
   backup    copy the OBS configuration and its media into DIR/obs-cloud-backup
   show      list what the backup in DIR holds
   restore   put every file of the backup in DIR back into place; paths below
-            another user's home folder move to this user's
+            another user's home folder move to this user's, and the files of
+            the OBS configuration into --obs-config (default: this user's)
+
+The last 5 backups stay restorable; a repeated backup copies only the files
+that changed. One run at a time per backup folder.
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or
                     obs-cloud-backup itself
-  --obs-config DIR  OBS's configuration folder (default: this user's)
+  --obs-config DIR  OBS's configuration folder: backup reads it, restore
+                    writes into it (default: this user's)
   --plugin FILE     backup: the plug-in library to store with the backup
                     (default: the one installed for this user, if any)
   --name NAME       restore: give the first scene collection this name
+  --history         show: list the kept backups with their date and size
+  --from DATE       show, restore: the kept backup of this date as --history
+                    lists it (a prefix such as 2026-03-01 picks the newest
+                    of that day); default: the newest
   --yes             restore: do not ask before overwriting files
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
@@ -31,7 +40,8 @@ Options:
   --verbose         also print the lines meant for the OBS log (standard error)
   -h, --help        show this help
 
-Exit status: 0 done, 1 the run failed, 2 wrong usage, 3 OBS is running.
+Exit status: 0 done, 1 the run failed, 2 wrong usage, 3 OBS is running,
+4 partial (some files skipped; they are listed), 5 restore declined at the prompt.
 )";
 
 namespace {
@@ -46,6 +56,8 @@ bool takesValue(const std::string &option, std::string Options::*&field)
 		field = &Options::plugin;
 	else if (option == "--name")
 		field = &Options::name;
+	else if (option == "--from")
+		field = &Options::from;
 	else
 		return false;
 	return true;
@@ -63,6 +75,8 @@ bool isFlag(const std::string &option, bool Options::*&field)
 		field = &Options::quiet;
 	else if (option == "--verbose")
 		field = &Options::verbose;
+	else if (option == "--history")
+		field = &Options::history;
 	else
 		return false;
 	return true;
