@@ -35,6 +35,22 @@ std::string compactDate(const std::string &createdAt)
 	return compact.empty() ? "undated" : compact;
 }
 
+// Backups of the same second are told apart by "-2", "-3"... in their history name.
+int sameSecondNumber(const std::string &remotePath)
+{
+	const size_t end = remotePath.size() - 5; // ".json"
+	const size_t dash = remotePath.rfind('-');
+	if (dash == std::string::npos || dash == 0 || remotePath[dash - 1] != 'Z' || dash + 1 >= end)
+		return 1;
+	int number = 0;
+	for (size_t i = dash + 1; i < end; ++i) {
+		if (remotePath[i] < '0' || remotePath[i] > '9')
+			return 1;
+		number = number * 10 + (remotePath[i] - '0');
+	}
+	return number;
+}
+
 template <typename Visit> void forEachEntry(const BackupManifest &manifest, Visit visit)
 {
 	for (const auto *list :
@@ -75,13 +91,13 @@ std::string BackupHistory::upload(const std::string &text, const std::string &re
 
 std::string BackupHistory::historyPath(const BackupManifest &manifest) const
 {
+	// After the history names of the same second, which pruning may have thinned out.
+	int last = 0;
+	for (const auto &kept : history_)
+		if (kept.manifest.createdAt == manifest.createdAt)
+			last = std::max(last, sameSecondNumber(kept.remotePath));
 	const std::string base = kHistoryFolder + "/" + fileNameDate(manifest.createdAt);
-	std::string path = base + ".json";
-	for (int n = 2; std::any_of(history_.begin(), history_.end(),
-				    [&](const Kept &kept) { return kept.remotePath == path; });
-	     ++n)
-		path = base + "-" + std::to_string(n) + ".json";
-	return path;
+	return last == 0 ? base + ".json" : base + "-" + std::to_string(last + 1) + ".json";
 }
 
 void BackupHistory::load(const RunLog &log, bool repair)
@@ -101,8 +117,9 @@ void BackupHistory::load(const RunLog &log, bool repair)
 		}
 	}
 	std::sort(history_.begin(), history_.end(), [](const Kept &a, const Kept &b) {
-		return std::tie(a.manifest.createdAt, a.remotePath) >
-		       std::tie(b.manifest.createdAt, b.remotePath);
+		if (a.manifest.createdAt != b.manifest.createdAt)
+			return a.manifest.createdAt > b.manifest.createdAt;
+		return sameSecondNumber(a.remotePath) > sameSecondNumber(b.remotePath);
 	});
 	for (const auto &kept : history_)
 		addNamedFiles(kept.manifest, reserved_);
