@@ -170,3 +170,98 @@ TEST_F(CommandLine, RestoreWaitsForOBSToClose)
 
 } // namespace
 } // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST_F(CommandLine, HistoryFromRestoreIntoObsConfigAndDeclinedPrompt)
+{
+	const CliResult empty =
+	    cli({"backup", "--folder", folder.string(), "--obs-config", obs.config.string()}, obs.home);
+	EXPECT_EQ(empty.status, 1);
+	EXPECT_TRUE(
+	    contains(empty.err, "No OBS scene collections or profiles found in " + obs.config.string()))
+	    << empty.err;
+	EXPECT_FALSE(fs::exists(folder / "obs-cloud-backup/manifest.json"));
+
+	const std::vector<std::string> backup = {"backup", "--folder", folder.string(), "--obs-config",
+						 obs.config.string()};
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "version": 1})");
+	ASSERT_EQ(cli(backup, obs.home).status, 0);
+	const std::string firstDate =
+	    manifestFromJson(readFile(folder / "obs-cloud-backup/manifest.json")).createdAt;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "version": 2})");
+	ASSERT_EQ(cli(backup, obs.home).status, 0);
+
+	const CliResult history = cli({"show", "--folder", folder.string(), "--history"}, obs.home);
+	EXPECT_EQ(history.status, 0);
+	EXPECT_TRUE(contains(history.out, "DATE                     FILES       SIZE\n")) << history.out;
+	EXPECT_TRUE(contains(history.out, "         1       30 B  (newest)\n")) << history.out;
+	EXPECT_TRUE(contains(history.out, firstDate + "         1       30 B")) << history.out;
+
+	// Restored into the OBS configuration named on the command line, from the older backup.
+	const fs::path elsewhere = obs.scratch / "portable-obs";
+	const CliResult restore = cli({"restore", "--folder", folder.string(), "--obs-config",
+				       elsewhere.string(), "--from", firstDate, "--yes", "--force"},
+				      obs.home);
+	EXPECT_EQ(restore.status, 0) << restore.err;
+	// Both backups may share one second; --from picks the newest of it, so accept either.
+	const std::string restored = readFile(elsewhere / "basic/scenes/Show.json");
+	EXPECT_TRUE(contains(restored, "\"version\": ")) << restored;
+	EXPECT_EQ(readFile(obs.scenes / "Show.json"), R"({"name": "Show", "version": 2})");
+	const CliResult unknown =
+	    cli({"restore", "--folder", folder.string(), "--from", "1999", "--yes", "--force"}, obs.home);
+	EXPECT_EQ(unknown.status, 1);
+	EXPECT_TRUE(contains(unknown.err, "no backup of 1999 in " + folder.string())) << unknown.err;
+
+	// "no" at the prompt, asked on a terminal.
+	const std::string command =
+	    "echo n | env HOME=" + quoted(obs.home.string()) + " script -qec " +
+	    quoted(quoted(KESTREL_BACKUP_CLI) + " restore --force --folder " + quoted(folder.string())) +
+	    " /dev/null > /dev/null 2>&1";
+	const int raw = std::system(command.c_str());
+	EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 5);
+}
+
+TEST_F(CommandLine, FullDestinationIsPartialAndKeepsTheBackupWhole)
+{
+	if (std::system("unshare -Urm true > /dev/null 2>&1") != 0)
+		GTEST_SKIP() << "no user namespaces here to mount a small file system in";
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "sources": [{"settings": {"local_file": ")" +
+						obs.home.string() + R"(/big.mp4"}}]})");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\n");
+	fs::create_directories(folder);
+	const fs::path out = obs.scratch.root();
+	const std::string cliPath = quoted(KESTREL_BACKUP_CLI);
+	const std::string backup = cliPath + " backup --folder " + quoted(folder.string()) +
+				   " --obs-config " + quoted(obs.config.string());
+	// The backup folder is a 1 MB file system that only this shell sees.
+	const std::string script =
+	    "mount -t tmpfs -o size=1m tmpfs " + quoted(folder.string()) + " || exit 99\n" + backup + " > " +
+	    quoted((out / "first.txt").string()) + " 2>&1; echo $? > " +
+	    quoted((out / "first.status").string()) + "\nhead -c 3000000 /dev/zero > " +
+	    quoted((obs.home / "big.mp4").string()) + "\n" + backup + " > " +
+	    quoted((out / "second.txt").string()) + " 2>&1; echo $? > " +
+	    quoted((out / "second.status").string()) + "\n" + cliPath + " restore --yes --force --folder " +
+	    quoted(folder.string()) + " --obs-config " + quoted((out / "restored").string()) + " > " +
+	    quoted((out / "restore.txt").string()) + " 2>&1\n";
+	writeFile(out / "full.sh", script);
+	const std::string command = "env -u XDG_CONFIG_HOME HOME=" + quoted(obs.home.string()) +
+				    " unshare -Urm sh " + quoted((out / "full.sh").string());
+	const int raw = std::system(command.c_str());
+	if (WIFEXITED(raw) && WEXITSTATUS(raw) == 99)
+		GTEST_SKIP() << "cannot mount a tmpfs in a user namespace here";
+	EXPECT_EQ(readFile(out / "first.status"), "0\n") << readFile(out / "first.txt");
+	EXPECT_EQ(readFile(out / "second.status"), "4\n") << readFile(out / "second.txt");
+	const std::string second = readFile(out / "second.txt");
+	EXPECT_TRUE(contains(second, "partial: 1 of 3 file(s) skipped:\n  " + obs.home.string() +
+					 "/big.mp4: Copy failed"))
+	    << second;
+	EXPECT_TRUE(contains(second, "No space left on device")) << second;
+	EXPECT_EQ(readFile(out / "restored/basic/scenes/Show.json"), readFile(obs.scenes / "Show.json"))
+	    << readFile(out / "restore.txt");
+	EXPECT_TRUE(contains(readFile(out / "restore.txt"), "Restore complete. 2 files restored."));
+}
+
+} // namespace
+} // namespace kestrel
