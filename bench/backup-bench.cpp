@@ -139,6 +139,62 @@ void BM_BackupVsCp(benchmark::State &state)
 }
 BENCHMARK(BM_BackupVsCp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
 
+// The first run and an unchanged repeat of the backup next to the same two runs of rsync -a
+// (which skips unchanged files by size and time) on the same tree. The reported time is the
+// backup's first run; the counters give both runs as ratios to rsync's.
+void BM_BackupVsRsync(benchmark::State &state)
+{
+	const fs::path home = syntheticHome();
+	kestrel::BackupEnvironment environment;
+	environment.obsPaths = kestrel::obsPathsIn((home / ".config/obs-studio").string());
+	environment.tempFolder = (workFolder() / "tmp").string();
+	fs::create_directories(environment.tempFolder);
+	const fs::path backupTarget = workFolder() / "backup";
+	const fs::path rsyncTarget = workFolder() / "rsync-copy";
+	const std::string rsync = "rsync -a '" + home.string() + "/' '" + rsyncTarget.string() + "/'";
+	auto timeRsync = [&] {
+		const auto start = Clock::now();
+		if (std::system(rsync.c_str()) != 0)
+			state.SkipWithError("rsync -a failed");
+		return secondsSince(start);
+	};
+	kestrel::BackupSummary summary;
+	auto timeBackup = [&] {
+		kestrel::BackupManager manager(environment);
+		manager.localPath = backupTarget.string();
+		manager.setProvider(kestrel::ProviderKind::LocalFolder);
+		manager.provider().authenticate();
+		const auto start = Clock::now();
+		summary = manager.runBackup(nullptr, [](const std::string &) {});
+		return secondsSince(start);
+	};
+	double rsyncFirst = 0, rsyncRepeat = 0, backupFirst = 0, backupRepeat = 0;
+	for (auto _ : state) {
+		fs::remove_all(rsyncTarget);
+		fs::remove_all(backupTarget);
+		sync();
+		rsyncFirst += timeRsync();
+		rsyncRepeat += timeRsync();
+		fs::remove_all(rsyncTarget);
+		sync();
+		const double first = timeBackup();
+		backupRepeat += timeBackup();
+		state.SetIterationTime(first);
+		backupFirst += first;
+	}
+	if (summary.done != 2000 + 20)
+		state.SkipWithError("the backup did not store every file");
+	const auto iterations = static_cast<double>(state.iterations());
+	state.counters["rsync_first_s"] = rsyncFirst / iterations;
+	state.counters["rsync_repeat_s"] = rsyncRepeat / iterations;
+	state.counters["repeat_s"] = backupRepeat / iterations;
+	state.counters["first_vs_rsync"] = backupFirst / rsyncFirst;
+	state.counters["repeat_vs_rsync"] = backupRepeat / rsyncRepeat;
+	fs::remove_all(backupTarget);
+	fs::remove_all(rsyncTarget);
+}
+BENCHMARK(BM_BackupVsRsync)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // A 20 MB scene collection of image sources whose settings name files from a pool of 600
 // paths, half of which exist.
 const fs::path &largeCollection()

@@ -79,10 +79,10 @@ std::optional<std::string> BackupHistory::download(const std::string &remotePath
 	return readFileBytes(file.path());
 }
 
-std::string BackupHistory::upload(const std::string &text, const std::string &remotePath)
+std::string BackupHistory::upload(const std::string &bytes, const std::string &remotePath)
 {
 	TempFile file(tempFolder_, "obs_backup_manifest.json.");
-	if (!file.write(withNativeLineEnds(text)))
+	if (!file.write(bytes))
 		return file.error();
 	if (!provider_.uploadFile(file.path(), remotePath, nullptr))
 		return provider_.lastError();
@@ -111,8 +111,7 @@ void BackupHistory::load(const RunLog &log, bool repair)
 				continue;
 			if (auto text = download(entry.path)) {
 				BackupManifest manifest = manifestFromJson(*text);
-				std::string normal = manifestToJson(manifest);
-				history_.push_back({entry.path, std::move(manifest), std::move(normal)});
+				history_.push_back({entry.path, std::move(manifest), std::move(*text)});
 			}
 		}
 	}
@@ -131,16 +130,15 @@ void BackupHistory::load(const RunLog &log, bool repair)
 			previous_.emplace(
 			    entry.originalLocal.empty() ? entry.remotePath : entry.originalLocal, entry);
 		});
-		std::string normal = manifestToJson(*published_);
 		const bool inHistory = std::any_of(history_.begin(), history_.end(),
-						   [&](const Kept &kept) { return kept.text == normal; });
+						   [&](const Kept &kept) { return kept.text == *text; });
 		if (!inHistory) {
 			const std::string path = historyPath(*published_);
-			if (const std::string error = repair ? upload(normal, path) : std::string();
+			if (const std::string error = repair ? upload(*text, path) : std::string();
 			    !error.empty())
 				log("  Warning: cannot add the previous backup to the history \u2014 " +
 				    error);
-			history_.insert(history_.begin(), {path, *published_, std::move(normal)});
+			history_.insert(history_.begin(), {path, *published_, *text});
 		}
 	}
 }
@@ -198,7 +196,7 @@ std::string BackupHistory::freeRemotePath(const std::string &plain, const std::s
 
 std::string BackupHistory::publish(const BackupManifest &manifest)
 {
-	std::string text = manifestToJson(manifest);
+	std::string text = withNativeLineEnds(manifestToJson(manifest));
 	if (const std::string error = upload(text, kPublished); !error.empty())
 		return error;
 	// A history entry that fails now is added by the next run's load.

@@ -50,11 +50,11 @@ private:
 	struct Kept {
 		std::string remotePath; // in "history/"
 		BackupManifest manifest;
-		std::string text; // the manifest as stored, to tell equal ones apart
+		std::string text; // the manifest's bytes as stored, to tell equal ones apart
 	};
 
 	std::optional<std::string> download(const std::string &remotePath);
-	std::string upload(const std::string &text, const std::string &remotePath);
+	std::string upload(const std::string &bytes, const std::string &remotePath);
 	std::string historyPath(const BackupManifest &manifest) const;
 	void listStored(const std::string &remoteFolder, std::vector<std::string> &files);
 
