@@ -77,16 +77,34 @@ double secondsSince(Clock::time_point start)
 	return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The synthetic configuration as the engine sees it.
+kestrel::BackupEnvironment syntheticEnvironment()
+{
+	kestrel::BackupEnvironment environment;
+	environment.obsPaths = kestrel::obsPathsIn((syntheticHome() / ".config/obs-studio").string());
+	environment.tempFolder = (workFolder() / "tmp").string();
+	fs::create_directories(environment.tempFolder);
+	return environment;
+}
+
+// One backup run into `target`, timed from its start to its end.
+double timeBackupInto(const fs::path &target, kestrel::BackupSummary &summary)
+{
+	kestrel::BackupManager manager(syntheticEnvironment());
+	manager.localPath = target.string();
+	manager.setProvider(kestrel::ProviderKind::LocalFolder);
+	manager.provider().authenticate();
+	const auto start = Clock::now();
+	summary = manager.runBackup(nullptr, [](const std::string &) {});
+	return secondsSince(start);
+}
+
 // Each iteration copies the tree with cp -r and runs the backup of the same tree, in turns
 // first and second; each starts from its own output removed and synced. The reported time is
 // the backup's; the counter "ratio_vs_cp" compares the totals.
 void BM_BackupVsCp(benchmark::State &state)
 {
 	const fs::path home = syntheticHome();
-	kestrel::BackupEnvironment environment;
-	environment.obsPaths = kestrel::obsPathsIn((home / ".config/obs-studio").string());
-	environment.tempFolder = (workFolder() / "tmp").string();
-	fs::create_directories(environment.tempFolder);
 	const fs::path backupTarget = workFolder() / "backup";
 	const fs::path cpTarget = workFolder() / "cp-copy";
 	const std::string cp = "cp -r '" + home.string() + "' '" + cpTarget.string() + "'";
@@ -106,14 +124,7 @@ void BM_BackupVsCp(benchmark::State &state)
 	kestrel::BackupSummary summary;
 	auto timeBackup = [&] {
 		clearTargets();
-		kestrel::BackupManager manager(environment);
-		manager.localPath = backupTarget.string();
-		manager.setProvider(kestrel::ProviderKind::LocalFolder);
-		manager.provider().authenticate();
-		sync();
-		const auto start = Clock::now();
-		summary = manager.runBackup(nullptr, [](const std::string &) {});
-		return secondsSince(start);
+		return timeBackupInto(backupTarget, summary);
 	};
 	double backupSeconds = 0, cpSeconds = 0;
 	bool cpFirst = true;
@@ -145,10 +156,6 @@ BENCHMARK(BM_BackupVsCp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterat
 void BM_BackupVsRsync(benchmark::State &state)
 {
 	const fs::path home = syntheticHome();
-	kestrel::BackupEnvironment environment;
-	environment.obsPaths = kestrel::obsPathsIn((home / ".config/obs-studio").string());
-	environment.tempFolder = (workFolder() / "tmp").string();
-	fs::create_directories(environment.tempFolder);
 	const fs::path backupTarget = workFolder() / "backup";
 	const fs::path rsyncTarget = workFolder() / "rsync-copy";
 	const std::string rsync = "rsync -a '" + home.string() + "/' '" + rsyncTarget.string() + "/'";
@@ -159,15 +166,6 @@ void BM_BackupVsRsync(benchmark::State &state)
 		return secondsSince(start);
 	};
 	kestrel::BackupSummary summary;
-	auto timeBackup = [&] {
-		kestrel::BackupManager manager(environment);
-		manager.localPath = backupTarget.string();
-		manager.setProvider(kestrel::ProviderKind::LocalFolder);
-		manager.provider().authenticate();
-		const auto start = Clock::now();
-		summary = manager.runBackup(nullptr, [](const std::string &) {});
-		return secondsSince(start);
-	};
 	double rsyncFirst = 0, rsyncRepeat = 0, backupFirst = 0, backupRepeat = 0;
 	for (auto _ : state) {
 		fs::remove_all(rsyncTarget);
@@ -177,8 +175,8 @@ void BM_BackupVsRsync(benchmark::State &state)
 		rsyncRepeat += timeRsync();
 		fs::remove_all(rsyncTarget);
 		sync();
-		const double first = timeBackup();
-		backupRepeat += timeBackup();
+		const double first = timeBackupInto(backupTarget, summary);
+		backupRepeat += timeBackupInto(backupTarget, summary);
 		state.SetIterationTime(first);
 		backupFirst += first;
 	}
