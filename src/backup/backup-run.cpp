@@ -65,8 +65,9 @@ SourceState sourceState(const fs::path &file)
 	const auto time = fs::last_write_time(file, ec);
 	if (ec)
 		return {};
-	const auto sinceEpoch = std::chrono::file_clock::to_sys(time).time_since_epoch();
-	return {sizeOf(file), std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count()};
+	// In the file system clock's own units: only ever compared with a later reading here.
+	return {sizeOf(file),
+		std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
 }
 
 // The previous backup's copy still holds this file's content: same size and time (or, when

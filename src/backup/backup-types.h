@@ -22,7 +22,7 @@ struct BackupEntry {
 	std::string originalLocal; // full local path at backup time, exactly as found
 	int64_t size = 0;          // -1 when the size could not be read
 	std::string sha256;        // of the stored bytes; empty when unknown (older backups)
-	int64_t modified = 0;      // the file's last change at backup time, ns since 1970; 0 unknown
+	int64_t modified = 0;      // the file's last change at backup time (file-system clock, ns); 0 unknown
 };
 
 struct BackupManifest {
