@@ -99,7 +99,7 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	EXPECT_EQ(sub->originalLocal, (obs.profiles / "Main/sub/recordEncoder.json").string());
 	EXPECT_EQ(sub->size, 16);
 	EXPECT_EQ(sub->sha256, "d72e5de73cdac00e7be0ed82b0a73b3e40018a6d0acb679b88d248d96f12b91d");
-	EXPECT_GT(sub->modified, 0);
+	EXPECT_NE(sub->modified, 0);
 	EXPECT_EQ(manifest.mediaFiles[0].originalLocal, h + "/Pictures/logo.png") << "media in byte order";
 	const auto old = std::find_if(manifest.sceneCollections.begin(), manifest.sceneCollections.end(),
 				      [](const BackupEntry &e) { return e.name == "old.json"; });
