@@ -77,16 +77,34 @@ double secondsSince(Clock::time_point start)
 	return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The synthetic configuration as the engine sees it.
+kestrel::BackupEnvironment syntheticEnvironment()
+{
+	kestrel::BackupEnvironment environment;
+	environment.obsPaths = kestrel::obsPathsIn((syntheticHome() / ".config/obs-studio").string());
+	environment.tempFolder = (workFolder() / "tmp").string();
+	fs::create_directories(environment.tempFolder);
+	return environment;
+}
+
+// One backup run into `target`, timed from its start to its end.
+double timeBackupInto(const fs::path &target, kestrel::BackupSummary &summary)
+{
+	kestrel::BackupManager manager(syntheticEnvironment());
+	manager.localPath = target.string();
+	manager.setProvider(kestrel::ProviderKind::LocalFolder);
+	manager.provider().authenticate();
+	const auto start = Clock::now();
+	summary = manager.runBackup(nullptr, [](const std::string &) {});
+	return secondsSince(start);
+}
+
 // Each iteration copies the tree with cp -r and runs the backup of the same tree, in turns
 // first and second; each starts from its own output removed and synced. The reported time is
 // the backup's; the counter "ratio_vs_cp" compares the totals.
 void BM_BackupVsCp(benchmark::State &state)
 {
 	const fs::path home = syntheticHome();
-	kestrel::BackupEnvironment environment;
-	environment.obsPaths = kestrel::obsPathsIn((home / ".config/obs-studio").string());
-	environment.tempFolder = (workFolder() / "tmp").string();
-	fs::create_directories(environment.tempFolder);
 	const fs::path backupTarget = workFolder() / "backup";
 	const fs::path cpTarget = workFolder() / "cp-copy";
 	const std::string cp = "cp -r '" + home.string() + "' '" + cpTarget.string() + "'";
@@ -106,14 +124,7 @@ void BM_BackupVsCp(benchmark::State &state)
 	kestrel::BackupSummary summary;
 	auto timeBackup = [&] {
 		clearTargets();
-		kestrel::BackupManager manager(environment);
-		manager.localPath = backupTarget.string();
-		manager.setProvider(kestrel::ProviderKind::LocalFolder);
-		manager.provider().authenticate();
-		sync();
-		const auto start = Clock::now();
-		summary = manager.runBackup(nullptr, [](const std::string &) {});
-		return secondsSince(start);
+		return timeBackupInto(backupTarget, summary);
 	};
 	double backupSeconds = 0, cpSeconds = 0;
 	bool cpFirst = true;
@@ -138,6 +149,49 @@ void BM_BackupVsCp(benchmark::State &state)
 	fs::remove_all(cpTarget);
 }
 BENCHMARK(BM_BackupVsCp)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
+
+// The first run and an unchanged repeat of the backup next to the same two runs of rsync -a
+// (which skips unchanged files by size and time) on the same tree. The reported time is the
+// backup's first run; the counters give both runs as ratios to rsync's.
+void BM_BackupVsRsync(benchmark::State &state)
+{
+	const fs::path home = syntheticHome();
+	const fs::path backupTarget = workFolder() / "backup";
+	const fs::path rsyncTarget = workFolder() / "rsync-copy";
+	const std::string rsync = "rsync -a '" + home.string() + "/' '" + rsyncTarget.string() + "/'";
+	auto timeRsync = [&] {
+		const auto start = Clock::now();
+		if (std::system(rsync.c_str()) != 0)
+			state.SkipWithError("rsync -a failed");
+		return secondsSince(start);
+	};
+	kestrel::BackupSummary summary;
+	double rsyncFirst = 0, rsyncRepeat = 0, backupFirst = 0, backupRepeat = 0;
+	for (auto _ : state) {
+		fs::remove_all(rsyncTarget);
+		fs::remove_all(backupTarget);
+		sync();
+		rsyncFirst += timeRsync();
+		rsyncRepeat += timeRsync();
+		fs::remove_all(rsyncTarget);
+		sync();
+		const double first = timeBackupInto(backupTarget, summary);
+		backupRepeat += timeBackupInto(backupTarget, summary);
+		state.SetIterationTime(first);
+		backupFirst += first;
+	}
+	if (summary.done != 2000 + 20)
+		state.SkipWithError("the backup did not store every file");
+	const auto iterations = static_cast<double>(state.iterations());
+	state.counters["rsync_first_s"] = rsyncFirst / iterations;
+	state.counters["rsync_repeat_s"] = rsyncRepeat / iterations;
+	state.counters["repeat_s"] = backupRepeat / iterations;
+	state.counters["first_vs_rsync"] = backupFirst / rsyncFirst;
+	state.counters["repeat_vs_rsync"] = backupRepeat / rsyncRepeat;
+	fs::remove_all(backupTarget);
+	fs::remove_all(rsyncTarget);
+}
+BENCHMARK(BM_BackupVsRsync)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // A 20 MB scene collection of image sources whose settings name files from a pool of 600
 // paths, half of which exist.

@@ -10,7 +10,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev libjpeg62-turbo-dev
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libx11-dev libxi-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format clang libclang-rt-14-dev rsync
   xvfb xauth x11-utils xdotool python3 python3-websockets ffmpeg
   # running the plug-in
   obs-studio

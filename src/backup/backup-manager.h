@@ -9,6 +9,8 @@
 
 namespace kestrel {
 
+class BackupHistory;
+
 // The backup engine: the user's back-end choice and credentials, the one active back-end, and
 // the backup and restore runs. Not thread-safe: one run at a time, and no settings changes
 // while a run uses the back-end.
@@ -38,7 +40,13 @@ public:
 	// credentials). Throws std::runtime_error or std::filesystem::filesystem_error on failure.
 	void writeSettings();
 
+	// Stores the OBS configuration as a new backup, published as a whole only at the end: a
+	// run that fails or dies leaves the previous backup as it was. Unchanged files are not
+	// copied again; the last kKeptBackups backups stay restorable. Partial when `skipped` > 0.
 	BackupSummary runBackup(RunProgress progress, RunLog log);
+
+	// Every backup kept in the active back-end, newest first; false when there is none.
+	bool fetchHistory(std::vector<BackupManifest> &backups, const RunLog &log);
 
 	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
 	// false (manifest untouched) when there is none or the back-end is not connected.
@@ -52,8 +60,9 @@ public:
 	BackupSummary runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log);
 
 private:
-	// The plug-in's library with its install texts, so a backup can set it up elsewhere.
-	void uploadPluginCopy(const RunLog &log);
+	// The plug-in's library with its install texts, so a backup can set it up elsewhere;
+	// listed in the manifest so an unchanged copy is not stored again.
+	void storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log);
 
 	BackupEnvironment environment_;
 	ProviderKind providerKind_ = ProviderKind::GoogleDrive;

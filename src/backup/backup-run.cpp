@@ -1,17 +1,22 @@
 #include "backup/backup-manager.h"
 
+#include "backup/backup-history.h"
 #include "backup/manifest.h"
+#include "backup/media-policy.h"
 #include "backup/remote-layout.h"
 #include "backup/run-steps.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
+#include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 namespace kestrel {
 
@@ -20,6 +25,10 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kRoot = kBackupRoot;
+// How long a run waits for another one on the same backup before it gives up.
+constexpr auto kLockPatience = std::chrono::seconds(3);
+// Files at least this large are hashed on a second thread while they are copied.
+constexpr int64_t kHashBesideCopy = 4 << 20;
 
 std::string lastComponent(const std::string &path)
 {
@@ -35,7 +44,88 @@ int64_t sizeOf(const fs::path &file)
 
 BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 {
-	return {lastComponent(localPath), std::move(remotePath), localPath, sizeOf(pathFromUtf8(localPath))};
+	BackupEntry entry;
+	entry.name = lastComponent(localPath);
+	entry.remotePath = std::move(remotePath);
+	entry.originalLocal = localPath;
+	entry.size = sizeOf(pathFromUtf8(localPath));
+	return entry;
+}
+
+// Size and last change of a file: equal states before and after a copy mean it held still.
+struct SourceState {
+	int64_t size = -1;
+	int64_t modified = 0;
+	bool operator==(const SourceState &) const = default;
+};
+
+SourceState sourceState(const fs::path &file)
+{
+	std::error_code ec;
+	const auto time = fs::last_write_time(file, ec);
+	if (ec)
+		return {};
+	// In the file system clock's own units: only ever compared with a later reading here.
+	return {sizeOf(file),
+		std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+}
+
+// The previous backup's copy still holds this file's content: same size and time (or, when
+// only the time moved, the same hash), and the stored copy is there with that size.
+bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
+{
+	if (previous.sha256.empty() || now.size < 0 || previous.size != now.size ||
+	    history.storedSize(previous.remotePath) != now.size)
+		return false;
+	if (previous.modified == now.modified)
+		return true;
+	return platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+}
+
+// Stores one file under a name no kept backup uses and fills in its stored name, size, hash
+// and time; an unchanged file keeps the previous backup's copy. False with `error` when the
+// file cannot be stored.
+bool storeFile(ICloudProvider &provider, BackupHistory &history, const std::string &createdAt,
+	       const ProgressCallback &progress, BackupEntry &entry, std::string &error)
+{
+	const fs::path source = pathFromUtf8(entry.originalLocal);
+	const SourceState before = sourceState(source);
+	if (const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
+	    previous && isUnchanged(*previous, before, history)) {
+		entry.remotePath = previous->remotePath;
+		entry.size = before.size;
+		entry.sha256 = previous->sha256;
+		entry.modified = before.modified;
+		if (progress)
+			progress(entry.name, 100, 0, 0);
+		return true;
+	}
+	const std::string remotePath = history.freeRemotePath(entry.remotePath, createdAt);
+	// A file written while it is copied (OBS saving a collection) gets one more try.
+	for (int attempt = 0; attempt < 2; ++attempt) {
+		const SourceState start = sourceState(source);
+		auto hash =
+		    std::async(start.size >= kHashBesideCopy ? std::launch::async : std::launch::deferred,
+			       [&] { return platform::sha256HexOfFile(entry.originalLocal); });
+		if (!provider.uploadFile(entry.originalLocal, remotePath, progress)) {
+			error = provider.lastError();
+			return false;
+		}
+		const std::optional<std::string> digest = hash.get();
+		if (!digest) {
+			error = "cannot read " + entry.originalLocal;
+			return false;
+		}
+		if (start.size >= 0 && sourceState(source) == start) {
+			entry.remotePath = remotePath;
+			entry.size = start.size;
+			entry.sha256 = *digest;
+			entry.modified = start.modified;
+			return true;
+		}
+	}
+	error = "it changed while it was copied (" + entry.originalLocal + ")";
+	return false;
 }
 
 // Files of every profile, depth first; directory links are not followed.
@@ -60,11 +150,11 @@ std::vector<BackupEntry> profileEntries(const ObsPaths &paths)
 	return entries;
 }
 
-void logSkipped(const BackupEntry &entry, const std::string &error, const RunLog &log)
+void logSkipped(const std::string &what, const std::string &where, const std::string &error,
+		const RunLog &log)
 {
-	log("  Skipped: " + entry.name + " \u2014 " + error);
-	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", entry.name.c_str(), entry.originalLocal.c_str(),
-		    error.c_str());
+	log("  Skipped: " + what + " \u2014 " + error);
+	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
 }
 
 } // namespace
@@ -91,60 +181,101 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		summary.message = "Not authenticated. Connect to a cloud provider first.";
 		return summary;
 	}
-	log("Building backup list\u2026");
-	BackupManifest manifest;
-	manifest.createdAt = currentTimestamp();
-	manifest.obsVersion = environment_.obsVersion;
-	manifest.providerName = provider_->name();
-
 	const ObsPaths &paths = environment_.obsPaths;
+	// A wrong folder must not replace a good backup with an empty one.
+	if (listSceneCollectionFiles(paths).empty() && listProfileFolders(paths).empty()) {
+		summary.message = "No OBS scene collections or profiles found in " +
+				  (paths.configDir.empty() ? std::string("(no OBS configuration folder)")
+							   : paths.configDir) +
+				  "; nothing was backed up.";
+		return summary;
+	}
+	const std::shared_ptr<void> hold = provider_->holdBackup(kLockPatience);
+	if (!hold) {
+		summary.message = provider_->lastError();
+		return summary;
+	}
+	log("Building backup list\u2026");
+	BackupManifest listed;
+	listed.createdAt = currentTimestamp();
+	listed.obsVersion = environment_.obsVersion;
+	listed.providerName = provider_->name();
+
 	for (const auto &file : listSceneCollectionFiles(paths))
-		manifest.sceneCollections.push_back(entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
-	manifest.profiles = profileEntries(paths);
-	for (const auto &media : collectMediaPaths(paths))
-		manifest.mediaFiles.push_back(entryFor(media, mediaRemotePath(media)));
-
-	KESTREL_LOG(LOG_INFO, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
-		    manifest.sceneCollections.size(), manifest.profiles.size(), manifest.mediaFiles.size());
-	log("Found " + std::to_string(manifest.sceneCollections.size()) + " scene(s), " +
-	    std::to_string(manifest.profiles.size()) + " profile file(s), " +
-	    std::to_string(manifest.mediaFiles.size()) + " media file(s).");
-	for (const auto &media : manifest.mediaFiles)
-		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
-
-	const std::vector<const BackupEntry *> all = entriesInRunOrder(manifest);
-	summary.total = static_cast<int32_t>(all.size());
-
-	int32_t index = 0;
-	for (const BackupEntry *entry : all) {
-		++index;
-		log("Uploading: " + entry->name + " (" + std::to_string(index) + "/" +
-		    std::to_string(summary.total) + ")");
-		if (provider_->uploadFile(entry->originalLocal, entry->remotePath,
-					  runProgressFor(progress, index, summary.total))) {
-			++summary.done;
-		} else {
-			++summary.skipped;
-			logSkipped(*entry, provider_->lastError(), log);
-		}
+		listed.sceneCollections.push_back(entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
+	listed.profiles = profileEntries(paths);
+	for (const auto &media : collectMediaPaths(paths)) {
+		const std::string refusal = mediaRefusal(media, environment_.homeFolder, paths.configDir);
+		if (refusal.empty())
+			listed.mediaFiles.push_back(entryFor(media, mediaRemotePath(media)));
+		else
+			logSkipped(media, "not media", refusal, log);
 	}
 
-	uploadPluginCopy(log);
+	KESTREL_LOG(LOG_INFO, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
+		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
+	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
+	    std::to_string(listed.profiles.size()) + " profile file(s), " +
+	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
+	for (const auto &media : listed.mediaFiles)
+		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
+
+	BackupHistory history(*provider_, environment_.tempFolder);
+	history.load(log);
+	// The new manifest names only what this run really holds.
+	BackupManifest stored = listed;
+	stored.sceneCollections.clear();
+	stored.profiles.clear();
+	stored.mediaFiles.clear();
+	summary.total = static_cast<int32_t>(entriesInRunOrder(listed).size());
+	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
+	    {&listed.sceneCollections, &stored.sceneCollections},
+	    {&listed.profiles, &stored.profiles},
+	    {&listed.mediaFiles, &stored.mediaFiles}};
+	int32_t index = 0;
+	for (const auto &[from, to] : lists) {
+		for (BackupEntry entry : *from) {
+			++index;
+			log("Uploading: " + entry.name + " (" + std::to_string(index) + "/" +
+			    std::to_string(summary.total) + ")");
+			std::string error;
+			if (storeFile(*provider_, history, listed.createdAt,
+				      runProgressFor(progress, index, summary.total), entry, error)) {
+				++summary.done;
+				to->push_back(std::move(entry));
+			} else {
+				++summary.skipped;
+				summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
+				logSkipped(entry.name, entry.originalLocal, error, log);
+			}
+		}
+	}
+	if (summary.done == 0) {
+		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
+				  " file(s) failed. The previous backup is unchanged.";
+		log("Backup failed. 0 files uploaded, " + std::to_string(summary.skipped) + " skipped.");
+		return summary;
+	}
+
+	storePluginCopy(history, stored, log);
 
 	log("Uploading manifest\u2026");
-	TempFile manifestFile(environment_.tempFolder, "obs_backup_manifest.json.");
-	if (!manifestFile.write(withNativeLineEnds(manifestToJson(manifest))))
-		log("  Warning: manifest upload failed \u2014 " + manifestFile.error());
-	else if (!provider_->uploadFile(manifestFile.path(), kRoot + "/manifest.json", nullptr))
-		log("  Warning: manifest upload failed \u2014 " + provider_->lastError());
+	if (const std::string error = history.publish(stored); !error.empty()) {
+		log("  Warning: manifest upload failed \u2014 " + error);
+		summary.message =
+		    "Cannot store the manifest (" + error + "). The previous backup is unchanged.";
+		return summary;
+	}
+	// Old backups go only after a complete run; files no kept backup names go after any.
+	history.prune(summary.skipped == 0, log);
 
 	log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
 	    std::to_string(summary.skipped) + " skipped.");
-	summary.success = summary.done > 0 || summary.total == 0;
+	summary.success = true;
 	return summary;
 }
 
-void BackupManager::uploadPluginCopy(const RunLog &log)
+void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log)
 {
 	const std::string &library = environment_.pluginLibrary;
 	if (library.empty())
@@ -152,17 +283,39 @@ void BackupManager::uploadPluginCopy(const RunLog &log)
 	const std::string fileName = lastComponent(library);
 	log("Backing up plugin: " + fileName);
 	KESTREL_LOG(LOG_INFO, "Backing up plugin binary: %s", library.c_str());
-	if (!provider_->uploadFile(library, kRoot + "/plugin/" + fileName, nullptr))
+	// Stored in place under fixed names, so the install script finds the library beside it.
+	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
+	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);
+	const SourceState now = sourceState(pathFromUtf8(library));
+	if (previous && previous->remotePath == copy.remotePath && isUnchanged(*previous, now, history)) {
+		manifest.pluginFiles.push_back(*previous);
+	} else if (provider_->uploadFile(library, copy.remotePath, nullptr)) {
+		copy.sha256 = platform::sha256HexOfFile(library).value_or(std::string());
+		copy.modified = now.modified;
+		manifest.pluginFiles.push_back(copy);
+	} else {
 		log("  Warning: plugin backup failed \u2014 " + provider_->lastError());
+	}
 
 	// The install texts are a convenience; a failure to store them is not reported.
 	const platform::PluginInstallFiles install = platform::pluginInstallFiles(fileName);
-	const std::pair<const char *, const std::string *> texts[] = {
-	    {"INSTALL.txt", &install.instructions}, {install.scriptName.c_str(), &install.script}};
+	const std::pair<std::string, const std::string *> texts[] = {{"INSTALL.txt", &install.instructions},
+								     {install.scriptName, &install.script}};
 	for (const auto &[remoteName, text] : texts) {
-		TempFile file(environment_.tempFolder, std::string("Kestrel_") + remoteName + ".");
-		if (file.write(*text))
-			provider_->uploadFile(file.path(), kRoot + "/plugin/" + remoteName, nullptr);
+		BackupEntry entry;
+		entry.name = remoteName;
+		entry.remotePath = kRoot + "/plugin/" + remoteName;
+		entry.size = static_cast<int64_t>(text->size());
+		entry.sha256 = platform::sha256Hex(*text);
+		previous = history.previousEntry("", entry.remotePath);
+		if (previous && previous->sha256 == entry.sha256 &&
+		    history.storedSize(entry.remotePath) == entry.size) {
+			manifest.pluginFiles.push_back(entry);
+			continue;
+		}
+		TempFile file(environment_.tempFolder, "Kestrel_" + remoteName + ".");
+		if (file.write(*text) && provider_->uploadFile(file.path(), entry.remotePath, nullptr))
+			manifest.pluginFiles.push_back(entry);
 	}
 }
 

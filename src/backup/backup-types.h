@@ -9,10 +9,20 @@ namespace kestrel {
 
 // One file of a backup.
 struct BackupEntry {
+	BackupEntry() = default;
+	// The four keys every manifest has; the stored copy's hash and time are extras.
+	BackupEntry(std::string name, std::string remotePath, std::string originalLocal, int64_t size)
+	    : name(std::move(name)), remotePath(std::move(remotePath)),
+	      originalLocal(std::move(originalLocal)), size(size)
+	{
+	}
+
 	std::string name;          // last path component
 	std::string remotePath;    // where it lies in the back-end
 	std::string originalLocal; // full local path at backup time, exactly as found
 	int64_t size = 0;          // -1 when the size could not be read
+	std::string sha256;        // of the stored bytes; empty when unknown (older backups)
+	int64_t modified = 0;      // the file's last change at backup time (file-system clock, ns); 0 unknown
 };
 
 struct BackupManifest {
@@ -22,6 +32,8 @@ struct BackupManifest {
 	std::vector<BackupEntry> sceneCollections;
 	std::vector<BackupEntry> profiles;
 	std::vector<BackupEntry> mediaFiles;
+	// The plug-in's library and install texts stored beside the backup (not restored).
+	std::vector<BackupEntry> pluginFiles;
 };
 
 // The result of a backup or restore run.
@@ -31,6 +43,8 @@ struct BackupSummary {
 	int32_t skipped = 0;
 	bool success = false;
 	std::string message; // why a run failed as a whole
+	// Each file that was not stored or restored: its path, a colon and the reason.
+	std::vector<std::string> skippedFiles;
 };
 
 enum class ProviderKind : int32_t { GoogleDrive = 0, OneDrive = 1, LocalFolder = 2 };

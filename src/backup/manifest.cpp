@@ -17,11 +17,17 @@ namespace {
 json entriesToJson(const std::vector<BackupEntry> &entries)
 {
 	json list = json::array();
-	for (const auto &entry : entries)
-		list.push_back({{"name", entry.name},
-				{"originalLocal", entry.originalLocal},
-				{"remotePath", entry.remotePath},
-				{"size", entry.size}});
+	for (const auto &entry : entries) {
+		json object = {{"name", entry.name},
+			       {"originalLocal", entry.originalLocal},
+			       {"remotePath", entry.remotePath},
+			       {"size", entry.size}};
+		if (!entry.sha256.empty())
+			object["sha256"] = entry.sha256;
+		if (entry.modified != 0)
+			object["modified"] = entry.modified;
+		list.push_back(std::move(object));
+	}
 	return list;
 }
 
@@ -30,6 +36,13 @@ std::string stringMember(const json &object, const char *key)
 {
 	const auto it = object.find(key);
 	return it == object.end() ? std::string() : it->get<std::string>();
+}
+
+// A number out of range (or not an integer) reads as missing.
+int64_t integerMember(const json &object, const char *key, int64_t min)
+{
+	const auto it = object.find(key);
+	return it == object.end() ? 0 : integerInRange(*it, min, INT64_MAX).value_or(0);
 }
 
 void readEntries(const json &manifest, const char *key, std::vector<BackupEntry> &entries)
@@ -46,10 +59,10 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 		entry.name = stringMember(element, "name");
 		entry.remotePath = stringMember(element, "remotePath");
 		entry.originalLocal = stringMember(element, "originalLocal");
-		const auto size = element.find("size");
 		// -1 marks a size that could not be read; anything else out of range is missing.
-		if (size != element.end())
-			entry.size = integerInRange(*size, -1, INT64_MAX).value_or(0);
+		entry.size = integerMember(element, "size", -1);
+		entry.sha256 = stringMember(element, "sha256");
+		entry.modified = integerMember(element, "modified", INT64_MIN);
 		entries.push_back(std::move(entry));
 	}
 }
@@ -58,12 +71,14 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 
 std::string manifestToJson(const BackupManifest &manifest)
 {
-	const json object = {{"createdAt", manifest.createdAt},
-			     {"mediaFiles", entriesToJson(manifest.mediaFiles)},
-			     {"obsVersion", manifest.obsVersion},
-			     {"profiles", entriesToJson(manifest.profiles)},
-			     {"providerName", manifest.providerName},
-			     {"sceneCollections", entriesToJson(manifest.sceneCollections)}};
+	json object = {{"createdAt", manifest.createdAt},
+		       {"mediaFiles", entriesToJson(manifest.mediaFiles)},
+		       {"obsVersion", manifest.obsVersion},
+		       {"profiles", entriesToJson(manifest.profiles)},
+		       {"providerName", manifest.providerName},
+		       {"sceneCollections", entriesToJson(manifest.sceneCollections)}};
+	if (!manifest.pluginFiles.empty())
+		object["pluginFiles"] = entriesToJson(manifest.pluginFiles);
 	return object.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
@@ -80,6 +95,7 @@ BackupManifest manifestFromJson(const std::string &text)
 		readEntries(object, "sceneCollections", manifest.sceneCollections);
 		readEntries(object, "profiles", manifest.profiles);
 		readEntries(object, "mediaFiles", manifest.mediaFiles);
+		readEntries(object, "pluginFiles", manifest.pluginFiles);
 	} catch (const std::exception &) {
 		// A damaged manifest is read as far as it goes.
 	}

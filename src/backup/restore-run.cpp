@@ -6,6 +6,7 @@
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
 #include "backup/temp-file.h"
+#include "backup/verified-download.h"
 #include "module/log.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
@@ -58,6 +59,11 @@ std::vector<RestoreStep> BackupManager::planRestore(const BackupManifest &manife
 BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log)
 {
 	BackupSummary summary;
+	const std::shared_ptr<void> hold = provider_->holdBackup(std::chrono::seconds(3));
+	if (!hold) {
+		summary.message = provider_->lastError();
+		return summary;
+	}
 	const std::vector<RestoreStep> plan = planRestore(manifest);
 	summary.total = static_cast<int32_t>(plan.size());
 	const std::string oldHome = findSourceHome(manifest);
@@ -73,6 +79,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		if (!plan[k].refusal.empty()) {
 			++summary.skipped;
 			const std::string why = refusalText(plan[k]);
+			summary.skippedFiles.push_back(why);
 			log("  Skipped " + why);
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    why.c_str());
@@ -83,10 +90,11 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		KESTREL_LOG(LOG_INFO, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
 		if (destination != entry.originalLocal)
 			KESTREL_LOG(LOG_INFO, "  (remapped from %s)", entry.originalLocal.c_str());
-		if (!provider_->downloadFile(entry.remotePath, destination,
-					     runProgressFor(progress, index, summary.total))) {
+		std::string error;
+		if (!downloadVerified(*provider_, entry, destination,
+				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
-			const std::string error = provider_->lastError();
+			summary.skippedFiles.push_back(destination + ": " + error);
 			log("  Skipped (error): " + error);
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());

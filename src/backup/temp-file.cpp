@@ -32,6 +32,13 @@ bool TempFile::write(const std::string &bytes)
 		error_ = "cannot write " + path_;
 		return false;
 	}
+	// What is written here gets stored, and stored files are readable like any other.
+	std::error_code ec;
+	std::filesystem::permissions(
+	    pathFromUtf8(path_),
+	    std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+		std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+	    ec);
 	return true;
 }
 

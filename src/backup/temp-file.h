@@ -17,7 +17,8 @@ public:
 	const std::string &path() const { return path_; }
 	const std::string &error() const { return error_; }
 
-	// Replaces the content; false (with error() set) when it cannot be written.
+	// Replaces the content and makes the file readable by all, as a stored file should be;
+	// false (with error() set) when it cannot be written.
 	bool write(const std::string &bytes);
 
 private:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrel::platform {
@@ -9,8 +11,10 @@ namespace kestrel::platform {
 // process can reach (unnamed where the system offers that, else a new file named `prefix`
 // followed by random characters beside the target), which then takes the target's place.
 // Returns the system's error text, empty on success; on failure the target is as it was and
-// nothing is left behind.
-std::string copyFileIntoPlace(const std::string &source, const std::string &target,
-			      const std::string &prefix);
+// nothing is left behind. `progress`, when given, hears the bytes copied so far as the copy
+// goes, so a large file does not look stalled.
+using CopyProgress = std::function<void(uint64_t copied, uint64_t total)>;
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
+			      const CopyProgress &progress = nullptr);
 
 } // namespace kestrel::platform

@@ -57,9 +57,11 @@ fs::path followLink(const fs::path &target)
 
 // A copy goes into a backup folder or to a restore destination, where a planted link must not
 // redirect it.
-std::string copyFileAtomically(const fs::path &source, const fs::path &target)
+std::string copyFileAtomically(const fs::path &source, const fs::path &target,
+			       const std::function<void(uint64_t copied, uint64_t total)> &progress)
 {
-	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target));
+	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target),
+					   progress);
 }
 
 std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view bytes, bool privateToUser)

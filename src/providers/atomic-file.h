@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,8 +13,11 @@ namespace kestrel {
 // interrupted write never leaves a truncated file where a good one stood; the old file stays as
 // it was on failure. They return the system's error text, empty on success.
 
-// A link at the target is replaced by the copy, never written through.
-std::string copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target);
+// A link at the target is replaced by the copy, never written through. `progress` hears the
+// bytes copied so far while the copy goes on.
+std::string
+copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target,
+		   const std::function<void(uint64_t copied, uint64_t total)> &progress = nullptr);
 
 // A link at the target is followed (a user's ini kept with their dotfiles stays linked).
 // `privateToUser` gives the new file owner-only permissions (credentials); otherwise an existing

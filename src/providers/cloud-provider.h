@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,14 @@ public:
 	virtual bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) = 0;
 	virtual bool deleteItem(const std::string &remotePath) = 0;
 	virtual std::string lastError() const = 0;
+
+	// One run at a time per backup: waits up to `patience` while another run (of any process)
+	// holds the backup, then gives up with nothing and lastError() set. The backup stays held
+	// until the returned object is released. Back-ends that cannot lock hold nothing.
+	virtual std::shared_ptr<void> holdBackup(std::chrono::milliseconds /*patience*/)
+	{
+		return std::make_shared<bool>(true);
+	}
 };
 
 } // namespace kestrel

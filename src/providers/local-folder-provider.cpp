@@ -1,5 +1,6 @@
 #include "providers/local-folder-provider.h"
 
+#include "platform/file-lock.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
@@ -12,24 +13,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void reportDone(const ProgressCallback &progress, const fs::path &localFile)
-{
-	if (progress)
-		progress(utf8FromPath(localFile.filename()), 100, 0, 0);
-}
-
 // Folders are made only after a copy failed for want of one, which spares a look-up for every
-// file of a run that copies thousands of them into the same few folders.
-std::string copyCreatingFolders(const fs::path &source, const fs::path &target)
+// file of a run that copies thousands of them into the same few folders. Progress goes out in
+// percent of the file as the bytes go, and always ends at 100.
+std::string copyCreatingFolders(const fs::path &source, const fs::path &target, const fs::path &reportedFile,
+				const ProgressCallback &progress)
 {
-	std::string error = copyFileAtomically(source, target);
-	if (error.empty())
-		return error;
-	std::error_code ec;
-	const fs::path folder = target.parent_path();
-	if (folder.empty() || fs::exists(folder, ec) || !fs::create_directories(folder, ec))
-		return error;
-	return copyFileAtomically(source, target);
+	int32_t reported = -1;
+	const std::function<void(uint64_t, uint64_t)> percent = [&](uint64_t copied, uint64_t total) {
+		const auto now =
+		    static_cast<int32_t>(total == 0 || copied >= total ? 100 : copied * 100 / total);
+		if (now != reported)
+			progress(utf8FromPath(reportedFile.filename()), reported = now, 0, 0);
+	};
+	const auto &perByte = progress ? percent : nullptr;
+	std::string error = copyFileAtomically(source, target, perByte);
+	if (!error.empty()) {
+		std::error_code ec;
+		const fs::path folder = target.parent_path();
+		if (folder.empty() || fs::exists(folder, ec))
+			return error;
+		if (!fs::create_directories(folder, ec))
+			return "cannot create folder " + utf8FromPath(folder) + ": " + ec.message();
+		if (error = copyFileAtomically(source, target, perByte); !error.empty())
+			return error;
+	}
+	if (progress && reported != 100)
+		progress(utf8FromPath(reportedFile.filename()), 100, 0, 0);
+	return error;
 }
 
 } // namespace
@@ -52,7 +63,7 @@ bool LocalFolderProvider::authenticate()
 	std::error_code ec;
 	fs::create_directories(root, ec);
 	if (ec) {
-		lastError_ = "Cannot create folder: " + ec.message();
+		lastError_ = "Cannot create folder " + rootFolder_ + ": " + ec.message();
 		return false;
 	}
 	if (!fs::is_directory(root, ec)) {
@@ -118,11 +129,10 @@ bool LocalFolderProvider::uploadFile(const std::string &localPath, const std::st
 	if (!destination)
 		return false;
 	const fs::path source = pathFromUtf8(localPath);
-	if (std::string error = copyCreatingFolders(source, *destination); !error.empty()) {
+	if (std::string error = copyCreatingFolders(source, *destination, source, progress); !error.empty()) {
 		lastError_ = "Copy failed (" + localPath + "): " + error;
 		return false;
 	}
-	reportDone(progress, source);
 	return true;
 }
 
@@ -142,11 +152,11 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 		return false;
 	}
 	const fs::path destination = pathFromUtf8(localPath);
-	if (std::string error = copyCreatingFolders(*source, destination); !error.empty()) {
+	if (std::string error = copyCreatingFolders(*source, destination, destination, progress);
+	    !error.empty()) {
 		lastError_ = "Copy failed (" + remotePath + "): " + error;
 		return false;
 	}
-	reportDone(progress, destination);
 	return true;
 }
 
@@ -186,6 +196,26 @@ bool LocalFolderProvider::deleteItem(const std::string &remotePath)
 		return false;
 	}
 	return true;
+}
+
+} // namespace kestrel
+
+namespace kestrel {
+
+std::shared_ptr<void> LocalFolderProvider::holdBackup(std::chrono::milliseconds patience)
+{
+	const auto folder = resolveLocalPath(kBackupRoot);
+	std::error_code ec;
+	fs::create_directories(*folder, ec);
+	const std::string lockPath = utf8FromPath(*folder / ".kestrel-run.lock");
+	std::string error;
+	bool busy = false;
+	std::shared_ptr<platform::FileLock> lock = platform::lockFile(lockPath, patience, error, busy);
+	if (!lock)
+		lastError_ = busy ? "Another backup or restore is using " + utf8FromPath(*folder) +
+					": try again when it has finished."
+				  : "Cannot lock " + lockPath + ": " + error;
+	return lock;
 }
 
 } // namespace kestrel

@@ -29,6 +29,8 @@ public:
 	bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) override;
 	bool deleteItem(const std::string &remotePath) override;
 	std::string lastError() const override { return lastError_; }
+	// A lock file inside the backup folder, which the system releases when its process ends.
+	std::shared_ptr<void> holdBackup(std::chrono::milliseconds patience) override;
 
 	const std::string &rootFolder() const { return rootFolder_; }
 

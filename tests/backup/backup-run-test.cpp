@@ -57,12 +57,16 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	ObsLogCapture obsLog;
 	const BackupSummary summary = manager->runBackup(run.progressCallback(), run.logCallback());
 
-	// 4 collections (old.json is a folder and fails), 4 profile files, 4 media files.
-	EXPECT_EQ(summary.total, 12);
-	EXPECT_EQ(summary.done, 11);
+	// 4 collections (old.json is a folder and fails), 4 profile files, 3 media files (the font
+	// in a hidden folder of the home is refused).
+	EXPECT_EQ(summary.total, 11);
+	EXPECT_EQ(summary.done, 10);
 	EXPECT_EQ(summary.skipped, 1);
 	EXPECT_TRUE(summary.success);
 	EXPECT_EQ(summary.message, "");
+	ASSERT_EQ(summary.skippedFiles.size(), 1u);
+	EXPECT_EQ(summary.skippedFiles[0].rfind((obs.scenes / "old.json").string() + ": Copy failed (", 0),
+		  0u);
 
 	const fs::path stored = obs.backupFolder;
 	const std::string h = obs.home.string();
@@ -83,9 +87,9 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	const BackupManifest manifest = manifestFromJson(readFile(stored / "manifest.json"));
 	EXPECT_EQ(manifest.obsVersion, "29.0.2");
 	EXPECT_EQ(manifest.providerName, "Local Folder");
-	EXPECT_EQ(manifest.sceneCollections.size(), 4u);
+	EXPECT_EQ(manifest.sceneCollections.size(), 3u);
 	ASSERT_EQ(manifest.profiles.size(), 4u);
-	ASSERT_EQ(manifest.mediaFiles.size(), 4u);
+	ASSERT_EQ(manifest.mediaFiles.size(), 3u);
 	for (const auto &entry : manifest.profiles)
 		EXPECT_EQ(entry.remotePath.find('\\'), std::string::npos);
 	const auto sub = std::find_if(manifest.profiles.begin(), manifest.profiles.end(),
@@ -94,27 +98,29 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	EXPECT_EQ(sub->remotePath, "obs-cloud-backup/profiles/Main/sub/recordEncoder.json");
 	EXPECT_EQ(sub->originalLocal, (obs.profiles / "Main/sub/recordEncoder.json").string());
 	EXPECT_EQ(sub->size, 16);
-	EXPECT_EQ(manifest.mediaFiles[0].originalLocal, h + "/.fonts/Brand Font.ttf")
-	    << "media in byte order";
+	EXPECT_EQ(sub->sha256, "d72e5de73cdac00e7be0ed82b0a73b3e40018a6d0acb679b88d248d96f12b91d");
+	EXPECT_NE(sub->modified, 0);
+	EXPECT_EQ(manifest.mediaFiles[0].originalLocal, h + "/Pictures/logo.png") << "media in byte order";
 	const auto old = std::find_if(manifest.sceneCollections.begin(), manifest.sceneCollections.end(),
 				      [](const BackupEntry &e) { return e.name == "old.json"; });
-	ASSERT_NE(old, manifest.sceneCollections.end()) << "a failed file is still listed";
+	EXPECT_EQ(old, manifest.sceneCollections.end()) << "a failed file is not listed";
 
 	ASSERT_GE(run.log.size(), 4u);
 	EXPECT_EQ(run.log.front(), "Building backup list\u2026");
-	EXPECT_EQ(run.log[1], "Found 4 scene(s), 4 profile file(s), 4 media file(s).");
-	EXPECT_TRUE(run.logged("Uploading: logo.png (9/12)") || run.logged("Uploading: logo.png (10/12)") ||
-		    run.logged("Uploading: logo.png (11/12)") || run.logged("Uploading: logo.png (12/12)"));
+	EXPECT_TRUE(run.logged("  Skipped: " + h + "/.fonts/Brand Font.ttf \u2014 inside the hidden folder " +
+			       h + "/.fonts"));
+	EXPECT_TRUE(run.logged("Found 4 scene(s), 4 profile file(s), 3 media file(s)."));
+	EXPECT_TRUE(run.logged("Uploading: logo.png (9/11)"));
 	EXPECT_TRUE(run.logged("Backing up plugin: kestrel.so"));
 	EXPECT_TRUE(run.logged("Uploading manifest\u2026"));
-	EXPECT_EQ(run.log.back(), "Backup complete. 11 files uploaded, 1 skipped.");
+	EXPECT_EQ(run.log.back(), "Backup complete. 10 files uploaded, 1 skipped.");
 	const auto skipped = std::find_if(run.log.begin(), run.log.end(), [](const std::string &line) {
 		return line.rfind("  Skipped: old.json \u2014 Copy failed (", 0) == 0;
 	});
 	EXPECT_NE(skipped, run.log.end());
 
 	EXPECT_TRUE(obsLog.contains(LOG_INFO,
-				    "[Kestrel] Backup set: 4 scene(s), 4 profile file(s), 4 media file(s)"));
+				    "[Kestrel] Backup set: 4 scene(s), 4 profile file(s), 3 media file(s)"));
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   media: " + intro));
 	EXPECT_TRUE(
 	    obsLog.contains(LOG_INFO, "[Kestrel] Backing up plugin binary: " + obs.pluginLibrary.string()));
@@ -123,44 +129,53 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_WARNING, skipPrefix));
 
 	// Progress carries the run's own index and total, once per uploaded file at 100 %.
-	ASSERT_EQ(run.progress.size(), 11u);
+	ASSERT_EQ(run.progress.size(), 10u);
 	for (const auto &p : run.progress) {
 		EXPECT_EQ(p.percent, 100);
-		EXPECT_EQ(p.total, 12);
+		EXPECT_EQ(p.total, 11);
 	}
-	EXPECT_EQ(run.progress.back().index, 12);
+	EXPECT_EQ(run.progress.back().index, 11);
 }
 
-TEST(BackupRun, EveryUploadFailingStillStoresTheManifest)
+TEST(BackupRun, EveryUploadFailingKeepsThePreviousBackup)
 {
 	FakeObsConfig obs;
+	writeFile(obs.scenes / "a.json", "{}");
+	auto manager = obs.manager();
+	RunRecord first;
+	ASSERT_TRUE(manager->runBackup(nullptr, first.logCallback()).success);
+	const std::string published = readFile(obs.backupFolder / "manifest.json");
+
+	fs::remove(obs.scenes / "a.json");
 	fs::create_directories(obs.scenes / "a.json");
 	fs::create_directories(obs.scenes / "b.json");
-	auto manager = obs.manager();
 	RunRecord run;
 	const BackupSummary summary = manager->runBackup(nullptr, run.logCallback());
 	EXPECT_EQ(summary.total, 2);
 	EXPECT_EQ(summary.done, 0);
 	EXPECT_EQ(summary.skipped, 2);
 	EXPECT_FALSE(summary.success);
-	const BackupManifest manifest = manifestFromJson(readFile(obs.backupFolder / "manifest.json"));
-	EXPECT_EQ(manifest.sceneCollections.size(), 2u);
-	EXPECT_EQ(manifest.sceneCollections[0].size, -1);
-	EXPECT_EQ(run.log.back(), "Backup complete. 0 files uploaded, 2 skipped.");
+	EXPECT_EQ(summary.message,
+		  "Nothing could be backed up: all 2 file(s) failed. The previous backup is unchanged.");
+	EXPECT_EQ(readFile(obs.backupFolder / "manifest.json"), published);
+	EXPECT_EQ(readFile(obs.backupFolder / "scenes/a.json"), "{}");
+	EXPECT_EQ(run.log.back(), "Backup failed. 0 files uploaded, 2 skipped.");
 }
 
-TEST(BackupRun, EmptyConfigurationSucceedsWithPluginAndManifest)
+TEST(BackupRun, ConfigurationWithoutCollectionsOrProfilesIsRefused)
 {
 	FakeObsConfig obs;
 	auto manager = obs.manager();
 	RunRecord run;
 	const BackupSummary summary = manager->runBackup(run.progressCallback(), run.logCallback());
 	EXPECT_EQ(summary.total, 0);
-	EXPECT_TRUE(summary.success);
-	EXPECT_EQ(run.log.back(), "Backup complete. 0 files uploaded, 0 skipped.");
+	EXPECT_FALSE(summary.success);
+	EXPECT_EQ(summary.message, "No OBS scene collections or profiles found in " + obs.config.string() +
+				       "; nothing was backed up.");
+	EXPECT_TRUE(run.log.empty());
 	EXPECT_TRUE(run.progress.empty());
-	EXPECT_TRUE(fs::exists(obs.backupFolder / "manifest.json"));
-	EXPECT_TRUE(fs::exists(obs.backupFolder / "plugin/kestrel.so"));
+	EXPECT_FALSE(fs::exists(obs.backupFolder / "manifest.json"));
+	EXPECT_FALSE(fs::exists(obs.backupFolder / "plugin/kestrel.so"));
 }
 
 TEST(BackupRun, NotConnectedDoesNothing)
@@ -207,6 +222,7 @@ TEST(BackupRun, ProfileFileLinkedFromOutsideStaysInsideTheBackup)
 TEST(BackupRun, StoredInstallScriptInstallsThePlugin)
 {
 	FakeObsConfig obs;
+	writeFile(obs.scenes / "a.json", "{}");
 	auto manager = obs.manager();
 	RunRecord run;
 	manager->runBackup(nullptr, run.logCallback());

@@ -88,11 +88,13 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const CliResult backup = cli({"backup", "--folder", folder.string(), "--obs-config",
 				      obs.config.string(), "--plugin", obs.pluginLibrary.string()},
 				     obs.home);
-	EXPECT_EQ(backup.status, 0) << "old.json cannot be stored, but the run goes on";
-	EXPECT_TRUE(contains(backup.err, "warning: 1 of 12 file(s) skipped")) << backup.err;
-	EXPECT_TRUE(contains(backup.out, "Found 4 scene(s), 4 profile file(s), 4 media file(s).\n"))
+	EXPECT_EQ(backup.status, 4) << "old.json cannot be stored: partial";
+	EXPECT_TRUE(contains(backup.err, "partial: 1 of 11 file(s) skipped:\n  " +
+					     (obs.scenes / "old.json").string() + ": Copy failed ("))
+	    << backup.err;
+	EXPECT_TRUE(contains(backup.out, "Found 4 scene(s), 4 profile file(s), 3 media file(s).\n"))
 	    << backup.out;
-	EXPECT_TRUE(contains(backup.out, "Backup complete. 11 files uploaded, 1 skipped.\n"));
+	EXPECT_TRUE(contains(backup.out, "Backup complete. 10 files uploaded, 1 skipped.\n"));
 	EXPECT_TRUE(fs::exists(folder / "obs-cloud-backup/plugin/kestrel.so"));
 
 	fs::remove(obs.scenes / "old.json");
@@ -100,7 +102,7 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--json"}, obs.home);
 	EXPECT_EQ(clean.status, 0) << clean.err;
 	EXPECT_TRUE(contains(clean.out, "\"success\": true")) << clean.out;
-	EXPECT_TRUE(contains(clean.err, "Backup complete. 11 files uploaded, 0 skipped."))
+	EXPECT_TRUE(contains(clean.err, "Backup complete. 10 files uploaded, 0 skipped."))
 	    << "log lines leave stdout to the JSON";
 
 	const CliResult table = cli({"show", "--folder", (folder / "obs-cloud-backup").string()}, obs.home);
@@ -108,9 +110,9 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	EXPECT_TRUE(contains(table.out, "stored by Local Folder"));
 	EXPECT_TRUE(contains(table.out, "media        2.9 KB  " + obs.home.string() + "/Videos/intro.mp4\n"))
 	    << table.out;
-	EXPECT_TRUE(contains(table.out, "\n11 file(s), "));
+	EXPECT_TRUE(contains(table.out, "\n10 file(s), "));
 	const CliResult json = cli({"show", "--folder", folder.string(), "--json"}, obs.home);
-	EXPECT_EQ(manifestFromJson(json.out).mediaFiles.size(), 4u);
+	EXPECT_EQ(manifestFromJson(json.out).mediaFiles.size(), 3u);
 
 	const fs::path bob = obs.scratch / "home/bob";
 	const fs::path bobConfig = bob / ".config/obs-studio";
@@ -124,9 +126,7 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	     {"scene    " + (bobConfig / "basic/scenes/My_Show.json").string() + "\n",
 	      "profile  " + (bobConfig / "basic/profiles/Main/sub/recordEncoder.json").string() + "\n",
 	      "media    " + (bob / "Videos/intro.mp4").string() + "\n",
-	      "skip     (hidden file or folder of the home): " +
-		  (obs.home / ".fonts/Brand Font.ttf").string() + "\n",
-	      std::string("\n10 file(s) to restore, 1 skipped\n")})
+	      std::string("\n10 file(s) to restore, 0 skipped\n")})
 		EXPECT_TRUE(contains(dryRun.out, line)) << line << dryRun.out;
 	EXPECT_FALSE(fs::exists(bob / "Videos")) << "a dry run writes nothing";
 	EXPECT_FALSE(contains(readFile(bobConfig / "global.ini"), "My Show"));
@@ -219,6 +219,101 @@ TEST_F(CommandLine, CloudSignInIsCheckedBeforeAnyRun)
 	const std::string kept = readFile(settings);
 	EXPECT_TRUE(contains(kept, R"(\"access_token\":\"\")")) << kept;
 	EXPECT_TRUE(contains(kept, R"("client_id": "id")")) << kept;
+}
+
+} // namespace
+} // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST_F(CommandLine, HistoryFromRestoreIntoObsConfigAndDeclinedPrompt)
+{
+	const CliResult empty =
+	    cli({"backup", "--folder", folder.string(), "--obs-config", obs.config.string()}, obs.home);
+	EXPECT_EQ(empty.status, 1);
+	EXPECT_TRUE(
+	    contains(empty.err, "No OBS scene collections or profiles found in " + obs.config.string()))
+	    << empty.err;
+	EXPECT_FALSE(fs::exists(folder / "obs-cloud-backup/manifest.json"));
+
+	const std::vector<std::string> backup = {"backup", "--folder", folder.string(), "--obs-config",
+						 obs.config.string()};
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "version": 1})");
+	ASSERT_EQ(cli(backup, obs.home).status, 0);
+	const std::string firstDate =
+	    manifestFromJson(readFile(folder / "obs-cloud-backup/manifest.json")).createdAt;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "version": 2})");
+	ASSERT_EQ(cli(backup, obs.home).status, 0);
+
+	const CliResult history = cli({"show", "--folder", folder.string(), "--history"}, obs.home);
+	EXPECT_EQ(history.status, 0);
+	EXPECT_TRUE(contains(history.out, "DATE                     FILES       SIZE\n")) << history.out;
+	EXPECT_TRUE(contains(history.out, "         1       30 B  (newest)\n")) << history.out;
+	EXPECT_TRUE(contains(history.out, firstDate + "         1       30 B")) << history.out;
+
+	// Restored into the OBS configuration named on the command line, from the older backup.
+	const fs::path elsewhere = obs.scratch / "portable-obs";
+	const CliResult restore = cli({"restore", "--folder", folder.string(), "--obs-config",
+				       elsewhere.string(), "--from", firstDate, "--yes", "--force"},
+				      obs.home);
+	EXPECT_EQ(restore.status, 0) << restore.err;
+	// Both backups may share one second; --from picks the newest of it, so accept either.
+	const std::string restored = readFile(elsewhere / "basic/scenes/Show.json");
+	EXPECT_TRUE(contains(restored, "\"version\": ")) << restored;
+	EXPECT_EQ(readFile(obs.scenes / "Show.json"), R"({"name": "Show", "version": 2})");
+	const CliResult unknown =
+	    cli({"restore", "--folder", folder.string(), "--from", "1999", "--yes", "--force"}, obs.home);
+	EXPECT_EQ(unknown.status, 1);
+	EXPECT_TRUE(contains(unknown.err, "no backup of 1999 in " + folder.string())) << unknown.err;
+
+	// "no" at the prompt, asked on a terminal.
+	const std::string command =
+	    "echo n | env HOME=" + quoted(obs.home.string()) + " script -qec " +
+	    quoted(quoted(KESTREL_BACKUP_CLI) + " restore --force --folder " + quoted(folder.string())) +
+	    " /dev/null > /dev/null 2>&1";
+	const int raw = std::system(command.c_str());
+	EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 5);
+}
+
+TEST_F(CommandLine, FullDestinationIsPartialAndKeepsTheBackupWhole)
+{
+	if (std::system("unshare -Urm true > /dev/null 2>&1") != 0)
+		GTEST_SKIP() << "no user namespaces here to mount a small file system in";
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "sources": [{"settings": {"local_file": ")" +
+						obs.home.string() + R"(/big.mp4"}}]})");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\n");
+	fs::create_directories(folder);
+	const fs::path out = obs.scratch.root();
+	const std::string cliPath = quoted(KESTREL_BACKUP_CLI);
+	const std::string backup = cliPath + " backup --folder " + quoted(folder.string()) +
+				   " --obs-config " + quoted(obs.config.string());
+	// The backup folder is a 1 MB file system that only this shell sees.
+	const std::string script =
+	    "mount -t tmpfs -o size=1m tmpfs " + quoted(folder.string()) + " || exit 99\n" + backup + " > " +
+	    quoted((out / "first.txt").string()) + " 2>&1; echo $? > " +
+	    quoted((out / "first.status").string()) + "\nhead -c 3000000 /dev/zero > " +
+	    quoted((obs.home / "big.mp4").string()) + "\n" + backup + " > " +
+	    quoted((out / "second.txt").string()) + " 2>&1; echo $? > " +
+	    quoted((out / "second.status").string()) + "\n" + cliPath + " restore --yes --force --folder " +
+	    quoted(folder.string()) + " --obs-config " + quoted((out / "restored").string()) + " > " +
+	    quoted((out / "restore.txt").string()) + " 2>&1\n";
+	writeFile(out / "full.sh", script);
+	const std::string command = "env -u XDG_CONFIG_HOME HOME=" + quoted(obs.home.string()) +
+				    " unshare -Urm sh " + quoted((out / "full.sh").string());
+	const int raw = std::system(command.c_str());
+	if (WIFEXITED(raw) && WEXITSTATUS(raw) == 99)
+		GTEST_SKIP() << "cannot mount a tmpfs in a user namespace here";
+	EXPECT_EQ(readFile(out / "first.status"), "0\n") << readFile(out / "first.txt");
+	EXPECT_EQ(readFile(out / "second.status"), "4\n") << readFile(out / "second.txt");
+	const std::string second = readFile(out / "second.txt");
+	EXPECT_TRUE(contains(second, "partial: 1 of 3 file(s) skipped:\n  " + obs.home.string() +
+					 "/big.mp4: Copy failed"))
+	    << second;
+	EXPECT_TRUE(contains(second, "No space left on device")) << second;
+	EXPECT_EQ(readFile(out / "restored/basic/scenes/Show.json"), readFile(obs.scenes / "Show.json"))
+	    << readFile(out / "restore.txt");
+	EXPECT_TRUE(contains(readFile(out / "restore.txt"), "Restore complete. 2 files restored."));
 }
 
 } // namespace

@@ -30,9 +30,10 @@ void backupAndRestoreThrough(ProviderKind kind, const CloudServices &services, c
 	    [&](const std::string &, int32_t percent, int32_t, int32_t) { percents.push_back(percent); },
 	    [](const std::string &) {});
 	EXPECT_TRUE(backup.success) << backup.message;
-	EXPECT_EQ(backup.done, 11) << source.provider().lastError();
-	EXPECT_EQ(backup.skipped, 1); // old.json is a folder
-	EXPECT_EQ(std::count(percents.begin(), percents.end(), 100), 11);
+	// old.json is a folder; the font in the hidden ~/.fonts is refused as media.
+	EXPECT_EQ(backup.done, 10) << source.provider().lastError();
+	EXPECT_EQ(backup.skipped, 1);
+	EXPECT_EQ(std::count(percents.begin(), percents.end(), 100), 10);
 
 	const fs::path bob = obs.scratch / "home/bob";
 	BackupEnvironment other;
@@ -51,7 +52,6 @@ void backupAndRestoreThrough(ProviderKind kind, const CloudServices &services, c
 	EXPECT_EQ(manifest.providerName, providerName);
 	const BackupSummary restore = target.runRestore(manifest, nullptr, [](const std::string &) {});
 	EXPECT_TRUE(restore.success) << restore.message;
-	// The font below the hidden ~/.fonts is not restored.
 	EXPECT_EQ(restore.done, 10) << target.provider().lastError();
 	EXPECT_EQ(readFile(bob / ".config/obs-studio/basic/profiles/Main/sub/recordEncoder.json"),
 		  R"({"bitrate":6000})");

@@ -68,7 +68,8 @@ struct HandMadeBackup {
 	void add(std::vector<BackupEntry> &list, const std::string &remote, const std::string &originalLocal,
 		 const std::string *content)
 	{
-		list.push_back({fs::path(originalLocal).filename().string(), remote, originalLocal, 1});
+		const int64_t size = content ? static_cast<int64_t>(content->size()) : 1;
+		list.push_back({fs::path(originalLocal).filename().string(), remote, originalLocal, size});
 		if (content)
 			writeFile(folder / remote, *content);
 	}

@@ -51,7 +51,10 @@ TEST_F(LocalFolderProviderTest, AuthenticateCreatesMissingFoldersAndRejectsFiles
 	writeFile(scratch / "plain-file", "x");
 	LocalFolderProvider onFile((scratch / "plain-file").string());
 	EXPECT_FALSE(onFile.authenticate());
-	EXPECT_EQ(onFile.lastError().rfind("Cannot create folder: ", 0), 0u) << onFile.lastError();
+	EXPECT_EQ(
+	    onFile.lastError().rfind("Cannot create folder " + (scratch / "plain-file").string() + ": ", 0),
+	    0u)
+	    << onFile.lastError();
 	LocalFolderProvider belowFile((scratch / "plain-file/sub").string());
 	EXPECT_FALSE(belowFile.authenticate());
 }

@@ -16,11 +16,15 @@ Commands:
   backup    copy the OBS configuration and its media into DIR/obs-cloud-backup
   show      list what the backup in DIR holds
   restore   put every file of the backup in DIR back into place; paths below
-            another user's home folder move to this user's
+            another user's home folder move to this user's, and the files of
+            the OBS configuration into --obs-config (default: this user's)
   login     sign in to Google Drive or OneDrive in the browser with your own
             OAuth client (its redirect URI: http://localhost:8765/callback);
             the sign-in is kept in the plug-in's settings file
   logout    forget the cloud sign-in
+
+The last 5 backups stay restorable; a repeated backup copies only the files
+that changed. One run at a time per backup folder.
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or
@@ -29,10 +33,15 @@ Options:
                     onedrive (OneDrive) instead of a folder; needs a login
   --client-id ID    login: the OAuth client id you registered
   --client-secret S login: the client secret (Google Drive only)
-  --obs-config DIR  OBS's configuration folder (default: this user's)
+  --obs-config DIR  OBS's configuration folder: backup reads it, restore
+                    writes into it (default: this user's)
   --plugin FILE     backup: the plug-in library to store with the backup
                     (default: the one installed for this user, if any)
   --name NAME       restore: give the first scene collection this name
+  --history         show: list the kept backups with their date and size
+  --from DATE       show, restore: the kept backup of this date as --history
+                    lists it (a prefix such as 2026-03-01 picks the newest
+                    of that day); default: the newest
   --yes             restore: do not ask before overwriting files
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
@@ -46,7 +55,8 @@ Options:
   --verbose         also print the lines meant for the OBS log (standard error)
   -h, --help        show this help
 
-Exit status: 0 done, 1 the run failed, 2 wrong usage, 3 OBS is running.
+Exit status: 0 done, 1 the run failed, 2 wrong usage, 3 OBS is running,
+4 partial (some files skipped; they are listed), 5 restore declined at the prompt.
 )";
 
 namespace {
@@ -67,6 +77,8 @@ bool takesValue(const std::string &option, std::string Options::*&field)
 		field = &Options::clientId;
 	else if (option == "--client-secret")
 		field = &Options::clientSecret;
+	else if (option == "--from")
+		field = &Options::from;
 	else
 		return false;
 	return true;
@@ -88,6 +100,8 @@ bool isFlag(const std::string &option, bool Options::*&field)
 		field = &Options::quiet;
 	else if (option == "--verbose")
 		field = &Options::verbose;
+	else if (option == "--history")
+		field = &Options::history;
 	else
 		return false;
 	return true;

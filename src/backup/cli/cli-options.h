@@ -16,6 +16,8 @@ struct Options {
 	std::string obsConfig; // empty = this user's OBS configuration
 	std::string plugin;    // empty = the installed plug-in, when there is one
 	std::string name;
+	std::string from; // show, restore: the backup of this date (or date prefix); empty = newest
+	bool history = false;
 	bool yes = false;
 	bool force = false;
 	bool outsideHome = false;

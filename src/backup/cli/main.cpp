@@ -1,5 +1,6 @@
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
+#include "backup/run-steps.h"
 #include "cli-options.h"
 #include "cloud-account.h"
 #include "console.h"
@@ -25,7 +26,7 @@ namespace kestrel::cli {
 
 namespace {
 
-enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kObsRunning = 3 };
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kObsRunning = 3, kPartial = 4, kDeclined = 5 };
 
 int fail(const std::string &reason, int status = kFailed)
 {
@@ -90,11 +91,14 @@ int finish(const BackupSummary &summary, const Options &options)
 		return fail(summary.message.empty() ? std::to_string(summary.skipped) + " of " +
 							  std::to_string(summary.total) + " file(s) failed"
 						    : summary.message);
-	// A partial run succeeds, but whoever scheduled it should hear about the rest.
-	if (summary.skipped > 0)
-		std::fprintf(stderr, "kestrel-backup: warning: %d of %d file(s) skipped\n", summary.skipped,
-			     summary.total);
-	return kDone;
+	// A partial run keeps what it could, but whoever scheduled it must hear which files are missing.
+	if (summary.skipped == 0)
+		return kDone;
+	std::fprintf(stderr, "kestrel-backup: partial: %d of %d file(s) skipped:\n", summary.skipped,
+		     summary.total);
+	for (const auto &file : summary.skippedFiles)
+		std::fprintf(stderr, "  %s\n", file.c_str());
+	return kPartial;
 }
 
 std::string readableSize(int64_t bytes)
@@ -133,6 +137,32 @@ void printTable(const BackupManifest &manifest)
 		}
 	}
 	std::printf("\n%zu file(s), %s\n", count, readableSize(totalBytes).c_str());
+}
+
+int64_t totalSize(const BackupManifest &manifest)
+{
+	int64_t bytes = 0;
+	for (const auto *entry : entriesInRunOrder(manifest))
+		bytes += std::max<int64_t>(entry->size, 0);
+	return bytes;
+}
+
+void printHistory(const std::vector<BackupManifest> &backups)
+{
+	std::printf("%-22s %7s %10s\n", "DATE", "FILES", "SIZE");
+	for (const auto &backup : backups)
+		std::printf("%-22s %7zu %10s%s\n", backup.createdAt.c_str(), entriesInRunOrder(backup).size(),
+			    readableSize(totalSize(backup)).c_str(),
+			    &backup == &backups.front() ? "  (newest)" : "");
+}
+
+// The newest kept backup whose date starts with `date`.
+const BackupManifest *backupFrom(const std::vector<BackupManifest> &backups, const std::string &date)
+{
+	for (const auto &backup : backups)
+		if (backup.createdAt.rfind(date, 0) == 0)
+			return &backup;
+	return nullptr;
 }
 
 bool confirmRestore(const BackupManifest &manifest, const std::vector<RestoreStep> &plan)
@@ -185,10 +215,24 @@ int run(const Options &options)
 	const RunLog fetchLog = options.command == Command::Show
 				    ? RunLog([&](const std::string &line) { fetchLines.push_back(line); })
 				    : console.logger();
-	if (!manager.fetchManifest(manifest, fetchLog)) {
+	std::vector<BackupManifest> backups;
+	const bool fromHistory = options.history || !options.from.empty();
+	if (fromHistory ? !manager.fetchHistory(backups, fetchLog)
+			: !manager.fetchManifest(manifest, fetchLog)) {
 		for (const auto &line : fetchLines)
 			std::fprintf(stderr, "%s\n", line.c_str());
 		return fail("no backup found in " + where);
+	}
+	if (options.history && options.command == Command::Show) {
+		printHistory(backups);
+		return kDone;
+	}
+	if (!options.from.empty()) {
+		const BackupManifest *chosen = backupFrom(backups, options.from);
+		if (!chosen)
+			return fail("no backup of " + options.from + " in " + where +
+				    " (see: kestrel-backup show --history)");
+		manifest = *chosen;
 	}
 	if (options.command == Command::Show) {
 		if (options.json)
@@ -208,7 +252,7 @@ int run(const Options &options)
 		if (!platform::stdinIsTerminal())
 			return fail("restore replaces files in place; pass --yes to confirm", kUsage);
 		if (!confirmRestore(manifest, manager.planRestore(manifest)))
-			return fail("restore cancelled");
+			return fail("restore cancelled; nothing was changed", kDeclined);
 	}
 	const BackupSummary summary = manager.runRestore(manifest, console.progress(), console.logger());
 	console.clearBar();

@@ -47,7 +47,24 @@ private:
 	int fd_;
 };
 
-bool copyByReading(int in, int out)
+// Progress is reported after each piece of this size.
+constexpr size_t kPiece = 16 << 20;
+
+// Counts the bytes copied and passes them on to the caller's progress.
+struct CopyCounter {
+	const CopyProgress &progress;
+	uint64_t total;
+	uint64_t copied = 0;
+
+	void add(uint64_t bytes)
+	{
+		copied += bytes;
+		if (progress)
+			progress(copied, total);
+	}
+};
+
+bool copyByReading(int in, int out, CopyCounter &counter)
 {
 	std::vector<char> buffer(1 << 20);
 	for (;;) {
@@ -64,18 +81,20 @@ bool copyByReading(int in, int out)
 				return false;
 			written += put;
 		}
+		counter.add(static_cast<uint64_t>(got));
 	}
 }
 
 // copy_file_range lets the kernel (or the storage below it) copy without passing the bytes
 // through this process; older kernels and some file systems refuse it.
-bool copyContents(int in, int out)
+bool copyContents(int in, int out, CopyCounter &counter)
 {
 	bool copiedAny = false;
 	for (;;) {
-		ssize_t copied = copy_file_range(in, nullptr, out, nullptr, SSIZE_MAX, 0);
+		ssize_t copied = copy_file_range(in, nullptr, out, nullptr, kPiece, 0);
 		if (copied > 0) {
 			copiedAny = true;
+			counter.add(static_cast<uint64_t>(copied));
 			continue;
 		}
 		if (copied == 0)
@@ -86,7 +105,7 @@ bool copyContents(int in, int out)
 		    errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP;
 		if (copiedAny || !unsupported)
 			return false;
-		return copyByReading(in, out);
+		return copyByReading(in, out, counter);
 	}
 }
 
@@ -147,23 +166,25 @@ int publish(int fd, const std::string &target, const std::string &prefix)
 
 // The copy has no name until it is complete, so an interruption (even a crash) leaves nothing
 // behind, and a new file costs no rename.
-int copyThroughUnnamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix)
+int copyThroughUnnamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix,
+			   CopyCounter &counter)
 {
 	Descriptor out(open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
 	if (out.get() < 0)
 		return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kUnsupported : lastError();
-	if (fchmod(out.get(), mode & 07777) != 0 || !copyContents(in, out.get()))
+	if (fchmod(out.get(), mode & 07777) != 0 || !copyContents(in, out.get(), counter))
 		return lastError();
 	return publish(out.get(), target, prefix);
 }
 
-int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix)
+int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const std::string &prefix,
+			 CopyCounter &counter)
 {
 	std::string sibling;
 	Descriptor out(openUniqueFile(folderOf(target), prefix, sibling));
 	if (out.get() < 0)
 		return lastError();
-	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get()) && out.closeNow() &&
+	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get(), counter) && out.closeNow() &&
 	    rename(sibling.c_str(), target.c_str()) == 0)
 		return 0;
 	const int failure = lastError();
@@ -173,7 +194,8 @@ int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const s
 
 } // namespace
 
-std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix)
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
+			      const CopyProgress &progress)
 {
 	// Non-blocking so that a FIFO in place of a file cannot stall the run; regular files ignore it.
 	Descriptor in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -184,12 +206,15 @@ std::string copyFileIntoPlace(const std::string &source, const std::string &targ
 		return std::strerror(errno);
 	if (!S_ISREG(info.st_mode))
 		return std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+	CopyCounter counter{progress, static_cast<uint64_t>(info.st_size)};
 	errno = 0;
-	int failure = unnamedFilesPossible() ? copyThroughUnnamedFile(in.get(), info.st_mode, target, prefix)
-					     : kUnsupported;
+	int failure = unnamedFilesPossible()
+			  ? copyThroughUnnamedFile(in.get(), info.st_mode, target, prefix, counter)
+			  : kUnsupported;
 	if (failure == kUnsupported) {
 		errno = 0;
-		failure = copyThroughNamedFile(in.get(), info.st_mode, target, prefix);
+		counter.copied = 0;
+		failure = copyThroughNamedFile(in.get(), info.st_mode, target, prefix, counter);
 	}
 	return failure == 0 ? std::string() : std::strerror(failure);
 }

@@ -20,11 +20,20 @@ std::string folderOf(const std::string &path)
 	return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
+DWORD CALLBACK reportProgress(LARGE_INTEGER total, LARGE_INTEGER copied, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+			      DWORD, HANDLE, HANDLE, LPVOID progress)
+{
+	(*static_cast<const CopyProgress *>(progress))(static_cast<uint64_t>(copied.QuadPart),
+						       static_cast<uint64_t>(total.QuadPart));
+	return PROGRESS_CONTINUE;
+}
+
 } // namespace
 
 // Windows has no unnamed files that can be named later, so the copy always goes through a
 // sibling created exclusively, which a replacing move puts in place.
-std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix)
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
+			      const CopyProgress &progress)
 {
 	const std::wstring from = toWide(source);
 	const DWORD attributes = GetFileAttributesW(from.c_str());
@@ -37,8 +46,10 @@ std::string copyFileIntoPlace(const std::string &source, const std::string &targ
 	if (sibling.empty())
 		return error;
 	const std::wstring copy = toWide(sibling);
-	if (CopyFileW(from.c_str(), copy.c_str(), FALSE) &&
-	    MoveFileExW(copy.c_str(), toWide(target).c_str(), MOVEFILE_REPLACE_EXISTING))
+	const BOOL copied = progress ? CopyFileExW(from.c_str(), copy.c_str(), &reportProgress,
+						   const_cast<CopyProgress *>(&progress), nullptr, 0)
+				     : CopyFileW(from.c_str(), copy.c_str(), FALSE);
+	if (copied && MoveFileExW(copy.c_str(), toWide(target).c_str(), MOVEFILE_REPLACE_EXISTING))
 		return {};
 	error = systemMessage(GetLastError());
 	DeleteFileW(copy.c_str());

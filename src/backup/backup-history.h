@@ -1,0 +1,70 @@
+#pragma once
+
+#include "backup/backup-types.h"
+#include "providers/cloud-provider.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+namespace kestrel {
+
+// How many backups stay restorable.
+inline constexpr size_t kKeptBackups = 5;
+
+// The backups already in a back-end: the published manifest ("obs-cloud-backup/manifest.json")
+// and the history of every published manifest ("obs-cloud-backup/history/<date>.json"). A run
+// uses it to reuse unchanged files, to never overwrite a file that a kept backup names, and to
+// remove what no kept backup names once its own manifest is published.
+class BackupHistory {
+public:
+	BackupHistory(ICloudProvider &provider, std::string tempFolder);
+
+	// Reads the published manifest and the history. With `repair`, a published manifest
+	// missing from the history (a run stopped right after publishing) is added to it.
+	void load(const RunLog &log, bool repair = true);
+
+	// Every kept backup, newest first.
+	std::vector<BackupManifest> backups() const;
+
+	// The published backup's entry for a local file (the plug-in files included).
+	const BackupEntry *previousEntry(const std::string &originalLocal,
+					 const std::string &remotePath) const;
+
+	// Size of a stored file; -1 when it is not there.
+	int64_t storedSize(const std::string &remotePath);
+
+	// `plain` when no kept backup names it, otherwise a name beside it carrying the run's date.
+	// The name is reserved for this run.
+	std::string freeRemotePath(const std::string &plain, const std::string &createdAt);
+
+	// Stores the manifest as "manifest.json", the moment the new backup replaces the previous
+	// one, then adds it to the history. An empty result means success.
+	std::string publish(const BackupManifest &manifest);
+
+	// Drops the oldest backups beyond kKeptBackups when `dropOld`, then removes every stored
+	// file that no kept backup names (also leftovers of runs that died).
+	void prune(bool dropOld, const RunLog &log);
+
+private:
+	struct Kept {
+		std::string remotePath; // in "history/"
+		BackupManifest manifest;
+		std::string text; // the manifest's bytes as stored, to tell equal ones apart
+	};
+
+	std::optional<std::string> download(const std::string &remotePath);
+	std::string upload(const std::string &bytes, const std::string &remotePath);
+	std::string historyPath(const BackupManifest &manifest) const;
+	void listStored(const std::string &remoteFolder, std::vector<std::string> &files);
+
+	ICloudProvider &provider_;
+	std::string tempFolder_;
+	std::optional<BackupManifest> published_;
+	std::map<std::string, BackupEntry> previous_; // by local path (remote path for install texts)
+	std::vector<Kept> history_;
+	std::set<std::string> reserved_;
+	std::map<std::string, std::map<std::string, int64_t>> storedFolders_; // folder -> name -> size
+};
+
+} // namespace kestrel
