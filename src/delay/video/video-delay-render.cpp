@@ -287,6 +287,22 @@ void resetVideoDelay(VideoDelayFilter &filter)
 	filter.readyLogged = false;
 	filter.pacer.reset();
 	filter.staged[0] = filter.staged[1] = false;
+	filter.refillingAfterDump = false;
+}
+
+void dumpVideoDelay(VideoDelayFilter &filter, bool passLive)
+{
+	const bool holdStill = !filter.pushMode.load(std::memory_order_relaxed) && !filter.playbackMode &&
+			       !passLive && haveFrame(filter);
+	if (!holdStill) {
+		resetVideoDelay(filter);
+		filter.refillingAfterDump = true;
+		return;
+	}
+	filter.worker.resetPipeline();
+	filter.pacer.reset();
+	filter.staged[0] = filter.staged[1] = false;
+	filter.refillingAfterDump = true;
 }
 
 void renderVideoDelay(VideoDelayFilter &filter)
@@ -296,6 +312,8 @@ void renderVideoDelay(VideoDelayFilter &filter)
 	const bool pushMode = filter.pushMode.load(std::memory_order_relaxed);
 	const bool showGuide = filter.showGuide.load(std::memory_order_relaxed);
 	const bool passLive = delaysDisabled.load(std::memory_order_relaxed);
+	if (filter.dumps.dumpRequested())
+		dumpVideoDelay(filter, passLive);
 	if (passLive && (pushMode || filter.playbackMode)) {
 		renderSwitchedOff(filter, pushMode, showGuide);
 		return;
@@ -321,7 +339,8 @@ void renderVideoDelay(VideoDelayFilter &filter)
 			       passLive,
 			       haveFrame(filter),
 			       isFresh(filter.lastNewFrameNs, os_gettime_ns()),
-			       showGuide};
+			       showGuide,
+			       filter.refillingAfterDump};
 	show(filter, chooseFrame(state), showGuide);
 }
 
