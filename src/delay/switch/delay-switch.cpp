@@ -55,6 +55,16 @@ struct PolledKey {
 PolledKey toggleKey{"delayToggleVk", toggleAllDelays};
 PolledKey dumpKey{"delayDumpVk", dumpAllDelays};
 
+// Called under the lock that guards `lastAcceptedNs`.
+bool passesDebounce(uint64_t &lastAcceptedNs)
+{
+	const uint64_t now = os_gettime_ns();
+	if (now - lastAcceptedNs < toggleDebounceNs)
+		return false;
+	lastAcceptedNs = now;
+	return true;
+}
+
 void unregisterHotkey(obs_hotkey_id &id)
 {
 	if (id == OBS_INVALID_HOTKEY_ID)
@@ -93,10 +103,8 @@ template <typename Visit> void forEachDelayFilter(Visit visit)
 void toggleAllDelays()
 {
 	std::lock_guard guard(toggleMutex);
-	const uint64_t now = os_gettime_ns();
-	if (now - lastToggleNs < toggleDebounceNs)
+	if (!passesDebounce(lastToggleNs))
 		return;
-	lastToggleNs = now;
 	const bool wasDisabled = delaysDisabled.load();
 	delaysDisabled.store(!wasDisabled);
 
@@ -129,10 +137,8 @@ void dumpAllDelays()
 {
 	{
 		std::lock_guard guard(dumpMutex);
-		const uint64_t now = os_gettime_ns();
-		if (now - lastDumpNs < toggleDebounceNs)
+		if (!passesDebounce(lastDumpNs))
 			return;
-		lastDumpNs = now;
 	}
 	delayDumps.fetch_add(1);
 	int dumped = 0;
