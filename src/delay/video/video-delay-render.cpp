@@ -262,6 +262,14 @@ void show(VideoDelayFilter &filter, FrameChoice choice, bool showGuide)
 		drawGuide(filter);
 }
 
+// Drops every frame captured or being captured; what is on display stays.
+void resetCapture(VideoDelayFilter &filter)
+{
+	filter.worker.resetPipeline();
+	filter.pacer.reset();
+	filter.staged[0] = filter.staged[1] = false;
+}
+
 // While the delays are off the push camera and the playback source capture nothing, and start
 // from empty when the delays come back.
 void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
@@ -280,13 +288,11 @@ void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
 
 void resetVideoDelay(VideoDelayFilter &filter)
 {
-	filter.worker.resetPipeline();
+	resetCapture(filter);
 	filter.display.pixels.clear();
 	filter.display.width = filter.display.height = 0;
 	filter.display.captureTimestamp = 0;
 	filter.readyLogged = false;
-	filter.pacer.reset();
-	filter.staged[0] = filter.staged[1] = false;
 	filter.refillingAfterDump = false;
 }
 
@@ -294,14 +300,10 @@ void dumpVideoDelay(VideoDelayFilter &filter, bool passLive)
 {
 	const bool holdStill = !filter.pushMode.load(std::memory_order_relaxed) && !filter.playbackMode &&
 			       !passLive && haveFrame(filter);
-	if (!holdStill) {
+	if (holdStill)
+		resetCapture(filter);
+	else
 		resetVideoDelay(filter);
-		filter.refillingAfterDump = true;
-		return;
-	}
-	filter.worker.resetPipeline();
-	filter.pacer.reset();
-	filter.staged[0] = filter.staged[1] = false;
 	filter.refillingAfterDump = true;
 }
 
