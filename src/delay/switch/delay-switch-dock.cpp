@@ -21,10 +21,11 @@ const char *const delaysOffStyle =
 const char *const delaysOnStyle =
     "QPushButton{background:#1f7a34;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
     "QPushButton:hover{background:#25923f;}";
-const char *const dumpStyle = "QPushButton{background:#3a3a3a;color:#ffb0b0;font-weight:bold;border:1px "
-			      "solid #8a2020;border-radius:6px;"
-			      "padding:6px;}"
-			      "QPushButton:hover{background:#4a3030;}";
+// Kept apart from the switch's colours, so the two buttons never read as one state.
+const char *const dumpStyle =
+    "QPushButton{background:#3a3a3a;color:#ffd27a;font-weight:bold;border:1px solid #c07000;"
+    "border-radius:6px;padding:6px;}"
+    "QPushButton:hover{background:#4a4030;}";
 
 } // namespace
 
