@@ -24,6 +24,7 @@ bool obs_module_load(void)
 	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
 	kestrel::registerToggleHotkey();
+	kestrel::registerDumpHotkey();
 	kestrel::createDelaySwitchDock();
 	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
 	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
@@ -34,6 +35,7 @@ void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
 	kestrel::removeDelaySwitchDock();
+	kestrel::unregisterDumpHotkey();
 	kestrel::unregisterToggleHotkey();
 	kestrel::platform::stopWatchingDesktopKeys();
 	KESTREL_LOG(LOG_INFO, "Module unloaded");

@@ -185,6 +185,8 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	 "\"obs-cloud-backup\").",
 	 "请确认文件夹指向你的备份位置（包含 \"obs-cloud-backup\" 的文件夹）。",
 	 "フォルダーがバックアップの場所（\"obs-cloud-backup\" を含むフォルダー）を指しているか確認してください。"},
+	{"Dump (discard what the delays hold)", "Dump (descartar lo demorado)",
+	 "Dump (jeter ce que les délais retiennent)", "清空（丢弃延迟中的内容）", "ダンプ（遅延中の内容を破棄）"},
 }};
 // clang-format on
 

@@ -2,6 +2,8 @@
 
 #include "audio-packets.h"
 
+#include "delay/delays-disabled.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -120,6 +122,26 @@ TEST(AudioDelayLine, LiveModePassesInputAndResumesDelayWithoutSilence)
 	// Back on: the queue already holds the last 4800 samples, so sound from 0.1 s ago plays.
 	ASSERT_EQ(stream.feed(line), Result::Delayed);
 	EXPECT_EQ(line.output(0)[0], stream.firstOfLast() - 4800);
+}
+
+// A dump, in either switch state, drops the queue: silence until the first sample fed after it
+// is one delay old, never a sample from before.
+TEST(AudioDelayLine, DumpPlaysSilenceUntilSoundFromAfterItIsDue)
+{
+	for (bool live : {false, true}) {
+		AudioDelayLine line(kRate);
+		line.setDelaySeconds(0.1);
+		Stream stream(2);
+		stream.fill(line);
+		delayDumps.fetch_add(1);
+		ASSERT_EQ(stream.feed(line, live), live ? Result::PassThrough : Result::Delayed);
+		const float firstAfter = stream.firstOfLast();
+		int silent = 0;
+		while (stream.feed(line) == Result::Delayed && line.output(0)[kFrames - 1] == 0.0f)
+			++silent;
+		EXPECT_EQ(silent, 4) << live; // the 6th packet from the dump brings the queue past 4800
+		EXPECT_EQ(line.output(1)[kFrames - 1], 1'000'000.0f + firstAfter + kFrames - 1) << live;
+	}
 }
 
 TEST(AudioDelayLine, ChangingTheDelayRestartsTheFillAtTheNewLength)

@@ -2,6 +2,7 @@
 
 #include "../platform/scripted-keys.h"
 #include "audio-packets.h"
+#include "delay/delays-disabled.h"
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,17 @@ TEST_F(PushToDelayMicTest, StoredDelaysOutsideTheSliderAreClamped)
 	EXPECT_EQ(mic.delayFrames(), 0u);
 	configure(1e9);
 	EXPECT_EQ(mic.delayFrames(), 120u * kRate);
+}
+
+// What was said with the key held before a dump never comes out.
+TEST_F(PushToDelayMicTest, DumpDropsTheHeldVoice)
+{
+	configure(1.0);
+	session.play(0.5, true, ramp);
+	delayDumps.fetch_add(1);
+	session.play(1.5, false, [](uint64_t) { return 0.0f; });
+	EXPECT_TRUE(
+	    std::all_of(session.left().begin(), session.left().end(), [](float s) { return s == 0.0f; }));
 }
 
 } // namespace

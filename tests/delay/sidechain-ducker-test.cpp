@@ -2,6 +2,7 @@
 
 #include "audio-packets.h"
 #include "delay/audio/audio-levels.h"
+#include "delay/delays-disabled.h"
 
 #include <gtest/gtest.h>
 
@@ -178,6 +179,17 @@ TEST_F(SidechainDuckerTest, KeyCapturedOnAnotherThreadStaysBounded)
 	done.store(true);
 	capture.join();
 	EXPECT_LE(ducker.queuedKeyFrames(), 2400u + 2 * kRate);
+}
+
+// A loud key queued before a dump never ducks the sound after it.
+TEST_F(SidechainDuckerTest, DumpDropsTheKeyLine)
+{
+	ducker.configure(settings(0.1, 0, 0));
+	for (int i = 0; i < 5; ++i)
+		session.tick(1.0f);
+	delayDumps.fetch_add(1);
+	for (int i = 0; i < 30; ++i)
+		ASSERT_EQ(session.tick(0.0f).back(), 1.0f) << i;
 }
 
 } // namespace

@@ -88,6 +88,8 @@ TEST(VideoDelayRules, FrameChoiceByMode)
 	plain.passLive = true;
 	EXPECT_EQ(chooseFrame(plain), FrameChoice::Live) << "delays switched off";
 	EXPECT_EQ(chooseFrame({}), FrameChoice::Live) << "still filling";
+	EXPECT_EQ(chooseFrame({.refillingAfterDump = true}), FrameChoice::Nothing)
+	    << "never live after a dump";
 
 	FrameState push{.pushMode = true, .haveFrame = true, .fresh = true};
 	EXPECT_EQ(chooseFrame(push), FrameChoice::Delayed);

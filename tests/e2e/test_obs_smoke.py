@@ -32,7 +32,7 @@ async def create_tone_input(session, name):
         "inputSettings": {"local_file": tone, "looping": True}})
 
 
-RED, GREEN = 0xFF0000FF, 0xFF00FF00  # colour sources take ABGR
+RED, GREEN, BLUE = 0xFF0000FF, 0xFF00FF00, 0xFFFF0000  # colour sources take ABGR
 
 
 async def create_colour_input(session, name, colour):
@@ -56,7 +56,7 @@ async def centre_colour(session, source):
 
 
 def nearest(rgb):
-    names = {"red": (255, 0, 0), "green": (0, 255, 0), "black": (0, 0, 0)}
+    names = {"red": (255, 0, 0), "green": (0, 255, 0), "blue": (0, 0, 255), "black": (0, 0, 0)}
     return min(names, key=lambda n: sum((a - b) ** 2 for a, b in zip(rgb, names[n])))
 
 
@@ -231,6 +231,36 @@ class ObsSmokeTest(unittest.TestCase):
         h264 = [f for source in saved_sources(self.session) if source["name"] == "Kestrel H264 Screen"
                 for f in source.get("filters", [])]
         self.assertEqual([f["settings"].get("codec_engine") for f in h264], [2], "kept in the scene collection")
+
+    @retry_on_shutdown_crash
+    def test_dump_holds_the_last_delayed_frame_until_the_colour_after_it_is_due(self):
+        async def scenario():
+            s = self.session
+            await s.connect()
+            await create_colour_input(s, "Kestrel Dump Screen", RED)
+            await s.request("CreateSourceFilter", {
+                "sourceName": "Kestrel Dump Screen", "filterName": "Delay",
+                "filterKind": "orv_screen_delay_video", "filterSettings": {"delay_s": 2.0}})
+            await asyncio.sleep(2.5)  # the delay shows red
+            colour = {"inputName": "Kestrel Dump Screen", "inputSettings": {"color": GREEN}}
+            await s.request("SetInputSettings", colour)
+            await asyncio.sleep(1.0)  # without the dump, green would go out from 1 s after it
+            await s.request("TriggerHotkeyByName", {"hotkeyName": "orv_dump_delays"})
+            dumped = time.monotonic()
+            colour["inputSettings"]["color"] = BLUE
+            await s.request("SetInputSettings", colour)
+            for wait in (0.5, 1.5):
+                await asyncio.sleep(max(0.0, dumped + wait - time.monotonic()))
+                self.assertEqual(nearest(await centre_colour(s, "Kestrel Dump Screen")), "red", wait)
+            await asyncio.sleep(max(0.0, dumped + 2.8 - time.monotonic()))
+            self.assertEqual(nearest(await centre_colour(s, "Kestrel Dump Screen")), "blue")
+            await s.ws.close()
+
+        self.run_async(scenario())
+        self.session.stop_obs()
+        log = self.session.log_text()
+        self.assertIn("[Kestrel] delays DUMPED: 1 delay(s) dropped everything they held", log)
+        self.assertIn("Number of memory leaks: 0", log)
 
     @retry_on_shutdown_crash
     def test_delay_switch_dock_hotkey_and_saved_state(self):

@@ -131,5 +131,30 @@ TEST_F(DelaySwitchDockTest, ClickTogglesTheFiltersAndADroppedClickSnapsBack)
 	EXPECT_FALSE(dock->button()->isChecked());
 }
 
+const std::array<const char *, 5> dumpTexts{
+    "Dump (discard what the delays hold)", "Dump (descartar lo demorado)",
+    "Dump (jeter ce que les délais retiennent)", "清空（丢弃延迟中的内容）", "ダンプ（遅延中の内容を破棄）"};
+
+// A click raises the dump count once; a second click within the debounce, or the hotkey, does not.
+TEST_F(DelaySwitchDockTest, DumpButtonInEachLanguageDumpsOncePerDebounce)
+{
+	for (int language = 0; language < 5; ++language) {
+		currentLanguage().store(language);
+		processEventsFor(60);
+		EXPECT_EQ(dock->dumpButton()->text(), QString::fromUtf8(dumpTexts[language])) << language;
+	}
+	const uint64_t before = delayDumps.load();
+	dock->dumpButton()->click();
+	dock->dumpButton()->click();
+	onDumpHotkey(nullptr, 0, nullptr, true);
+	EXPECT_EQ(delayDumps.load(), before + 1);
+	EXPECT_FALSE(delaysDisabled.load()) << "a dump leaves the switch as it was";
+	waitOutDebounce();
+	onDumpHotkey(nullptr, 0, nullptr, false);
+	EXPECT_EQ(delayDumps.load(), before + 1) << "a release dumped";
+	onDumpHotkey(nullptr, 0, nullptr, true);
+	EXPECT_EQ(delayDumps.load(), before + 2);
+}
+
 } // namespace
 } // namespace kestrel::test

@@ -159,5 +159,34 @@ TEST_F(DelaySwitchInObs, AHeldPolledKeyTogglesOnceAndTheKeyIsStored)
 	EXPECT_EQ(getToggleKey(), 0x20);
 }
 
+// The dump key shares nothing with the toggle key but the polling: a hold dumps once, counts
+// the four delay filters in the log, and leaves the switch alone.
+TEST_F(DelaySwitchInObs, AHeldDumpKeyDumpsOnceAndTheKeyIsStored)
+{
+	ScratchSettingsStore store;
+	ScriptedKeys keys;
+	ObsLogCapture log;
+	setDumpKey(0x79); // F10
+	EXPECT_EQ(ScratchSettingsStore::open().value("delayDumpVk").toInt(), 0x79);
+	const uint64_t before = delayDumps.load();
+	keys.hold(0x79);
+	for (int tick = 0; tick < 10; ++tick) {
+		pollDumpKey();
+		pollToggleKey();
+		std::this_thread::sleep_for(std::chrono::milliseconds(40));
+	}
+	keys.release(0x79);
+	pollDumpKey();
+	EXPECT_EQ(delayDumps.load(), before + 1);
+	EXPECT_FALSE(delaysDisabled.load());
+	EXPECT_EQ(delayFilterStates(), allOn);
+	EXPECT_EQ(log.linesContaining("[Kestrel] delays DUMPED: 4 delay(s)").size(), 1u);
+
+	setDumpKey(0);
+	ScratchSettingsStore::open().setValue("delayDumpVk", 0x21);
+	loadDumpKey();
+	EXPECT_EQ(getDumpKey(), 0x21);
+}
+
 } // namespace
 } // namespace kestrel::test

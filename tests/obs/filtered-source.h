@@ -81,4 +81,23 @@ inline std::vector<obs_hotkey_t *> hotkeysOf(obs_source_t *source, const std::st
 	return search.found;
 }
 
+// The frontend hotkeys named `name`.
+inline std::vector<obs_hotkey_id> frontendHotkeys(const std::string &name)
+{
+	struct Search {
+		const std::string &name;
+		std::vector<obs_hotkey_id> found;
+	} search{name, {}};
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *hotkey) {
+		    auto *search = static_cast<Search *>(data);
+		    if (search->name == obs_hotkey_get_name(hotkey) &&
+			obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_FRONTEND)
+			    search->found.push_back(id);
+		    return true;
+	    },
+	    &search);
+	return search.found;
+}
+
 } // namespace kestrel::test

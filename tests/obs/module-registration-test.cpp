@@ -115,25 +115,10 @@ TEST(ModuleEntry, AudioDelayPropertiesAndDefaults)
 	obs_properties_destroy(props);
 }
 
-// The frontend hotkeys named "orv_toggle_all_delays".
-std::vector<obs_hotkey_id> toggleHotkeys()
-{
-	std::vector<obs_hotkey_id> found;
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id id, obs_hotkey_t *hotkey) {
-		    if (std::string(obs_hotkey_get_name(hotkey)) == "orv_toggle_all_delays" &&
-			obs_hotkey_get_registerer_type(hotkey) == OBS_HOTKEY_REGISTERER_FRONTEND)
-			    static_cast<std::vector<obs_hotkey_id> *>(data)->push_back(id);
-		    return true;
-	    },
-	    &found);
-	return found;
-}
-
 // Runs before the unload below, which takes the hotkey away.
 TEST(ModuleEntry, RegistersTheToggleHotkeyWhichTogglesEveryDelayOnPressOnly)
 {
-	const auto hotkeys = toggleHotkeys();
+	const auto hotkeys = frontendHotkeys("orv_toggle_all_delays");
 	ASSERT_EQ(hotkeys.size(), 1u);
 	SourcesWithFilters sources;
 	sources.add("Kestrel hotkey game", {"orv_screen_delay_audio", "orv_screen_delay_duck"});
@@ -155,7 +140,8 @@ TEST(ModuleEntry, UnloadingTwiceIsHarmless)
 	ASSERT_NE(unload, nullptr);
 	unload();
 	unload();
-	EXPECT_TRUE(toggleHotkeys().empty());
+	EXPECT_TRUE(frontendHotkeys("orv_toggle_all_delays").empty());
+	EXPECT_TRUE(frontendHotkeys("orv_dump_delays").empty());
 	// The module stays usable for OBS's own unload at shutdown.
 	EXPECT_STREQ(obs_source_get_display_name("orv_screen_delay_audio"), "Screen Delay (audio)");
 }

@@ -1,6 +1,7 @@
 #include "delay/audio/audio-delay-line.h"
 
 #include "delay/delay-time.h"
+#include "delay/delays-disabled.h"
 
 #include <algorithm>
 #include <utility>
@@ -56,6 +57,11 @@ AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint3
 		resetPending_ = true;
 	}
 	channels_ = channels;
+	// Whatever the switch state, a dump leaves nothing captured before it to play.
+	if (dumps_.dumpRequested()) {
+		ring_.clear();
+		silentRefill_ = true;
+	}
 
 	if (live) {
 		ring_.push(planes, frames);
@@ -68,8 +74,14 @@ AudioDelayLine::Result AudioDelayLine::process(const float *const *planes, uint3
 		ring_.clear();
 	lastTimestamp_ = timestamp;
 	ring_.push(planes, frames);
-	if (ring_.size() < delayFrames_ + frames)
-		return Result::Filling;
+	if (ring_.size() < delayFrames_ + frames) {
+		if (!silentRefill_)
+			return Result::Filling;
+		for (size_t c = 0; c < channels; ++c)
+			std::fill_n(outPlanes_[c].begin(), frames, 0.0f);
+		return Result::Delayed;
+	}
+	silentRefill_ = false;
 
 	std::array<float *, PlanarRing::kMaxChannels> out{};
 	for (size_t c = 0; c < channels; ++c)

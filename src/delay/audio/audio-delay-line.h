@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delay/audio/planar-ring.h"
+#include "delay/delays-disabled.h"
 
 #include <cstdint>
 #include <mutex>
@@ -14,7 +15,7 @@ public:
 	enum class Result {
 		PassThrough, // the input packet is the output
 		Filling,     // no output for this packet (the delay is still filling)
-		Delayed,     // output(c) holds the delayed samples
+		Delayed,     // output(c) holds the delayed samples (silence while refilling after a dump)
 	};
 
 	// `maxChannels`: the most channels a packet may carry; more pass live.
@@ -53,6 +54,9 @@ private:
 	// The audio thread's own.
 	size_t channels_ = 0;
 	uint64_t lastTimestamp_ = 0;
+	DumpWatch dumps_;
+	// After a dump the refill plays silence, so the stream runs on without the dropped sound.
+	bool silentRefill_ = false;
 	std::vector<std::vector<float>> outPlanes_;
 };
 

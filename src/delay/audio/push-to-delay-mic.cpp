@@ -109,6 +109,8 @@ void PushToDelayMic::process(float *const *planes, uint32_t frames, bool live)
 	// Busy only while new settings go in; the lines then sit out this packet and nothing
 	// delayed plays in it.
 	std::unique_lock lock(stateLock_, std::try_to_lock);
+	if (lock && dumps_.dumpRequested())
+		lines_.clear();
 	if (live) {
 		if (lock)
 			lines_.clear();

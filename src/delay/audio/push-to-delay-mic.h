@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delay/audio/planar-ring.h"
+#include "delay/delays-disabled.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,6 +66,7 @@ private:
 	mutable std::mutex stateLock_;
 	Levels levels_;
 	PlanarRing lines_;
+	DumpWatch dumps_;
 
 	// The audio thread's own.
 	Levels lastLevels_;

@@ -51,6 +51,8 @@ void SidechainDucker::pushKey(const float *const *planes, uint32_t frames, bool 
 	std::unique_lock lock(keyLock_, std::try_to_lock);
 	if (!lock)
 		return;
+	if (dumps_.dumpRequested())
+		keyQueue_.clear();
 	if (channels != keyQueue_.channels() && !keyQueue_.setChannels(channels))
 		return;
 	if (muted)
@@ -85,6 +87,8 @@ void SidechainDucker::process(float *const *planes, uint32_t frames, bool keyAtt
 	float target = keyAttached ? lastTarget_ : 1.0f;
 	if (std::unique_lock lock(keyLock_, std::try_to_lock); lock) {
 		lastLevels_ = levels_;
+		if (dumps_.dumpRequested())
+			keyQueue_.clear();
 		if (keyAttached)
 			target = keyTarget(frames);
 	}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delay/audio/planar-ring.h"
+#include "delay/delays-disabled.h"
 
 #include <cstdint>
 #include <mutex>
@@ -58,6 +59,7 @@ private:
 	mutable std::mutex keyLock_;
 	Levels levels_;
 	PlanarRing keyQueue_;
+	DumpWatch dumps_; // either audio thread, under keyLock_
 
 	// The ducked sound's audio thread's own.
 	Levels lastLevels_;

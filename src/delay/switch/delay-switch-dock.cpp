@@ -13,6 +13,7 @@ namespace {
 constexpr int timerIntervalMs = 40;
 constexpr int delaysOnText = 32;
 constexpr int delaysOffText = 33;
+constexpr int dumpText = 74;
 
 const char *const delaysOffStyle =
     "QPushButton{background:#8a2020;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
@@ -20,11 +21,16 @@ const char *const delaysOffStyle =
 const char *const delaysOnStyle =
     "QPushButton{background:#1f7a34;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
     "QPushButton:hover{background:#25923f;}";
+// Kept apart from the switch's colours, so the two buttons never read as one state.
+const char *const dumpStyle =
+    "QPushButton{background:#3a3a3a;color:#ffd27a;font-weight:bold;border:1px solid #c07000;"
+    "border-radius:6px;padding:6px;}"
+    "QPushButton:hover{background:#4a4030;}";
 
 } // namespace
 
 DelaySwitchDock::DelaySwitchDock(QWidget *parent)
-    : QWidget(parent), button_(new QPushButton(this)), timer_(this)
+    : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)), timer_(this)
 {
 	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
 	auto *layout = new QVBoxLayout(this);
@@ -33,6 +39,10 @@ DelaySwitchDock::DelaySwitchDock(QWidget *parent)
 	button_->setCursor(Qt::PointingHandCursor);
 	button_->setMinimumHeight(52);
 	layout->addWidget(button_);
+	dumpButton_->setObjectName(QStringLiteral("WrenfieldDelayDump"));
+	dumpButton_->setCursor(Qt::PointingHandCursor);
+	dumpButton_->setStyleSheet(QString::fromLatin1(dumpStyle));
+	layout->addWidget(dumpButton_);
 	layout->addStretch();
 	refreshButton();
 
@@ -41,6 +51,7 @@ DelaySwitchDock::DelaySwitchDock(QWidget *parent)
 		toggleAllDelays();
 		refreshButton();
 	});
+	connect(dumpButton_, &QPushButton::clicked, this, [] { dumpAllDelays(); });
 	timer_.setInterval(timerIntervalMs);
 	connect(&timer_, &QTimer::timeout, this, [this] { onTimerTick(); });
 	timer_.start();
@@ -52,11 +63,13 @@ void DelaySwitchDock::refreshButton()
 	button_->setChecked(disabled);
 	button_->setText(uiText(disabled ? delaysOffText : delaysOnText));
 	button_->setStyleSheet(QString::fromLatin1(disabled ? delaysOffStyle : delaysOnStyle));
+	dumpButton_->setText(uiText(dumpText));
 }
 
 void DelaySwitchDock::onTimerTick()
 {
 	pollToggleKey();
+	pollDumpKey();
 	const bool disabled = delaysDisabled.load();
 	const int language = currentLanguage().load();
 	if (!buttonNeedsRefresh_ && disabled == buttonShownDisabled_ && language == buttonShownLanguage_)

@@ -24,6 +24,7 @@ QPointer<QDockWidget> dockWindow;
 void createDelaySwitchDock()
 {
 	loadToggleKey();
+	loadDumpKey();
 	auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
 	if (!mainWindow)
 		return;

@@ -9,6 +9,7 @@
 #include <util/platform.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 namespace kestrel {
@@ -19,11 +20,65 @@ namespace {
 std::mutex toggleMutex;
 uint64_t lastToggleNs = 0;
 
-std::atomic<int> toggleKeyVk{0};
-bool toggleKeyWasDown = false;
-obs_hotkey_id toggleHotkeyId = OBS_INVALID_HOTKEY_ID;
+std::mutex dumpMutex;
+uint64_t lastDumpNs = 0;
 
-const QString toggleKeySetting = QStringLiteral("delayToggleVk");
+obs_hotkey_id toggleHotkeyId = OBS_INVALID_HOTKEY_ID;
+obs_hotkey_id dumpHotkeyId = OBS_INVALID_HOTKEY_ID;
+
+// A desktop key polled by the dock's timer, stored per user: a press acts once however long
+// it is held.
+struct PolledKey {
+	const char *setting;
+	void (*action)();
+	std::atomic<int> vk{0};
+	bool wasDown = false;
+
+	void load() { vk.store(userSettingsStore().value(QLatin1String(setting), 0).toInt()); }
+	void set(int newVk)
+	{
+		vk.store(newVk);
+		QSettings store = userSettingsStore();
+		store.setValue(QLatin1String(setting), newVk);
+		store.sync();
+	}
+	void poll()
+	{
+		const int code = vk.load();
+		const bool down = code > 0 && platform::isKeyDown(static_cast<uint32_t>(code));
+		if (down && !wasDown)
+			action();
+		wasDown = down;
+	}
+};
+
+PolledKey toggleKey{"delayToggleVk", toggleAllDelays};
+PolledKey dumpKey{"delayDumpVk", dumpAllDelays};
+
+// Called under the lock that guards `lastAcceptedNs`.
+bool passesDebounce(uint64_t &lastAcceptedNs)
+{
+	const uint64_t now = os_gettime_ns();
+	if (now - lastAcceptedNs < toggleDebounceNs)
+		return false;
+	lastAcceptedNs = now;
+	return true;
+}
+
+void unregisterHotkey(obs_hotkey_id &id)
+{
+	if (id == OBS_INVALID_HOTKEY_ID)
+		return;
+	obs_hotkey_unregister(id);
+	id = OBS_INVALID_HOTKEY_ID;
+}
+
+bool countPlaybackSource(void *count, obs_source_t *source)
+{
+	if (std::strcmp(obs_source_get_id(source), "orv_delay_playback") == 0)
+		++*static_cast<int *>(count);
+	return true;
+}
 
 template <typename Visit> void visitIfDelayFilter(obs_source_t *, obs_source_t *filter, void *visit)
 {
@@ -48,10 +103,8 @@ template <typename Visit> void forEachDelayFilter(Visit visit)
 void toggleAllDelays()
 {
 	std::lock_guard guard(toggleMutex);
-	const uint64_t now = os_gettime_ns();
-	if (now - lastToggleNs < toggleDebounceNs)
+	if (!passesDebounce(lastToggleNs))
 		return;
-	lastToggleNs = now;
 	const bool wasDisabled = delaysDisabled.load();
 	delaysDisabled.store(!wasDisabled);
 
@@ -77,10 +130,38 @@ void registerToggleHotkey()
 
 void unregisterToggleHotkey()
 {
-	if (toggleHotkeyId == OBS_INVALID_HOTKEY_ID)
-		return;
-	obs_hotkey_unregister(toggleHotkeyId);
-	toggleHotkeyId = OBS_INVALID_HOTKEY_ID;
+	unregisterHotkey(toggleHotkeyId);
+}
+
+void dumpAllDelays()
+{
+	{
+		std::lock_guard guard(dumpMutex);
+		if (!passesDebounce(lastDumpNs))
+			return;
+	}
+	delayDumps.fetch_add(1);
+	int dumped = 0;
+	forEachDelayFilter([&dumped](obs_source_t *) { ++dumped; });
+	obs_enum_sources(countPlaybackSource, &dumped);
+	KESTREL_LOG(LOG_INFO, "delays DUMPED: %d delay(s) dropped everything they held", dumped);
+}
+
+void onDumpHotkey(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	if (pressed)
+		dumpAllDelays();
+}
+
+void registerDumpHotkey()
+{
+	dumpHotkeyId = obs_hotkey_register_frontend(
+	    "orv_dump_delays", "Kestrel: descartar lo demorado (dump)", onDumpHotkey, nullptr);
+}
+
+void unregisterDumpHotkey()
+{
+	unregisterHotkey(dumpHotkeyId);
 }
 
 void syncDelaysFromFilterState()
@@ -108,29 +189,42 @@ void onFrontendEvent(enum obs_frontend_event event, void *)
 
 void loadToggleKey()
 {
-	toggleKeyVk.store(userSettingsStore().value(toggleKeySetting, 0).toInt());
+	toggleKey.load();
 }
 
 int getToggleKey()
 {
-	return toggleKeyVk.load();
+	return toggleKey.vk.load();
 }
 
 void setToggleKey(int vk)
 {
-	toggleKeyVk.store(vk);
-	QSettings store = userSettingsStore();
-	store.setValue(toggleKeySetting, vk);
-	store.sync();
+	toggleKey.set(vk);
 }
 
 void pollToggleKey()
 {
-	const int vk = toggleKeyVk.load();
-	const bool down = vk > 0 && platform::isKeyDown(static_cast<uint32_t>(vk));
-	if (down && !toggleKeyWasDown)
-		toggleAllDelays();
-	toggleKeyWasDown = down;
+	toggleKey.poll();
+}
+
+void loadDumpKey()
+{
+	dumpKey.load();
+}
+
+int getDumpKey()
+{
+	return dumpKey.vk.load();
+}
+
+void setDumpKey(int vk)
+{
+	dumpKey.set(vk);
+}
+
+void pollDumpKey()
+{
+	dumpKey.poll();
 }
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delay/delays-disabled.h"
 #include "delay/keys/source-hotkey.h"
 #include "delay/video/video-delay-rules.h"
 #include "delay/video/video-delay-worker.h"
@@ -59,6 +60,9 @@ struct VideoDelayFilter {
 	bool capturedThisTick = false;
 	CaptureStatus captureStatus = CaptureStatus::Unknown;
 	bool offLatched = false;
+	DumpWatch dumps;
+	// Refilling after a dump: the plain filter shows its held still, or nothing, never live.
+	bool refillingAfterDump = false;
 
 	// Graphics thread only: display side. display.captureTimestamp 0 = nothing shown.
 	gs_texture_t *displayTexture = nullptr;
@@ -81,6 +85,9 @@ void destroyVideoDelay(void *data);
 void renderVideoDelay(VideoDelayFilter &filter);
 // Empties the delay: nothing captured before the call is shown after it. Graphics thread.
 void resetVideoDelay(VideoDelayFilter &filter);
+// Drops everything captured so far; a plain filter that is showing delayed frames keeps the
+// last one as a still. Graphics thread.
+void dumpVideoDelay(VideoDelayFilter &filter, bool passLive);
 // Graphics objects are freed inside the graphics context, after the worker has stopped.
 void destroyVideoDelayGpuObjects(VideoDelayFilter &filter);
 

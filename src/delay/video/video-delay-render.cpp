@@ -262,6 +262,14 @@ void show(VideoDelayFilter &filter, FrameChoice choice, bool showGuide)
 		drawGuide(filter);
 }
 
+// Drops every frame captured or being captured; what is on display stays.
+void resetCapture(VideoDelayFilter &filter)
+{
+	filter.worker.resetPipeline();
+	filter.pacer.reset();
+	filter.staged[0] = filter.staged[1] = false;
+}
+
 // While the delays are off the push camera and the playback source capture nothing, and start
 // from empty when the delays come back.
 void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
@@ -280,13 +288,23 @@ void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
 
 void resetVideoDelay(VideoDelayFilter &filter)
 {
-	filter.worker.resetPipeline();
+	resetCapture(filter);
 	filter.display.pixels.clear();
 	filter.display.width = filter.display.height = 0;
 	filter.display.captureTimestamp = 0;
 	filter.readyLogged = false;
-	filter.pacer.reset();
-	filter.staged[0] = filter.staged[1] = false;
+	filter.refillingAfterDump = false;
+}
+
+void dumpVideoDelay(VideoDelayFilter &filter, bool passLive)
+{
+	const bool holdStill = !filter.pushMode.load(std::memory_order_relaxed) && !filter.playbackMode &&
+			       !passLive && haveFrame(filter);
+	if (holdStill)
+		resetCapture(filter);
+	else
+		resetVideoDelay(filter);
+	filter.refillingAfterDump = true;
 }
 
 void renderVideoDelay(VideoDelayFilter &filter)
@@ -296,6 +314,8 @@ void renderVideoDelay(VideoDelayFilter &filter)
 	const bool pushMode = filter.pushMode.load(std::memory_order_relaxed);
 	const bool showGuide = filter.showGuide.load(std::memory_order_relaxed);
 	const bool passLive = delaysDisabled.load(std::memory_order_relaxed);
+	if (filter.dumps.dumpRequested())
+		dumpVideoDelay(filter, passLive);
 	if (passLive && (pushMode || filter.playbackMode)) {
 		renderSwitchedOff(filter, pushMode, showGuide);
 		return;
@@ -321,7 +341,8 @@ void renderVideoDelay(VideoDelayFilter &filter)
 			       passLive,
 			       haveFrame(filter),
 			       isFresh(filter.lastNewFrameNs, os_gettime_ns()),
-			       showGuide};
+			       showGuide,
+			       filter.refillingAfterDump};
 	show(filter, chooseFrame(state), showGuide);
 }
 

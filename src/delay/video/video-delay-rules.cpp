@@ -51,7 +51,11 @@ FrameChoice chooseFrame(const FrameState &state)
 	}
 	if (state.pushMode)
 		return state.haveFrame && state.fresh ? FrameChoice::Delayed : FrameChoice::Nothing;
-	return state.passLive || !state.haveFrame ? FrameChoice::Live : FrameChoice::Delayed;
+	if (state.passLive)
+		return FrameChoice::Live;
+	if (!state.haveFrame)
+		return state.refillingAfterDump ? FrameChoice::Nothing : FrameChoice::Live;
+	return FrameChoice::Delayed;
 }
 
 FrameChoice fallbackFrame(bool playbackMode, bool showGuide)

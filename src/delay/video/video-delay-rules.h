@@ -47,6 +47,7 @@ struct FrameState {
 	bool haveFrame = false; // a delayed frame has been taken over
 	bool fresh = false;     // ... recently enough to still count as arriving
 	bool showGuide = false;
+	bool refillingAfterDump = false; // plain filter: nothing rather than live until refilled
 };
 
 inline constexpr uint64_t kFreshFrameNs = 300'000'000;
