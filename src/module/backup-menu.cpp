@@ -31,7 +31,7 @@ void addBackupMenuItem()
 void openBackupDialog(void *)
 {
 	BackupDialog dialog(systemBackupEnvironment(moduleSettingsPath(), obs_get_version_string()),
-			    ToggleKeyAccess{getToggleKey, setToggleKey},
+			    DelaySwitchKeys{{getToggleKey, setToggleKey}, {getDumpKey, setDumpKey}},
 			    static_cast<QWidget *>(obs_frontend_get_main_window()));
 	dialog.exec();
 }

@@ -120,17 +120,22 @@ QWidget *BackupDialog::buildSettingsPage()
 
 	auto *switchGroup = new QGroupBox(uiText(34));
 	auto *switchLayout = new QVBoxLayout(switchGroup);
-	auto *keyRow = new QHBoxLayout;
-	switchKeyList_ = named(new QComboBox, "switchKeyList");
-	for (const KeyChoice &key : delaySwitchKeyChoices(uiText(36).toStdString()))
-		switchKeyList_->addItem(QString::fromStdString(key.label), static_cast<int>(key.code));
-	switchKeyList_->setCurrentIndex(std::max(0, switchKeyList_->findData(toggleKey_.get())));
-	connect(switchKeyList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-		[this](int index) { toggleKey_.set(switchKeyList_->itemData(index).toInt()); });
-	keyRow->addWidget(new QLabel(uiText(35)));
-	keyRow->addWidget(switchKeyList_);
-	keyRow->addStretch();
-	switchLayout->addLayout(keyRow);
+	auto addKeyRow = [&](const QString &label, const char *name, const KeyAccess &key) {
+		auto *row = new QHBoxLayout;
+		auto *list = named(new QComboBox, name);
+		for (const KeyChoice &choice : delaySwitchKeyChoices(uiText(36).toStdString()))
+			list->addItem(QString::fromStdString(choice.label), static_cast<int>(choice.code));
+		list->setCurrentIndex(std::max(0, list->findData(key.get())));
+		connect(list, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+			[list, set = key.set](int index) { set(list->itemData(index).toInt()); });
+		row->addWidget(new QLabel(label));
+		row->addWidget(list);
+		row->addStretch();
+		switchLayout->addLayout(row);
+		return list;
+	};
+	switchKeyList_ = addKeyRow(uiText(35), "switchKeyList", keys_.toggle);
+	dumpKeyList_ = addKeyRow(uiText(75), "dumpKeyList", keys_.dump);
 	switchLayout->addWidget(grayWrappedLabel(uiText(37)));
 	layout->addWidget(switchGroup);
 

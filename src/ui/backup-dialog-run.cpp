@@ -79,7 +79,7 @@ void BackupDialog::setRunControlsEnabled(bool enabled)
 	     {static_cast<QWidget *>(startBackupButton_), static_cast<QWidget *>(refreshButton_),
 	      static_cast<QWidget *>(restoreButton_), static_cast<QWidget *>(connectButton_),
 	      static_cast<QWidget *>(saveButton_), static_cast<QWidget *>(languageList_),
-	      static_cast<QWidget *>(switchKeyList_)})
+	      static_cast<QWidget *>(switchKeyList_), static_cast<QWidget *>(dumpKeyList_)})
 		control->setEnabled(enabled);
 }
 

@@ -46,8 +46,8 @@ QString noteText(Note note)
 
 } // namespace
 
-BackupDialog::BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggleKey, QWidget *parent)
-    : QDialog(parent), manager_(std::move(environment)), toggleKey_(std::move(toggleKey))
+BackupDialog::BackupDialog(BackupEnvironment environment, DelaySwitchKeys keys, QWidget *parent)
+    : QDialog(parent), manager_(std::move(environment)), keys_(std::move(keys))
 {
 	manager_.loadSettings();
 	manager_.setProvider(ProviderKind::LocalFolder);

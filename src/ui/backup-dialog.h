@@ -21,11 +21,16 @@ class QVBoxLayout;
 
 namespace kestrel {
 
-// The delay switch's key: the module hands in the running switch's accessors, so a pick takes
-// effect at once and is stored as "delayToggleVk".
-struct ToggleKeyAccess {
+// One of the delay switch's keys: the module hands in the running switch's accessors, so a pick
+// takes effect at once and is stored ("delayToggleVk", "delayDumpVk").
+struct KeyAccess {
 	std::function<int()> get;
 	std::function<void(int)> set;
+};
+
+struct DelaySwitchKeys {
+	KeyAccess toggle;
+	KeyAccess dump;
 };
 
 // The Tools menu's backup dialog: the backup folder, backups, the backup found in the folder
@@ -35,7 +40,7 @@ class BackupDialog : public QDialog {
 	Q_OBJECT
 
 public:
-	BackupDialog(BackupEnvironment environment, ToggleKeyAccess toggleKey, QWidget *parent = nullptr);
+	BackupDialog(BackupEnvironment environment, DelaySwitchKeys keys, QWidget *parent = nullptr);
 	~BackupDialog() override;
 
 	// The worker of the run in progress; null between runs.
@@ -82,7 +87,7 @@ private:
 	BackupManifest manifest_;
 	QThread *workerThread_ = nullptr;
 	BackupWorker *worker_ = nullptr;
-	ToggleKeyAccess toggleKey_;
+	DelaySwitchKeys keys_;
 	std::optional<int> closeAfterRun_;
 
 	QVBoxLayout *mainLayout_ = nullptr;
@@ -100,6 +105,7 @@ private:
 	QPushButton *connectButton_ = nullptr;
 	QPushButton *saveButton_ = nullptr;
 	QComboBox *switchKeyList_ = nullptr;
+	QComboBox *dumpKeyList_ = nullptr;
 	QLabel *hintLabel_ = nullptr;
 	QLabel *backupIntro_ = nullptr;
 	QProgressBar *backupProgress_ = nullptr;

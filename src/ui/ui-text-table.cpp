@@ -187,6 +187,7 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	 "フォルダーがバックアップの場所（\"obs-cloud-backup\" を含むフォルダー）を指しているか確認してください。"},
 	{"Dump (discard what the delays hold)", "Dump (descartar lo demorado)",
 	 "Dump (jeter ce que les délais retiennent)", "清空（丢弃延迟中的内容）", "ダンプ（遅延中の内容を破棄）"},
+	{"Dump key:", "Tecla de dump:", "Touche de dump :", "清空键：", "ダンプキー："},
 }};
 // clang-format on
 

@@ -104,6 +104,7 @@ TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
 		EXPECT_FALSE(find<QPushButton>(*dialog, control)->isEnabled()) << control;
 	EXPECT_FALSE(find<QComboBox>(*dialog, "languageList")->isEnabled());
 	EXPECT_FALSE(find<QComboBox>(*dialog, "switchKeyList")->isEnabled());
+	EXPECT_FALSE(find<QComboBox>(*dialog, "dumpKeyList")->isEnabled());
 	ASSERT_TRUE(waitForRun(*dialog));
 	ASSERT_EQ(boxes.count(), 2u);
 	EXPECT_EQ(boxes.last().title, uiText(63));
@@ -269,6 +270,10 @@ TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
 	EXPECT_EQ(toggleKey, 112) << "building the pages never changes the key";
 	keys = find<QComboBox>(*dialog, "switchKeyList");
 	keys->setCurrentIndex(keys->findData(113));
+	EXPECT_EQ(toggleKey, 113);
+	auto *dumpKeys = find<QComboBox>(*dialog, "dumpKeyList");
+	dumpKeys->setCurrentIndex(dumpKeys->findData(114));
+	EXPECT_EQ(dumpKey, 114) << "the dump key has a list of its own";
 	EXPECT_EQ(toggleKey, 113);
 
 	click(*dialog, "restoreButton");

@@ -37,7 +37,8 @@ protected:
 	{
 		auto dialog = std::make_unique<BackupDialog>(
 		    environment(),
-		    ToggleKeyAccess{[this] { return toggleKey; }, [this](int vk) { toggleKey = vk; }});
+		    DelaySwitchKeys{{[this] { return toggleKey; }, [this](int vk) { toggleKey = vk; }},
+				    {[this] { return dumpKey; }, [this](int vk) { dumpKey = vk; }}});
 		dialog->show();
 		return dialog;
 	}
@@ -71,6 +72,7 @@ protected:
 	FakeObsConfig config;
 	std::filesystem::path settingsFile = config.scratch / "plugin_config/kestrel/cloud-backup.json";
 	int toggleKey = 0;
+	int dumpKey = 0;
 };
 
 } // namespace kestrel::test
