@@ -171,17 +171,18 @@ TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
 {
 	test::ObsLogCapture log;
 	VideoDelayWorker worker(nowNs); // not started: nothing drains the queue
-	for (uint64_t i = 1; i <= 128; ++i)
+	constexpr uint64_t queued = VideoDelayWorker::kCaptureQueueLimit;
+	for (uint64_t i = 1; i <= 125 + queued; ++i)
 		worker.submitRawFrame(frameAt(i));
-	EXPECT_EQ(worker.stats().queuedFrames, 3u);
+	EXPECT_EQ(worker.stats().queuedFrames, queued);
 	EXPECT_EQ(worker.stats().droppedFrames, 125u);
 	const auto lines = log.linesContaining("encoder lagging");
 	ASSERT_EQ(lines.size(), 2u);
 	EXPECT_NE(lines[0].find("dropped 1 frame(s)"), std::string::npos) << lines[0];
 	EXPECT_NE(lines[1].find("dropped 121 frame(s)"), std::string::npos) << lines[1];
 
-	// Dropped frames return their buffers to a pool of at most four.
-	for (int i = 0; i < 4; ++i)
+	// Dropped frames return their buffers to a bounded pool.
+	for (size_t i = 0; i < VideoDelayWorker::kBufferPoolLimit; ++i)
 		EXPECT_EQ(worker.takeBuffer().size(), size_t{kWidth} * kHeight * 4);
 	EXPECT_TRUE(worker.takeBuffer().empty());
 }

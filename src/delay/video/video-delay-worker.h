@@ -37,8 +37,12 @@ class VideoDelayWorker {
 public:
 	using Clock = uint64_t (*)(); // the clock of the capture timestamps, in ns
 
-	static constexpr size_t kCaptureQueueLimit = 3;
-	static constexpr size_t kBufferPoolLimit = 4;
+	// Room for the spike of a key frame's encode meeting the decoder's first frame (about 80 ms
+	// at 1080p with H.264), which three frames of slack did not cover.
+	static constexpr size_t kCaptureQueueLimit = 5;
+	// Every queued frame plus the one being encoded comes back, so the graphics thread never
+	// allocates in steady state.
+	static constexpr size_t kBufferPoolLimit = kCaptureQueueLimit + 1;
 	static constexpr uint64_t kLagLogEvery = 120;
 	static constexpr uint64_t kRingCapBytes = 1500ull << 20;
 
