@@ -44,12 +44,17 @@ BackupManager::BackupManager(BackupEnvironment environment) : environment_(std::
 void BackupManager::setProvider(ProviderKind kind)
 {
 	providerKind_ = kind;
+	CloudServices services = environment_.cloudServices;
+	// The plug-in and the command line share the settings, so a lock beside them keeps their
+	// runs on one account apart.
+	if (services.runLockFolder.empty() && !environment_.settingsPath.empty())
+		services.runLockFolder = utf8FromPath(pathFromUtf8(environment_.settingsPath).parent_path());
 	switch (kind) {
 	case ProviderKind::GoogleDrive:
-		provider_ = std::make_unique<GoogleDriveProvider>(environment_.cloudServices);
+		provider_ = std::make_unique<GoogleDriveProvider>(services);
 		break;
 	case ProviderKind::OneDrive:
-		provider_ = std::make_unique<OneDriveProvider>(environment_.cloudServices);
+		provider_ = std::make_unique<OneDriveProvider>(services);
 		break;
 	default:
 		provider_ = std::make_unique<LocalFolderProvider>(localPath);

@@ -28,6 +28,9 @@ struct CloudServices {
 	OneDriveEndpoints onedrive;
 	HttpLimits http;
 	SignInOptions signIn;
+	// A folder on this computer for the lock that keeps two runs off one account at once;
+	// empty = runs are not kept apart.
+	std::string runLockFolder;
 };
 
 } // namespace kestrel

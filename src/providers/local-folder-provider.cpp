@@ -1,8 +1,8 @@
 #include "providers/local-folder-provider.h"
 
-#include "platform/file-lock.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
+#include "providers/run-hold.h"
 #include "providers/utf8-path.h"
 
 #include <limits>
@@ -205,17 +205,8 @@ namespace kestrel {
 std::shared_ptr<void> LocalFolderProvider::holdBackup(std::chrono::milliseconds patience)
 {
 	const auto folder = resolveLocalPath(kBackupRoot);
-	std::error_code ec;
-	fs::create_directories(*folder, ec);
-	const std::string lockPath = utf8FromPath(*folder / ".kestrel-run.lock");
-	std::string error;
-	bool busy = false;
-	std::shared_ptr<platform::FileLock> lock = platform::lockFile(lockPath, patience, error, busy);
-	if (!lock)
-		lastError_ = busy ? "Another backup or restore is using " + utf8FromPath(*folder) +
-					": try again when it has finished."
-				  : "Cannot lock " + lockPath + ": " + error;
-	return lock;
+	return holdRun(utf8FromPath(*folder / ".kestrel-run.lock"), utf8FromPath(*folder), patience,
+		       lastError_);
 }
 
 } // namespace kestrel

@@ -1,9 +1,11 @@
 #include "providers/oauth-provider.h"
 
+#include "providers/run-hold.h"
 #include "providers/utf8-path.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -53,6 +55,16 @@ OAuthProvider::OAuthProvider(bool hasClientSecret, CloudServices services)
     : services_(std::move(services)), http_(services_.http), hasClientSecret_(hasClientSecret)
 {
 	initCurlOnce();
+}
+
+std::shared_ptr<void> OAuthProvider::holdBackup(std::chrono::milliseconds patience)
+{
+	if (services_.runLockFolder.empty())
+		return ICloudProvider::holdBackup(patience);
+	std::string fileName = "kestrel-" + name() + ".lock";
+	std::replace(fileName.begin(), fileName.end(), ' ', '-');
+	return holdRun(utf8FromPath(pathFromUtf8(services_.runLockFolder) / pathFromUtf8(fileName)), name(),
+		       patience, lastError_);
 }
 
 void OAuthProvider::logout()

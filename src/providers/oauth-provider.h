@@ -20,6 +20,7 @@ public:
 	std::string serializeTokens() const override { return credentials_.serialize(hasClientSecret_); }
 	void loadTokens(const std::string &json) override { credentials_.load(json, hasClientSecret_); }
 	std::string lastError() const override { return lastError_; }
+	std::shared_ptr<void> holdBackup(std::chrono::milliseconds patience) override;
 
 	// One authorised request to the service (refreshing an expired token): false with a reason
 	// when the saved sign-in no longer works or the service cannot be reached.

@@ -194,6 +194,22 @@ TEST_F(GoogleDrive, RefusesSourcesItCannotSendWhole)
 	EXPECT_EQ(requestCount(), before);
 }
 
+// Two runs on one account from this computer (the plug-in and the command line) take turns.
+TEST_F(GoogleDrive, RunsOnOneAccountTakeTurns)
+{
+	CloudServices services = servicesWithBrowser();
+	services.runLockFolder = (scratch / "settings").string();
+	GoogleDriveProvider first{services}, second{services};
+	auto held = first.holdBackup(std::chrono::milliseconds(0));
+	ASSERT_TRUE(held) << first.lastError();
+	EXPECT_FALSE(second.holdBackup(std::chrono::milliseconds(50)));
+	EXPECT_EQ(second.lastError(),
+		  "Another backup or restore is using Google Drive: try again when it has finished.");
+	EXPECT_TRUE(drive.holdBackup(std::chrono::milliseconds(0))) << "no lock folder, no lock";
+	held.reset();
+	EXPECT_TRUE(second.holdBackup(std::chrono::milliseconds(0))) << second.lastError();
+}
+
 TEST(DriveQuery, LiteralsEscapeQuotesAndBackslashes)
 {
 	EXPECT_EQ(driveQueryLiteral("Bob's Show.json"), R"('Bob\'s Show.json')");
