@@ -83,7 +83,13 @@ public:
 		if (got > 0)
 			display_ = ":" + std::string(number, number + std::strcspn(number, "\n"));
 	}
-	~PrivateXServer() { stop(pid_); }
+	~PrivateXServer() { quit(); }
+
+	void quit()
+	{
+		stop(pid_);
+		pid_ = 0;
+	}
 
 	const std::string &display() const { return display_; }
 
@@ -181,6 +187,18 @@ TEST_F(DesktopKeysOnX11, PollersSeeTheDesktopOnlyBetweenStartAndStop)
 	stopWatchingDesktopKeys();
 	EXPECT_FALSE(isKeyDown(kV));
 	server.xdotool({"keyup", "v"});
+}
+
+// Xlib's default for a lost server is to end the process, OBS with it.
+TEST_F(DesktopKeysOnX11, ALostServerLeavesKeysReleasedAndTheProcessRunning)
+{
+	test::ObsLogCapture log;
+	server.xdotool({"keydown", "v"});
+	ASSERT_TRUE(becomes(kV, true));
+	server.quit();
+	EXPECT_TRUE(becomes(kV, false));
+	ASSERT_TRUE(eventually([&] { return !log.linesContaining("Lost the X display").empty(); }));
+	keys.reset();
 }
 
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)

@@ -6,7 +6,9 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -106,23 +108,72 @@ bool bitSet(const unsigned char *bytes, size_t length, size_t bit)
 	return bit / 8 < length && (bytes[bit / 8] >> (bit % 8)) & 1;
 }
 
+// Xlib's answer to a lost server is to end the process, OBS with it. For the watchers' own
+// connections the server going away first (at logout, or when a test's server stops) only
+// ends the watching; every other connection keeps the handler it had.
+class LostConnections {
+public:
+	static void watch(Display *display, std::atomic<bool> &lost)
+	{
+		static std::once_flag installed;
+		std::call_once(installed, [] { previous_ = XSetIOErrorHandler(onIoError); });
+		{
+			std::lock_guard guard(lock_);
+			own_.push_back(display);
+		}
+		XSetIOErrorExitHandler(
+		    display,
+		    [](Display *, void *flag) { static_cast<std::atomic<bool> *>(flag)->store(true); },
+		    &lost);
+	}
+
+	static void forget(Display *display)
+	{
+		std::lock_guard guard(lock_);
+		own_.erase(std::remove(own_.begin(), own_.end(), display), own_.end());
+	}
+
+private:
+	// Returning lets Xlib go on to the connection's exit handler, which only raises its flag.
+	static int onIoError(Display *display)
+	{
+		{
+			std::lock_guard guard(lock_);
+			if (std::find(own_.begin(), own_.end(), display) != own_.end())
+				return 0;
+		}
+		return previous_ ? previous_(display) : 0;
+	}
+
+	static inline std::mutex lock_;
+	static inline std::vector<Display *> own_;
+	static inline XIOErrorHandler previous_ = nullptr;
+};
+
 // One connection of its own to the X server, used only by the watcher thread.
 class X11Desktop {
 public:
 	explicit X11Desktop(Display *display) : display_(display)
 	{
+		LostConnections::watch(display_, lost_);
 		mapKeys();
 		findPointer();
 	}
-	~X11Desktop() { XCloseDisplay(display_); }
+	~X11Desktop()
+	{
+		LostConnections::forget(display_);
+		XCloseDisplay(display_);
+	}
 	X11Desktop(const X11Desktop &) = delete;
 	X11Desktop &operator=(const X11Desktop &) = delete;
+
+	bool lost() const { return lost_; }
 
 	KeyBits poll()
 	{
 		followLayoutChanges();
 		KeyBits down{};
-		char keymap[32];
+		char keymap[32] = {};
 		XQueryKeymap(display_, keymap);
 		for (const auto &[vk, keycode] : keycodes_)
 			if (bitSet(reinterpret_cast<unsigned char *>(keymap), sizeof keymap, keycode))
@@ -193,6 +244,7 @@ private:
 	}
 
 	Display *display_;
+	std::atomic<bool> lost_{false};
 	std::vector<std::pair<uint32_t, KeyCode>> keycodes_;
 	int pointer_ = -1;
 };
@@ -236,9 +288,21 @@ private:
 		X11Desktop desktop(display);
 		do {
 			const KeyBits down = desktop.poll();
-			for (size_t i = 0; i < down.size(); ++i)
-				down_[i].store(down[i], std::memory_order_relaxed);
+			if (desktop.lost()) {
+				publish({});
+				KESTREL_LOG(LOG_WARNING,
+					    "Lost the X display: keys chosen in the delay filters "
+					    "and the delay switch read as released");
+				return;
+			}
+			publish(down);
 		} while (waitForNextPoll());
+	}
+
+	void publish(const KeyBits &down)
+	{
+		for (size_t i = 0; i < down.size(); ++i)
+			down_[i].store(down[i], std::memory_order_relaxed);
 	}
 
 	bool waitForNextPoll()
