@@ -5,6 +5,7 @@
 #include "backup/media-policy.h"
 #include "backup/remote-layout.h"
 #include "backup/run-steps.h"
+#include "backup/source-hasher.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <future>
 
 namespace kestrel {
 
@@ -27,8 +27,6 @@ namespace {
 const std::string kRoot = kBackupRoot;
 // How long a run waits for another one on the same backup before it gives up.
 constexpr auto kLockPatience = std::chrono::seconds(3);
-// Files at least this large are hashed on a second thread while they are copied.
-constexpr int64_t kHashBesideCopy = 4 << 20;
 
 std::string lastComponent(const std::string &path)
 {
@@ -52,24 +50,6 @@ BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 	return entry;
 }
 
-// Size and last change of a file: equal states before and after a copy mean it held still.
-struct SourceState {
-	int64_t size = -1;
-	int64_t modified = 0;
-	bool operator==(const SourceState &) const = default;
-};
-
-SourceState sourceState(const fs::path &file)
-{
-	std::error_code ec;
-	const auto time = fs::last_write_time(file, ec);
-	if (ec)
-		return {};
-	// In the file system clock's own units: only ever compared with a later reading here.
-	return {sizeOf(file),
-		std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
-}
-
 // The previous backup's copy still holds this file's content: same size and time (or, when
 // only the time moved, the same hash), and the stored copy is there with that size.
 bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
@@ -82,50 +62,51 @@ bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHist
 	return platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
 }
 
-// Stores one file under a name no kept backup uses and fills in its stored name, size, hash
-// and time; an unchanged file keeps the previous backup's copy. False with `error` when the
-// file cannot be stored.
-bool storeFile(ICloudProvider &provider, BackupHistory &history, const std::string &createdAt,
-	       const ProgressCallback &progress, BackupEntry &entry, std::string &error)
+// Takes the previous backup's copy for a file whose content it still holds.
+bool reuseUnchanged(BackupHistory &history, const SourceState &now, const ProgressCallback &progress,
+		    BackupEntry &entry)
+{
+	const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
+	if (!previous || !isUnchanged(*previous, now, history))
+		return false;
+	entry.remotePath = previous->remotePath;
+	entry.size = now.size;
+	entry.sha256 = previous->sha256;
+	entry.modified = now.modified;
+	if (progress)
+		progress(entry.name, 100, 0, 0);
+	return true;
+}
+
+void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha256)
+{
+	entry.size = copied.size;
+	entry.sha256 = std::move(sha256);
+	entry.modified = copied.modified;
+}
+
+// A file written while it was copied (OBS saving a collection) gets one more copy, hashed at
+// once. False with `error` when that fails too.
+bool copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry,
+	       std::string &error)
 {
 	const fs::path source = pathFromUtf8(entry.originalLocal);
-	const SourceState before = sourceState(source);
-	if (const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
-	    previous && isUnchanged(*previous, before, history)) {
-		entry.remotePath = previous->remotePath;
-		entry.size = before.size;
-		entry.sha256 = previous->sha256;
-		entry.modified = before.modified;
-		if (progress)
-			progress(entry.name, 100, 0, 0);
-		return true;
+	const SourceState start = sourceState(source);
+	if (!provider.uploadFile(entry.originalLocal, entry.remotePath, progress)) {
+		error = provider.lastError();
+		return false;
 	}
-	const std::string remotePath = history.freeRemotePath(entry.remotePath, createdAt);
-	// A file written while it is copied (OBS saving a collection) gets one more try.
-	for (int attempt = 0; attempt < 2; ++attempt) {
-		const SourceState start = sourceState(source);
-		auto hash =
-		    std::async(start.size >= kHashBesideCopy ? std::launch::async : std::launch::deferred,
-			       [&] { return platform::sha256HexOfFile(entry.originalLocal); });
-		if (!provider.uploadFile(entry.originalLocal, remotePath, progress)) {
-			error = provider.lastError();
-			return false;
-		}
-		const std::optional<std::string> digest = hash.get();
-		if (!digest) {
-			error = "cannot read " + entry.originalLocal;
-			return false;
-		}
-		if (start.size >= 0 && sourceState(source) == start) {
-			entry.remotePath = remotePath;
-			entry.size = start.size;
-			entry.sha256 = *digest;
-			entry.modified = start.modified;
-			return true;
-		}
+	const std::optional<std::string> digest = platform::sha256HexOfFile(entry.originalLocal);
+	if (!digest) {
+		error = "cannot read " + entry.originalLocal;
+		return false;
 	}
-	error = "it changed while it was copied (" + entry.originalLocal + ")";
-	return false;
+	if (start.size < 0 || sourceState(source) != start) {
+		error = "it changed while it was copied (" + entry.originalLocal + ")";
+		return false;
+	}
+	confirmCopy(entry, start, *digest);
+	return true;
 }
 
 // Files of every profile, depth first; directory links are not followed.
@@ -232,24 +213,67 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	    {&listed.sceneCollections, &stored.sceneCollections},
 	    {&listed.profiles, &stored.profiles},
 	    {&listed.mediaFiles, &stored.mediaFiles}};
+	auto skip = [&](const BackupEntry &entry, const std::string &error) {
+		++summary.skipped;
+		summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
+		logSkipped(entry.name, entry.originalLocal, error, log);
+	};
+	// Each new copy is confirmed once its source's hash is done, before the manifest is written.
+	struct Copied {
+		std::vector<BackupEntry> *list;
+		size_t position;
+		size_t ticket;
+		SourceState before;
+		int32_t index;
+	};
+	std::vector<Copied> copied;
+	SourceHasher hasher;
 	int32_t index = 0;
 	for (const auto &[from, to] : lists) {
 		for (BackupEntry entry : *from) {
 			++index;
 			log("Uploading: " + entry.name + " (" + std::to_string(index) + "/" +
 			    std::to_string(summary.total) + ")");
-			std::string error;
-			if (storeFile(*provider_, history, listed.createdAt,
-				      runProgressFor(progress, index, summary.total), entry, error)) {
+			const ProgressCallback fileProgress = runProgressFor(progress, index, summary.total);
+			const SourceState before = sourceState(pathFromUtf8(entry.originalLocal));
+			if (reuseUnchanged(history, before, fileProgress, entry)) {
 				++summary.done;
 				to->push_back(std::move(entry));
-			} else {
-				++summary.skipped;
-				summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
-				logSkipped(entry.name, entry.originalLocal, error, log);
+				continue;
 			}
+			entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
+			if (!provider_->uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress)) {
+				skip(entry, provider_->lastError());
+				continue;
+			}
+			copied.push_back(
+			    {to, to->size(), hasher.add(entry.originalLocal, before), before, index});
+			to->push_back(std::move(entry));
 		}
 	}
+	const std::vector<SourceHasher::Result> hashes = hasher.finish();
+	for (const Copied &copy : copied) {
+		BackupEntry &entry = (*copy.list)[copy.position];
+		const SourceHasher::Result &hash = hashes[copy.ticket];
+		std::string error;
+		if (hash.sha256 && hash.heldStill)
+			confirmCopy(entry, copy.before, *hash.sha256);
+		else if (!hash.sha256)
+			error = "cannot read " + entry.originalLocal;
+		else
+			copyAgain(*provider_, runProgressFor(progress, copy.index, summary.total), entry,
+				  error);
+		if (error.empty()) {
+			++summary.done;
+		} else {
+			skip(entry, error);
+			// Left without a hash, it is taken off the list below.
+			entry.sha256.clear();
+		}
+	}
+	// Only entries with a hash are stored: kept ones carry the previous backup's.
+	for (auto *list : {&stored.sceneCollections, &stored.profiles, &stored.mediaFiles})
+		std::erase_if(*list, [](const BackupEntry &entry) { return entry.sha256.empty(); });
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";
