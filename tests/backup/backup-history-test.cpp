@@ -114,6 +114,48 @@ TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
 	EXPECT_EQ(backups.size(), kKeptBackups + 1);
 }
 
+// The last progress report of a file comes when its copy is done and before its hash: a file
+// rewritten there (OBS saving a collection) changed under the copy.
+TEST(BackupUnit, FileRewrittenWhileCopiedIsCopiedAgainOrLeftOut)
+{
+	FakeObsConfig obs;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show"})");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\nName=Main\n");
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, kQuiet).success);
+	const std::string first = readFile(obs.backupFolder / "manifest.json");
+
+	int rewrites = 0;
+	auto rewritingShow = [&](int times) -> RunProgress {
+		return [&, times](const std::string &file, int32_t percent, int32_t, int32_t) {
+			if (file == "Show.json" && percent == 100 && rewrites < times)
+				writeFile(obs.scenes / "Show.json",
+					  "{\"name\": \"Show\", \"take\": \"" +
+					      std::string(static_cast<size_t>(++rewrites), 'x') + "\"}");
+		};
+	};
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "take": ""})");
+	const BackupSummary stopped = obs.manager()->runBackup(rewritingShow(1000), kQuiet);
+	EXPECT_EQ(rewrites, 2) << "one copy and one more try";
+	EXPECT_TRUE(stopped.success);
+	EXPECT_EQ(stopped.skipped, 1);
+	ASSERT_EQ(stopped.skippedFiles.size(), 1u);
+	EXPECT_NE(stopped.skippedFiles[0].find("it changed while it was copied"), std::string::npos);
+	EXPECT_TRUE(published(obs).sceneCollections.empty()) << "a copy that did not hold still is listed";
+	EXPECT_EQ(published(obs).profiles.size(), 1u);
+	expectWhole(obs, published(obs));
+
+	rewrites = 0;
+	const BackupSummary settled = obs.manager()->runBackup(rewritingShow(1), kQuiet);
+	EXPECT_TRUE(settled.success);
+	EXPECT_EQ(settled.skipped, 0);
+	const BackupManifest second = published(obs);
+	ASSERT_EQ(second.sceneCollections.size(), 1u);
+	EXPECT_EQ(readFile(obs.backupFolder.parent_path() / second.sceneCollections[0].remotePath),
+		  readFile(obs.scenes / "Show.json"));
+	expectWhole(obs, second);
+	EXPECT_NE(readFile(obs.backupFolder / "manifest.json"), first);
+}
+
 // Backs up in a child process that kills itself at the `killAt`-th progress report.
 void backUpAndDie(const FakeObsConfig &obs, int killAt)
 {
