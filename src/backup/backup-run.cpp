@@ -63,8 +63,7 @@ bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHist
 }
 
 // Takes the previous backup's copy for a file whose content it still holds.
-bool reuseUnchanged(BackupHistory &history, const SourceState &now, const ProgressCallback &progress,
-		    BackupEntry &entry)
+bool reuseUnchanged(BackupHistory &history, const SourceState &now, BackupEntry &entry)
 {
 	const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
 	if (!previous || !isUnchanged(*previous, now, history))
@@ -73,8 +72,6 @@ bool reuseUnchanged(BackupHistory &history, const SourceState &now, const Progre
 	entry.size = now.size;
 	entry.sha256 = previous->sha256;
 	entry.modified = now.modified;
-	if (progress)
-		progress(entry.name, 100, 0, 0);
 	return true;
 }
 
@@ -136,6 +133,105 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 {
 	log("  Skipped: " + what + " \u2014 " + error);
 	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
+}
+
+// One listed file on its way into the backup.
+struct PlannedFile {
+	BackupEntry entry;
+	std::vector<BackupEntry> *list = nullptr; // where it goes in the new manifest
+	int32_t index = 0;                        // in run order, from 1
+	SourceState before;                       // when the run came to it
+	bool reused = false;
+	bool copied = false;
+	size_t hashTicket = 0;
+	SourceState afterCopy;
+};
+
+// Queues the hashes of the files to copy, the largest first: their hashes take longest, and the
+// copies of the small files ahead of them in run order go on meanwhile.
+void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
+{
+	std::vector<PlannedFile *> toCopy;
+	for (auto &file : plan)
+		if (!file.reused)
+			toCopy.push_back(&file);
+	std::stable_sort(toCopy.begin(), toCopy.end(), [](const PlannedFile *a, const PlannedFile *b) {
+		return a->before.size > b->before.size;
+	});
+	for (PlannedFile *file : toCopy)
+		file->hashTicket = hasher.add(file->entry.originalLocal, file->before);
+}
+
+// Stores the listed files, in run order, into `stored`'s lists: only those really stored. A new
+// copy counts once its source's hash is done and the source held still from before the earlier
+// of copy and hash to after the later one.
+void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
+		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
+		 BackupSummary &summary)
+{
+	std::vector<PlannedFile> plan;
+	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
+	    {&listed.sceneCollections, &stored.sceneCollections},
+	    {&listed.profiles, &stored.profiles},
+	    {&listed.mediaFiles, &stored.mediaFiles}};
+	for (const auto &[from, to] : lists) {
+		for (const BackupEntry &entry : *from) {
+			PlannedFile &file = plan.emplace_back();
+			file.entry = entry;
+			file.list = to;
+			file.index = static_cast<int32_t>(plan.size());
+			file.before = sourceState(pathFromUtf8(entry.originalLocal));
+			file.reused = reuseUnchanged(history, file.before, file.entry);
+		}
+	}
+	summary.total = static_cast<int32_t>(plan.size());
+	SourceHasher hasher;
+	queueHashes(plan, hasher);
+	auto skip = [&](const BackupEntry &entry, const std::string &error) {
+		++summary.skipped;
+		summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
+		logSkipped(entry.name, entry.originalLocal, error, log);
+	};
+	for (PlannedFile &file : plan) {
+		BackupEntry &entry = file.entry;
+		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
+		    std::to_string(summary.total) + ")");
+		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
+		if (file.reused) {
+			if (fileProgress)
+				fileProgress(entry.name, 100, 0, 0);
+			continue;
+		}
+		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
+		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
+		if (file.copied)
+			file.afterCopy = sourceState(pathFromUtf8(entry.originalLocal));
+		else
+			skip(entry, provider.lastError());
+	}
+	const std::vector<SourceHasher::Result> hashes = hasher.finish();
+	for (PlannedFile &file : plan) {
+		BackupEntry &entry = file.entry;
+		if (!file.reused && !file.copied)
+			continue;
+		std::string error;
+		if (!file.reused) {
+			const SourceHasher::Result &hash = hashes[file.hashTicket];
+			if (!hash.sha256)
+				error = "cannot read " + entry.originalLocal;
+			else if (hash.heldStill && file.afterCopy == file.before)
+				confirmCopy(entry, file.before, *hash.sha256);
+			else
+				copyAgain(provider, runProgressFor(progress, file.index, summary.total),
+					  entry, error);
+		}
+		if (!error.empty()) {
+			skip(entry, error);
+			continue;
+		}
+		++summary.done;
+		file.list->push_back(std::move(entry));
+	}
 }
 
 } // namespace
@@ -208,72 +304,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	summary.total = static_cast<int32_t>(entriesInRunOrder(listed).size());
-	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
-	    {&listed.sceneCollections, &stored.sceneCollections},
-	    {&listed.profiles, &stored.profiles},
-	    {&listed.mediaFiles, &stored.mediaFiles}};
-	auto skip = [&](const BackupEntry &entry, const std::string &error) {
-		++summary.skipped;
-		summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
-		logSkipped(entry.name, entry.originalLocal, error, log);
-	};
-	// Each new copy is confirmed once its source's hash is done, before the manifest is written.
-	struct Copied {
-		std::vector<BackupEntry> *list;
-		size_t position;
-		size_t ticket;
-		SourceState before;
-		int32_t index;
-	};
-	std::vector<Copied> copied;
-	SourceHasher hasher;
-	int32_t index = 0;
-	for (const auto &[from, to] : lists) {
-		for (BackupEntry entry : *from) {
-			++index;
-			log("Uploading: " + entry.name + " (" + std::to_string(index) + "/" +
-			    std::to_string(summary.total) + ")");
-			const ProgressCallback fileProgress = runProgressFor(progress, index, summary.total);
-			const SourceState before = sourceState(pathFromUtf8(entry.originalLocal));
-			if (reuseUnchanged(history, before, fileProgress, entry)) {
-				++summary.done;
-				to->push_back(std::move(entry));
-				continue;
-			}
-			entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
-			if (!provider_->uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress)) {
-				skip(entry, provider_->lastError());
-				continue;
-			}
-			copied.push_back(
-			    {to, to->size(), hasher.add(entry.originalLocal, before), before, index});
-			to->push_back(std::move(entry));
-		}
-	}
-	const std::vector<SourceHasher::Result> hashes = hasher.finish();
-	for (const Copied &copy : copied) {
-		BackupEntry &entry = (*copy.list)[copy.position];
-		const SourceHasher::Result &hash = hashes[copy.ticket];
-		std::string error;
-		if (hash.sha256 && hash.heldStill)
-			confirmCopy(entry, copy.before, *hash.sha256);
-		else if (!hash.sha256)
-			error = "cannot read " + entry.originalLocal;
-		else
-			copyAgain(*provider_, runProgressFor(progress, copy.index, summary.total), entry,
-				  error);
-		if (error.empty()) {
-			++summary.done;
-		} else {
-			skip(entry, error);
-			// Left without a hash, it is taken off the list below.
-			entry.sha256.clear();
-		}
-	}
-	// Only entries with a hash are stored: kept ones carry the previous backup's.
-	for (auto *list : {&stored.sceneCollections, &stored.profiles, &stored.mediaFiles})
-		std::erase_if(*list, [](const BackupEntry &entry) { return entry.sha256.empty(); });
+	storeListed(*provider_, history, listed, stored, progress, log, summary);
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";

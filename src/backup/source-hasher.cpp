@@ -65,9 +65,11 @@ void SourceHasher::work()
 		const size_t ticket = started_++;
 		const Job job = jobs_[ticket];
 		lock.unlock();
+		const fs::path file = pathFromUtf8(job.file);
+		const bool stillAtStart = job.before.size >= 0 && sourceState(file) == job.before;
 		Result result;
 		result.sha256 = platform::sha256HexOfFile(job.file);
-		result.heldStill = job.before.size >= 0 && sourceState(pathFromUtf8(job.file)) == job.before;
+		result.heldStill = stillAtStart && sourceState(file) == job.before;
 		lock.lock();
 		results_[ticket] = std::move(result);
 		++finished_;

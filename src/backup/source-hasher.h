@@ -20,14 +20,14 @@ struct SourceState {
 
 SourceState sourceState(const std::filesystem::path &file);
 
-// Hashes the sources of copies on a thread of its own while the next files are copied: a large
-// file hashes slower than the system copies it, so waiting for each hash would make the hashes
-// the run's pace.
+// Hashes the sources of copies on a thread of its own while files are copied: a large file
+// hashes slower than the system copies it, so waiting for each hash would make the hashes the
+// run's pace. A hash may run before, during or after its file's copy.
 class SourceHasher {
 public:
 	struct Result {
 		std::optional<std::string> sha256; // nothing when the file could not be read
-		bool heldStill = false;            // the state after the hash is the one given with it
+		bool heldStill = false; // the file was in the state given with it all through the hash
 	};
 
 	SourceHasher();
@@ -35,7 +35,7 @@ public:
 	SourceHasher(const SourceHasher &) = delete;
 	SourceHasher &operator=(const SourceHasher &) = delete;
 
-	// Queues the hash of `file`, whose copy began in state `before`; returns its ticket.
+	// Queues the hash of `file`, whose copy begins or began in state `before`; returns its ticket.
 	size_t add(std::string file, SourceState before);
 	// Waits for every queued hash; the results by ticket.
 	std::vector<Result> finish();
