@@ -33,20 +33,12 @@ std::string lastComponent(const std::string &path)
 	return utf8FromPath(pathFromUtf8(path).filename());
 }
 
-int64_t sizeOf(const fs::path &file)
-{
-	std::error_code ec;
-	const auto size = fs::file_size(file, ec);
-	return ec ? -1 : static_cast<int64_t>(size);
-}
-
 BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 {
 	BackupEntry entry;
 	entry.name = lastComponent(localPath);
 	entry.remotePath = std::move(remotePath);
 	entry.originalLocal = localPath;
-	entry.size = sizeOf(pathFromUtf8(localPath));
 	return entry;
 }
 
@@ -87,8 +79,7 @@ void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha2
 bool copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry,
 	       std::string &error)
 {
-	const fs::path source = pathFromUtf8(entry.originalLocal);
-	const SourceState start = sourceState(source);
+	const SourceState start = sourceState(entry.originalLocal);
 	if (!provider.uploadFile(entry.originalLocal, entry.remotePath, progress)) {
 		error = provider.lastError();
 		return false;
@@ -98,7 +89,7 @@ bool copyAgain(ICloudProvider &provider, const ProgressCallback &progress, Backu
 		error = "cannot read " + entry.originalLocal;
 		return false;
 	}
-	if (start.size < 0 || sourceState(source) != start) {
+	if (start.size < 0 || sourceState(entry.originalLocal) != start) {
 		error = "it changed while it was copied (" + entry.originalLocal + ")";
 		return false;
 	}
@@ -180,7 +171,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			file.entry = entry;
 			file.list = to;
 			file.index = static_cast<int32_t>(plan.size());
-			file.before = sourceState(pathFromUtf8(entry.originalLocal));
+			file.before = sourceState(entry.originalLocal);
 			file.reused = reuseUnchanged(history, file.before, file.entry);
 		}
 	}
@@ -205,7 +196,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
-			file.afterCopy = sourceState(pathFromUtf8(entry.originalLocal));
+			file.afterCopy = sourceState(entry.originalLocal);
 		else
 			skip(entry, provider.lastError());
 	}
@@ -341,10 +332,11 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 	// Stored in place under fixed names, so the install script finds the library beside it.
 	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
 	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);
-	const SourceState now = sourceState(pathFromUtf8(library));
+	const SourceState now = sourceState(library);
 	if (previous && previous->remotePath == copy.remotePath && isUnchanged(*previous, now, history)) {
 		manifest.pluginFiles.push_back(*previous);
 	} else if (provider_->uploadFile(library, copy.remotePath, nullptr)) {
+		copy.size = now.size;
 		copy.sha256 = platform::sha256HexOfFile(library).value_or(std::string());
 		copy.modified = now.modified;
 		manifest.pluginFiles.push_back(copy);

@@ -1,26 +1,21 @@
 #include "backup/source-hasher.h"
 
+#include "platform/file-state.h"
 #include "platform/sha256.h"
-#include "providers/utf8-path.h"
 
 #include <chrono>
 
 namespace kestrel {
 
-namespace fs = std::filesystem;
-
-SourceState sourceState(const fs::path &file)
+SourceState sourceState(const std::string &file)
 {
-	std::error_code ec;
-	const auto time = fs::last_write_time(file, ec);
-	if (ec)
-		return {};
-	const auto size = fs::file_size(file, ec);
-	if (ec)
+	const std::optional<platform::FileState> state = platform::fileState(file);
+	if (!state)
 		return {};
 	// In the file system clock's own units: only ever compared with another reading.
-	return {static_cast<int64_t>(size),
-		std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+	return {
+	    static_cast<int64_t>(state->size),
+	    std::chrono::duration_cast<std::chrono::nanoseconds>(state->modified.time_since_epoch()).count()};
 }
 
 SourceHasher::SourceHasher() : worker_([this] { work(); }) {}
@@ -65,11 +60,10 @@ void SourceHasher::work()
 		const size_t ticket = started_++;
 		const Job job = jobs_[ticket];
 		lock.unlock();
-		const fs::path file = pathFromUtf8(job.file);
-		const bool stillAtStart = job.before.size >= 0 && sourceState(file) == job.before;
+		const bool stillAtStart = job.before.size >= 0 && sourceState(job.file) == job.before;
 		Result result;
 		result.sha256 = platform::sha256HexOfFile(job.file);
-		result.heldStill = stillAtStart && sourceState(file) == job.before;
+		result.heldStill = stillAtStart && sourceState(job.file) == job.before;
 		lock.lock();
 		results_[ticket] = std::move(result);
 		++finished_;

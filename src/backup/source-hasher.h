@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,7 +17,8 @@ struct SourceState {
 	bool operator==(const SourceState &) const = default;
 };
 
-SourceState sourceState(const std::filesystem::path &file);
+// Of the regular file at `file` (UTF-8); size -1 when it is missing or not a regular file.
+SourceState sourceState(const std::string &file);
 
 // Hashes the sources of copies on a thread of its own while files are copied: a large file
 // hashes slower than the system copies it, so waiting for each hash would make the hashes the
