@@ -75,26 +75,19 @@ void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha2
 }
 
 // A file written while it was copied (OBS saving a collection) gets one more copy, hashed at
-// once. False with `error` when that fails too.
-bool copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry,
-	       std::string &error)
+// once. Why that failed too; empty on success.
+std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry)
 {
 	const SourceState start = sourceState(entry.originalLocal);
-	if (!provider.uploadFile(entry.originalLocal, entry.remotePath, progress)) {
-		error = provider.lastError();
-		return false;
-	}
+	if (!provider.uploadFile(entry.originalLocal, entry.remotePath, progress))
+		return provider.lastError();
 	const std::optional<std::string> digest = platform::sha256HexOfFile(entry.originalLocal);
-	if (!digest) {
-		error = "cannot read " + entry.originalLocal;
-		return false;
-	}
-	if (start.size < 0 || sourceState(entry.originalLocal) != start) {
-		error = "it changed while it was copied (" + entry.originalLocal + ")";
-		return false;
-	}
+	if (!digest)
+		return "cannot read " + entry.originalLocal;
+	if (start.size < 0 || sourceState(entry.originalLocal) != start)
+		return "it changed while it was copied (" + entry.originalLocal + ")";
 	confirmCopy(entry, start, *digest);
-	return true;
+	return {};
 }
 
 // Files of every profile, depth first; directory links are not followed.
@@ -213,8 +206,8 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			else if (hash.heldStill && file.afterCopy == file.before)
 				confirmCopy(entry, file.before, *hash.sha256);
 			else
-				copyAgain(provider, runProgressFor(progress, file.index, summary.total),
-					  entry, error);
+				error = copyAgain(provider,
+						  runProgressFor(progress, file.index, summary.total), entry);
 		}
 		if (!error.empty()) {
 			skip(entry, error);
