@@ -17,6 +17,8 @@ namespace {
 
 // Returned by the unnamed-file route when the folder's file system cannot hold unnamed files.
 constexpr int kUnsupported = -1;
+// Returned by the fresh-name route, before it copied anything, when something has the name.
+constexpr int kNameTaken = -2;
 
 int lastError()
 {
@@ -197,7 +199,7 @@ int copyToFreshName(int in, mode_t mode, const std::string &target, CopyCounter 
 {
 	Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 	if (out.get() < 0)
-		return lastError();
+		return errno == EEXIST ? kNameTaken : lastError();
 	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get(), counter) && out.closeNow())
 		return 0;
 	const int failure = lastError();
@@ -251,7 +253,7 @@ std::string copyFileToFreshName(const std::string &source, const std::string &ta
 {
 	return copyRegularFile(source, progress, [&](int in, mode_t mode, CopyCounter &counter) {
 		const int failure = copyToFreshName(in, mode, target, counter);
-		if (failure != EEXIST)
+		if (failure != kNameTaken)
 			return failure;
 		// The name is taken (a leftover of a run that died): replace it whole.
 		errno = 0;
