@@ -42,29 +42,33 @@ BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 	return entry;
 }
 
-// The previous backup's copy still holds this file's content: same size and time (or, when
-// only the time moved, the same hash), and the stored copy is there with that size.
-bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
+// The previous backup's stored copy may hold this file's content: it has a hash, and the file
+// and the stored copy have the size it lists.
+bool previousCopyFits(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
 {
-	if (previous.sha256.empty() || now.size < 0 || previous.size != now.size ||
-	    history.storedSize(previous.remotePath) != now.size)
-		return false;
-	if (previous.modified == now.modified)
-		return true;
-	return platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+	return !previous.sha256.empty() && now.size >= 0 && previous.size == now.size &&
+	       history.storedSize(previous.remotePath) == now.size;
 }
 
-// Takes the previous backup's copy for a file whose content it still holds.
-bool reuseUnchanged(BackupHistory &history, const SourceState &now, BackupEntry &entry)
+// It does when the file's time is the same too, or when only the time moved, the hash.
+bool holdsSameContent(const BackupEntry &previous, const SourceState &now)
 {
-	const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
-	if (!previous || !isUnchanged(*previous, now, history))
-		return false;
-	entry.remotePath = previous->remotePath;
+	return previous.modified == now.modified ||
+	       platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+}
+
+bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
+{
+	return previousCopyFits(previous, now, history) && holdsSameContent(previous, now);
+}
+
+// Takes the previous backup's copy for a file whose content it holds.
+void reuse(const BackupEntry &previous, const SourceState &now, BackupEntry &entry)
+{
+	entry.remotePath = previous.remotePath;
 	entry.size = now.size;
-	entry.sha256 = previous->sha256;
+	entry.sha256 = previous.sha256;
 	entry.modified = now.modified;
-	return true;
 }
 
 void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha256)
@@ -125,19 +129,20 @@ struct PlannedFile {
 	std::vector<BackupEntry> *list = nullptr; // where it goes in the new manifest
 	int32_t index = 0;                        // in run order, from 1
 	SourceState before;                       // when the run came to it
+	const BackupEntry *previous = nullptr;    // the previous backup's copy, when it may be reused
 	bool reused = false;
 	bool copied = false;
 	size_t hashTicket = 0;
 	SourceState afterCopy;
 };
 
-// Queues the hashes of the files to copy, the largest first: their hashes take longest, and the
-// copies of the small files ahead of them in run order go on meanwhile.
+// Queues the hashes of the files that are copied for sure, the largest first: their hashes take
+// longest, and the copies of the small files ahead of them in run order go on meanwhile.
 void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
 {
 	std::vector<PlannedFile *> toCopy;
 	for (auto &file : plan)
-		if (!file.reused)
+		if (!file.previous)
 			toCopy.push_back(&file);
 	std::stable_sort(toCopy.begin(), toCopy.end(), [](const PlannedFile *a, const PlannedFile *b) {
 		return a->before.size > b->before.size;
@@ -165,7 +170,10 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			file.list = to;
 			file.index = static_cast<int32_t>(plan.size());
 			file.before = sourceState(entry.originalLocal);
-			file.reused = reuseUnchanged(history, file.before, file.entry);
+			const BackupEntry *previous =
+			    history.previousEntry(entry.originalLocal, entry.remotePath);
+			if (previous && previousCopyFits(*previous, file.before, history))
+				file.previous = previous;
 		}
 	}
 	summary.total = static_cast<int32_t>(plan.size());
@@ -181,11 +189,16 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
 		    std::to_string(summary.total) + ")");
 		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
-		if (file.reused) {
+		// A moved time is checked against the hash here, where the log names the file.
+		if (file.previous && holdsSameContent(*file.previous, file.before)) {
+			reuse(*file.previous, file.before, entry);
+			file.reused = true;
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
+		if (file.previous)
+			file.hashTicket = hasher.add(entry.originalLocal, file.before);
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
