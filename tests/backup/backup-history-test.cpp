@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 namespace kestrel {
@@ -161,6 +162,36 @@ TEST(BackupUnit, FileRewrittenWhileCopiedIsCopiedAgainOrLeftOut)
 		  readFile(obs.scenes / "Show.json"));
 	expectWhole(obs, second);
 	EXPECT_NE(readFile(obs.backupFolder / "manifest.json"), first);
+}
+
+// Rewritten in the middle of its copy, most likely after its hash was taken (the largest file
+// is hashed first, while the small ones ahead of it are copied): copied again, never mixed.
+TEST(BackupUnit, FileRewrittenInTheMiddleOfItsCopyIsCopiedAgain)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	fs::remove(obs.scenes / "old.json");
+	for (int f = 0; f < 300; ++f)
+		writeFile(obs.profiles / "Main" / ("extra" + std::to_string(f) + ".ini"), "[General]\n");
+	const fs::path intro = obs.home / "Videos/intro.mp4";
+	writeFile(intro, std::string(20 << 20, '1'));
+	bool rewritten = false;
+	const BackupSummary run = obs.manager()->runBackup(
+	    [&](const std::string &file, int32_t percent, int32_t, int32_t) {
+		    if (file == "intro.mp4" && percent < 100 && !rewritten) {
+			    rewritten = true;
+			    writeFile(intro, std::string(20 << 20, '2'));
+		    }
+	    },
+	    kQuiet);
+	EXPECT_TRUE(rewritten);
+	EXPECT_EQ(run.skipped, 0);
+	const BackupManifest backup = published(obs);
+	expectWhole(obs, backup);
+	const auto stored = std::find_if(backup.mediaFiles.begin(), backup.mediaFiles.end(),
+					 [](const BackupEntry &media) { return media.name == "intro.mp4"; });
+	ASSERT_NE(stored, backup.mediaFiles.end());
+	EXPECT_TRUE(readFile(obs.backupFolder.parent_path() / stored->remotePath) == readFile(intro));
 }
 
 // Backs up in a child process that kills itself at the `killAt`-th progress report.
