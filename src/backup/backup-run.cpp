@@ -5,6 +5,7 @@
 #include "backup/media-policy.h"
 #include "backup/remote-layout.h"
 #include "backup/run-steps.h"
+#include "backup/source-hasher.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <future>
 
 namespace kestrel {
 
@@ -27,19 +27,10 @@ namespace {
 const std::string kRoot = kBackupRoot;
 // How long a run waits for another one on the same backup before it gives up.
 constexpr auto kLockPatience = std::chrono::seconds(3);
-// Files at least this large are hashed on a second thread while they are copied.
-constexpr int64_t kHashBesideCopy = 4 << 20;
 
 std::string lastComponent(const std::string &path)
 {
 	return utf8FromPath(pathFromUtf8(path).filename());
-}
-
-int64_t sizeOf(const fs::path &file)
-{
-	std::error_code ec;
-	const auto size = fs::file_size(file, ec);
-	return ec ? -1 : static_cast<int64_t>(size);
 }
 
 BackupEntry entryFor(const std::string &localPath, std::string remotePath)
@@ -48,84 +39,59 @@ BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 	entry.name = lastComponent(localPath);
 	entry.remotePath = std::move(remotePath);
 	entry.originalLocal = localPath;
-	entry.size = sizeOf(pathFromUtf8(localPath));
 	return entry;
 }
 
-// Size and last change of a file: equal states before and after a copy mean it held still.
-struct SourceState {
-	int64_t size = -1;
-	int64_t modified = 0;
-	bool operator==(const SourceState &) const = default;
-};
-
-SourceState sourceState(const fs::path &file)
+// The previous backup's stored copy may hold this file's content: it has a hash, and the file
+// and the stored copy have the size it lists.
+bool previousCopyFits(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
 {
-	std::error_code ec;
-	const auto time = fs::last_write_time(file, ec);
-	if (ec)
-		return {};
-	// In the file system clock's own units: only ever compared with a later reading here.
-	return {sizeOf(file),
-		std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()};
+	return !previous.sha256.empty() && now.size >= 0 && previous.size == now.size &&
+	       history.storedSize(previous.remotePath) == now.size;
 }
 
-// The previous backup's copy still holds this file's content: same size and time (or, when
-// only the time moved, the same hash), and the stored copy is there with that size.
+// It does when the file's time is the same too, or when only the time moved, the hash.
+bool holdsSameContent(const BackupEntry &previous, const SourceState &now)
+{
+	return previous.modified == now.modified ||
+	       platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+}
+
 bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
 {
-	if (previous.sha256.empty() || now.size < 0 || previous.size != now.size ||
-	    history.storedSize(previous.remotePath) != now.size)
-		return false;
-	if (previous.modified == now.modified)
-		return true;
-	return platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+	return previousCopyFits(previous, now, history) && holdsSameContent(previous, now);
 }
 
-// Stores one file under a name no kept backup uses and fills in its stored name, size, hash
-// and time; an unchanged file keeps the previous backup's copy. False with `error` when the
-// file cannot be stored.
-bool storeFile(ICloudProvider &provider, BackupHistory &history, const std::string &createdAt,
-	       const ProgressCallback &progress, BackupEntry &entry, std::string &error)
+// Takes the previous backup's copy for a file whose content it holds.
+void reuse(const BackupEntry &previous, const SourceState &now, BackupEntry &entry)
 {
-	const fs::path source = pathFromUtf8(entry.originalLocal);
-	const SourceState before = sourceState(source);
-	if (const BackupEntry *previous = history.previousEntry(entry.originalLocal, entry.remotePath);
-	    previous && isUnchanged(*previous, before, history)) {
-		entry.remotePath = previous->remotePath;
-		entry.size = before.size;
-		entry.sha256 = previous->sha256;
-		entry.modified = before.modified;
-		if (progress)
-			progress(entry.name, 100, 0, 0);
-		return true;
-	}
-	const std::string remotePath = history.freeRemotePath(entry.remotePath, createdAt);
-	// A file written while it is copied (OBS saving a collection) gets one more try.
-	for (int attempt = 0; attempt < 2; ++attempt) {
-		const SourceState start = sourceState(source);
-		auto hash =
-		    std::async(start.size >= kHashBesideCopy ? std::launch::async : std::launch::deferred,
-			       [&] { return platform::sha256HexOfFile(entry.originalLocal); });
-		if (!provider.uploadFile(entry.originalLocal, remotePath, progress)) {
-			error = provider.lastError();
-			return false;
-		}
-		const std::optional<std::string> digest = hash.get();
-		if (!digest) {
-			error = "cannot read " + entry.originalLocal;
-			return false;
-		}
-		if (start.size >= 0 && sourceState(source) == start) {
-			entry.remotePath = remotePath;
-			entry.size = start.size;
-			entry.sha256 = *digest;
-			entry.modified = start.modified;
-			return true;
-		}
-	}
-	error = "it changed while it was copied (" + entry.originalLocal + ")";
-	return false;
+	entry.remotePath = previous.remotePath;
+	entry.size = now.size;
+	entry.sha256 = previous.sha256;
+	entry.modified = now.modified;
+}
+
+void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha256)
+{
+	entry.size = copied.size;
+	entry.sha256 = std::move(sha256);
+	entry.modified = copied.modified;
+}
+
+// A file written while it was copied (OBS saving a collection) gets one more copy, hashed at
+// once. Why that failed too; empty on success.
+std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry)
+{
+	const SourceState start = sourceState(entry.originalLocal);
+	if (!provider.uploadFile(entry.originalLocal, entry.remotePath, progress))
+		return provider.lastError();
+	const std::optional<std::string> digest = platform::sha256HexOfFile(entry.originalLocal);
+	if (!digest)
+		return "cannot read " + entry.originalLocal;
+	if (start.size < 0 || sourceState(entry.originalLocal) != start)
+		return "it changed while it was copied (" + entry.originalLocal + ")";
+	confirmCopy(entry, start, *digest);
+	return {};
 }
 
 // Files of every profile, depth first; directory links are not followed.
@@ -155,6 +121,114 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 {
 	log("  Skipped: " + what + " \u2014 " + error);
 	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
+}
+
+// One listed file on its way into the backup.
+struct PlannedFile {
+	BackupEntry entry;
+	std::vector<BackupEntry> *list = nullptr; // where it goes in the new manifest
+	int32_t index = 0;                        // in run order, from 1
+	SourceState before;                       // when the run came to it
+	const BackupEntry *previous = nullptr;    // the previous backup's copy, when it may be reused
+	bool reused = false;
+	bool copied = false;
+	size_t hashTicket = 0;
+	SourceState afterCopy;
+};
+
+// Queues the hashes of the files that are copied for sure, the largest first: their hashes take
+// longest, and the copies of the small files ahead of them in run order go on meanwhile.
+void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
+{
+	std::vector<PlannedFile *> toCopy;
+	for (auto &file : plan)
+		if (!file.previous)
+			toCopy.push_back(&file);
+	std::stable_sort(toCopy.begin(), toCopy.end(), [](const PlannedFile *a, const PlannedFile *b) {
+		return a->before.size > b->before.size;
+	});
+	for (PlannedFile *file : toCopy)
+		file->hashTicket = hasher.add(file->entry.originalLocal, file->before);
+}
+
+// Stores the listed files, in run order, into `stored`'s lists: only those really stored. A new
+// copy counts once its source's hash is done and the source held still from before the earlier
+// of copy and hash to after the later one.
+void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
+		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
+		 BackupSummary &summary)
+{
+	std::vector<PlannedFile> plan;
+	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
+	    {&listed.sceneCollections, &stored.sceneCollections},
+	    {&listed.profiles, &stored.profiles},
+	    {&listed.mediaFiles, &stored.mediaFiles}};
+	for (const auto &[from, to] : lists) {
+		for (const BackupEntry &entry : *from) {
+			PlannedFile &file = plan.emplace_back();
+			file.entry = entry;
+			file.list = to;
+			file.index = static_cast<int32_t>(plan.size());
+			file.before = sourceState(entry.originalLocal);
+			const BackupEntry *previous =
+			    history.previousEntry(entry.originalLocal, entry.remotePath);
+			if (previous && previousCopyFits(*previous, file.before, history))
+				file.previous = previous;
+		}
+	}
+	summary.total = static_cast<int32_t>(plan.size());
+	SourceHasher hasher;
+	queueHashes(plan, hasher);
+	auto skip = [&](const BackupEntry &entry, const std::string &error) {
+		++summary.skipped;
+		summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
+		logSkipped(entry.name, entry.originalLocal, error, log);
+	};
+	for (PlannedFile &file : plan) {
+		BackupEntry &entry = file.entry;
+		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
+		    std::to_string(summary.total) + ")");
+		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
+		// A moved time is checked against the hash here, where the log names the file.
+		if (file.previous && holdsSameContent(*file.previous, file.before)) {
+			reuse(*file.previous, file.before, entry);
+			file.reused = true;
+			if (fileProgress)
+				fileProgress(entry.name, 100, 0, 0);
+			continue;
+		}
+		if (file.previous)
+			file.hashTicket = hasher.add(entry.originalLocal, file.before);
+		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
+		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
+		if (file.copied)
+			file.afterCopy = sourceState(entry.originalLocal);
+		else
+			skip(entry, provider.lastError());
+	}
+	const std::vector<SourceHasher::Result> hashes = hasher.finish();
+	for (PlannedFile &file : plan) {
+		BackupEntry &entry = file.entry;
+		if (!file.reused && !file.copied)
+			continue;
+		std::string error;
+		if (!file.reused) {
+			const SourceHasher::Result &hash = hashes[file.hashTicket];
+			if (!hash.sha256)
+				error = "cannot read " + entry.originalLocal;
+			else if (hash.heldStill && file.afterCopy == file.before)
+				confirmCopy(entry, file.before, *hash.sha256);
+			else
+				error = copyAgain(provider,
+						  runProgressFor(progress, file.index, summary.total), entry);
+		}
+		if (!error.empty()) {
+			skip(entry, error);
+			continue;
+		}
+		++summary.done;
+		file.list->push_back(std::move(entry));
+	}
 }
 
 } // namespace
@@ -227,29 +301,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	summary.total = static_cast<int32_t>(entriesInRunOrder(listed).size());
-	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
-	    {&listed.sceneCollections, &stored.sceneCollections},
-	    {&listed.profiles, &stored.profiles},
-	    {&listed.mediaFiles, &stored.mediaFiles}};
-	int32_t index = 0;
-	for (const auto &[from, to] : lists) {
-		for (BackupEntry entry : *from) {
-			++index;
-			log("Uploading: " + entry.name + " (" + std::to_string(index) + "/" +
-			    std::to_string(summary.total) + ")");
-			std::string error;
-			if (storeFile(*provider_, history, listed.createdAt,
-				      runProgressFor(progress, index, summary.total), entry, error)) {
-				++summary.done;
-				to->push_back(std::move(entry));
-			} else {
-				++summary.skipped;
-				summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
-				logSkipped(entry.name, entry.originalLocal, error, log);
-			}
-		}
-	}
+	storeListed(*provider_, history, listed, stored, progress, log, summary);
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";
@@ -286,10 +338,11 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 	// Stored in place under fixed names, so the install script finds the library beside it.
 	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
 	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);
-	const SourceState now = sourceState(pathFromUtf8(library));
+	const SourceState now = sourceState(library);
 	if (previous && previous->remotePath == copy.remotePath && isUnchanged(*previous, now, history)) {
 		manifest.pluginFiles.push_back(*previous);
 	} else if (provider_->uploadFile(library, copy.remotePath, nullptr)) {
+		copy.size = now.size;
 		copy.sha256 = platform::sha256HexOfFile(library).value_or(std::string());
 		copy.modified = now.modified;
 		manifest.pluginFiles.push_back(copy);

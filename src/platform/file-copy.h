@@ -17,4 +17,11 @@ using CopyProgress = std::function<void(uint64_t copied, uint64_t total)>;
 std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
 			      const CopyProgress &progress = nullptr);
 
+// The same for a target under a name nothing relies on yet, so a partial copy there harms no
+// one: the copy is written at the target itself, created exclusively (never through a link),
+// which spares the extra steps above, and is removed when the copy fails; a crash may leave it
+// partial. Something already at the target is replaced whole as above.
+std::string copyFileToFreshName(const std::string &source, const std::string &target,
+				const std::string &prefix, const CopyProgress &progress = nullptr);
+
 } // namespace kestrel::platform

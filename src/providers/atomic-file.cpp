@@ -64,6 +64,13 @@ std::string copyFileAtomically(const fs::path &source, const fs::path &target,
 					   progress);
 }
 
+std::string copyFileToFreshName(const fs::path &source, const fs::path &target,
+				const std::function<void(uint64_t copied, uint64_t total)> &progress)
+{
+	return platform::copyFileToFreshName(utf8FromPath(source), utf8FromPath(target),
+					     siblingPrefix(target), progress);
+}
+
 std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view bytes, bool privateToUser)
 {
 	const fs::path target = followLink(linkOrTarget);

@@ -19,6 +19,12 @@ std::string
 copyFileAtomically(const std::filesystem::path &source, const std::filesystem::path &target,
 		   const std::function<void(uint64_t copied, uint64_t total)> &progress = nullptr);
 
+// For a target under a name nothing relies on yet: written in place, created exclusively; a
+// copy cut short there may stay behind after a crash. An existing target is replaced whole.
+std::string
+copyFileToFreshName(const std::filesystem::path &source, const std::filesystem::path &target,
+		    const std::function<void(uint64_t copied, uint64_t total)> &progress = nullptr);
+
 // A link at the target is followed (a user's ini kept with their dotfiles stays linked).
 // `privateToUser` gives the new file owner-only permissions (credentials); otherwise an existing
 // target's permissions are kept.

@@ -39,6 +39,13 @@ public:
 	virtual bool createFolder(const std::string &remotePath) = 0;
 	virtual bool uploadFile(const std::string &localPath, const std::string &remotePath,
 				ProgressCallback progress) = 0;
+	// Stores a file under a remote path no backup names yet, where a copy cut short harms no one
+	// and is cleared away later; back-ends may store it more cheaply than uploadFile does.
+	virtual bool uploadNewFile(const std::string &localPath, const std::string &remotePath,
+				   ProgressCallback progress)
+	{
+		return uploadFile(localPath, remotePath, std::move(progress));
+	}
 	virtual bool downloadFile(const std::string &remotePath, const std::string &localPath,
 				  ProgressCallback progress) = 0;
 	virtual bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) = 0;

@@ -17,7 +17,7 @@ namespace {
 // file of a run that copies thousands of them into the same few folders. Progress goes out in
 // percent of the file as the bytes go, and always ends at 100.
 std::string copyCreatingFolders(const fs::path &source, const fs::path &target, const fs::path &reportedFile,
-				const ProgressCallback &progress)
+				const ProgressCallback &progress, bool freshName = false)
 {
 	int32_t reported = -1;
 	const std::function<void(uint64_t, uint64_t)> percent = [&](uint64_t copied, uint64_t total) {
@@ -27,7 +27,8 @@ std::string copyCreatingFolders(const fs::path &source, const fs::path &target, 
 			progress(utf8FromPath(reportedFile.filename()), reported = now, 0, 0);
 	};
 	const auto &perByte = progress ? percent : nullptr;
-	std::string error = copyFileAtomically(source, target, perByte);
+	const auto copy = freshName ? &copyFileToFreshName : &copyFileAtomically;
+	std::string error = copy(source, target, perByte);
 	if (!error.empty()) {
 		std::error_code ec;
 		const fs::path folder = target.parent_path();
@@ -35,7 +36,7 @@ std::string copyCreatingFolders(const fs::path &source, const fs::path &target, 
 			return error;
 		if (!fs::create_directories(folder, ec))
 			return "cannot create folder " + utf8FromPath(folder) + ": " + ec.message();
-		if (error = copyFileAtomically(source, target, perByte); !error.empty())
+		if (error = copy(source, target, perByte); !error.empty())
 			return error;
 	}
 	if (progress && reported != 100)
@@ -125,11 +126,24 @@ bool LocalFolderProvider::createFolder(const std::string &remotePath)
 bool LocalFolderProvider::uploadFile(const std::string &localPath, const std::string &remotePath,
 				     ProgressCallback progress)
 {
+	return upload(localPath, remotePath, progress, false);
+}
+
+bool LocalFolderProvider::uploadNewFile(const std::string &localPath, const std::string &remotePath,
+					ProgressCallback progress)
+{
+	return upload(localPath, remotePath, progress, true);
+}
+
+bool LocalFolderProvider::upload(const std::string &localPath, const std::string &remotePath,
+				 const ProgressCallback &progress, bool freshName)
+{
 	const auto destination = resolveLocalPath(remotePath);
 	if (!destination)
 		return false;
 	const fs::path source = pathFromUtf8(localPath);
-	if (std::string error = copyCreatingFolders(source, *destination, source, progress); !error.empty()) {
+	if (std::string error = copyCreatingFolders(source, *destination, source, progress, freshName);
+	    !error.empty()) {
 		lastError_ = "Copy failed (" + localPath + "): " + error;
 		return false;
 	}

@@ -24,6 +24,9 @@ public:
 	bool createFolder(const std::string &remotePath) override;
 	bool uploadFile(const std::string &localPath, const std::string &remotePath,
 			ProgressCallback progress) override;
+	// Written at its final name, without the unnamed file and link that uploadFile uses.
+	bool uploadNewFile(const std::string &localPath, const std::string &remotePath,
+			   ProgressCallback progress) override;
 	bool downloadFile(const std::string &remotePath, const std::string &localPath,
 			  ProgressCallback progress) override;
 	bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) override;
@@ -42,6 +45,8 @@ private:
 	// `rootFolder` without a trailing separator.
 	std::filesystem::path chosenFolder() const;
 	bool passesThroughLink(const std::filesystem::path &file) const;
+	bool upload(const std::string &localPath, const std::string &remotePath,
+		    const ProgressCallback &progress, bool freshName);
 
 	std::string rootFolder_;
 	std::string lastError_;

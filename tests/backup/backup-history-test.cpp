@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 namespace kestrel {
@@ -64,6 +65,13 @@ TEST(BackupUnit, UnchangedRepeatRewritesNothingButTheManifest)
 	auto manager = obs.manager();
 	ASSERT_TRUE(manager->runBackup(nullptr, kQuiet).success);
 	const auto before = storedFiles(obs.backupFolder);
+	// Times as earlier runs stored them, or every file would need its hash checked again.
+	const BackupManifest first = published(obs);
+	for (const BackupEntry *entry : entriesInRunOrder(first))
+		EXPECT_EQ(entry->modified, std::chrono::duration_cast<std::chrono::nanoseconds>(
+					       fs::last_write_time(entry->originalLocal).time_since_epoch())
+					       .count())
+		    << entry->originalLocal;
 	for (const char *readable : {"manifest.json", "plugin/INSTALL.txt", "plugin/install.sh"})
 		EXPECT_EQ(fs::status(obs.backupFolder / readable).permissions() & fs::perms::others_read,
 			  fs::perms::others_read)
@@ -112,6 +120,78 @@ TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
 	EXPECT_EQ(partial.skipped, 1);
 	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
 	EXPECT_EQ(backups.size(), kKeptBackups + 1);
+}
+
+// The last progress report of a file comes when its copy is done and before its hash: a file
+// rewritten there (OBS saving a collection) changed under the copy.
+TEST(BackupUnit, FileRewrittenWhileCopiedIsCopiedAgainOrLeftOut)
+{
+	FakeObsConfig obs;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show"})");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\nName=Main\n");
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, kQuiet).success);
+	const std::string first = readFile(obs.backupFolder / "manifest.json");
+
+	int rewrites = 0;
+	auto rewritingShow = [&](int times) -> RunProgress {
+		return [&, times](const std::string &file, int32_t percent, int32_t, int32_t) {
+			if (file == "Show.json" && percent == 100 && rewrites < times)
+				writeFile(obs.scenes / "Show.json",
+					  "{\"name\": \"Show\", \"take\": \"" +
+					      std::string(static_cast<size_t>(++rewrites), 'x') + "\"}");
+		};
+	};
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "take": ""})");
+	const BackupSummary stopped = obs.manager()->runBackup(rewritingShow(1000), kQuiet);
+	EXPECT_EQ(rewrites, 2) << "one copy and one more try";
+	EXPECT_TRUE(stopped.success);
+	EXPECT_EQ(stopped.skipped, 1);
+	ASSERT_EQ(stopped.skippedFiles.size(), 1u);
+	EXPECT_NE(stopped.skippedFiles[0].find("it changed while it was copied"), std::string::npos);
+	EXPECT_TRUE(published(obs).sceneCollections.empty()) << "a copy that did not hold still is listed";
+	EXPECT_EQ(published(obs).profiles.size(), 1u);
+	expectWhole(obs, published(obs));
+
+	rewrites = 0;
+	const BackupSummary settled = obs.manager()->runBackup(rewritingShow(1), kQuiet);
+	EXPECT_TRUE(settled.success);
+	EXPECT_EQ(settled.skipped, 0);
+	const BackupManifest second = published(obs);
+	ASSERT_EQ(second.sceneCollections.size(), 1u);
+	EXPECT_EQ(readFile(obs.backupFolder.parent_path() / second.sceneCollections[0].remotePath),
+		  readFile(obs.scenes / "Show.json"));
+	expectWhole(obs, second);
+	EXPECT_NE(readFile(obs.backupFolder / "manifest.json"), first);
+}
+
+// Rewritten in the middle of its copy, most likely after its hash was taken (the largest file
+// is hashed first, while the small ones ahead of it are copied): copied again, never mixed.
+TEST(BackupUnit, FileRewrittenInTheMiddleOfItsCopyIsCopiedAgain)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	fs::remove(obs.scenes / "old.json");
+	for (int f = 0; f < 300; ++f)
+		writeFile(obs.profiles / "Main" / ("extra" + std::to_string(f) + ".ini"), "[General]\n");
+	const fs::path intro = obs.home / "Videos/intro.mp4";
+	writeFile(intro, std::string(20 << 20, '1'));
+	bool rewritten = false;
+	const BackupSummary run = obs.manager()->runBackup(
+	    [&](const std::string &file, int32_t percent, int32_t, int32_t) {
+		    if (file == "intro.mp4" && percent < 100 && !rewritten) {
+			    rewritten = true;
+			    writeFile(intro, std::string(20 << 20, '2'));
+		    }
+	    },
+	    kQuiet);
+	EXPECT_TRUE(rewritten);
+	EXPECT_EQ(run.skipped, 0);
+	const BackupManifest backup = published(obs);
+	expectWhole(obs, backup);
+	const auto stored = std::find_if(backup.mediaFiles.begin(), backup.mediaFiles.end(),
+					 [](const BackupEntry &media) { return media.name == "intro.mp4"; });
+	ASSERT_NE(stored, backup.mediaFiles.end());
+	EXPECT_TRUE(readFile(obs.backupFolder.parent_path() / stored->remotePath) == readFile(intro));
 }
 
 // Backs up in a child process that kills itself at the `killAt`-th progress report.

@@ -101,6 +101,45 @@ TEST(AtomicFile, CopyOverAnExistingFileReplacesItWhole)
 	EXPECT_EQ(entriesIn(scratch / "backup"), 2u);
 }
 
+// A fresh name takes the copy directly; a failed copy is removed, and whatever already holds
+// the name (a leftover, a planted link) is replaced whole, never written through.
+TEST(AtomicFile, CopyToAFreshNameWritesInPlaceAndReplacesWhatIsThere)
+{
+	ScratchFolder scratch;
+	writeFile(scratch / "clip.mp4", std::string(1 << 20, 'c'));
+	fs::permissions(scratch / "clip.mp4", fs::perms::owner_all | fs::perms::group_read);
+	fs::create_directories(scratch / "media");
+	{
+		FileSizeLimit limit(64 * 1024);
+		EXPECT_NE(copyFileToFreshName(scratch / "clip.mp4", scratch / "media/clip.mp4"), "");
+	}
+	EXPECT_EQ(entriesIn(scratch / "media"), 0u) << "the failed copy was left behind";
+	uint64_t reported = 0;
+	ASSERT_EQ(copyFileToFreshName(scratch / "clip.mp4", scratch / "media/clip.mp4",
+				      [&](uint64_t copied, uint64_t) { reported = copied; }),
+		  "");
+	EXPECT_EQ(reported, 1u << 20);
+	EXPECT_EQ(readFile(scratch / "media/clip.mp4"), readFile(scratch / "clip.mp4"));
+	EXPECT_EQ(fs::status(scratch / "media/clip.mp4").permissions(),
+		  fs::perms::owner_all | fs::perms::group_read);
+
+	writeFile(scratch / "media/partial.mp4", "cut short");
+	fs::create_hard_link(scratch / "media/partial.mp4", scratch / "reader-view.mp4");
+	writeFile(scratch / "elsewhere.txt", "not yours");
+	fs::create_symlink(scratch / "elsewhere.txt", scratch / "media/linked.mp4");
+	for (const char *taken : {"media/partial.mp4", "media/linked.mp4"}) {
+		ASSERT_EQ(copyFileToFreshName(scratch / "clip.mp4", scratch / taken), "") << taken;
+		EXPECT_FALSE(fs::is_symlink(scratch / taken));
+		EXPECT_EQ(fs::file_size(scratch / taken), 1u << 20);
+	}
+	EXPECT_EQ(readFile(scratch / "reader-view.mp4"), "cut short");
+	EXPECT_EQ(readFile(scratch / "elsewhere.txt"), "not yours");
+	EXPECT_EQ(entriesIn(scratch / "media"), 3u) << "a temporary file was left beside the copies";
+	EXPECT_NE(copyFileToFreshName(scratch / "missing", scratch / "media/missing"), "");
+	EXPECT_NE(copyFileToFreshName(scratch / "media", scratch / "media/folder"), "");
+	EXPECT_EQ(entriesIn(scratch / "media"), 3u);
+}
+
 TEST(AtomicFile, CopyRefusesSourcesThatAreNotFiles)
 {
 	ScratchFolder scratch;

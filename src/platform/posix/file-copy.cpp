@@ -17,6 +17,8 @@ namespace {
 
 // Returned by the unnamed-file route when the folder's file system cannot hold unnamed files.
 constexpr int kUnsupported = -1;
+// Returned by the fresh-name route, before it copied anything, when something has the name.
+constexpr int kNameTaken = -2;
 
 int lastError()
 {
@@ -192,10 +194,22 @@ int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const s
 	return failure;
 }
 
-} // namespace
+// Straight at a name nothing relies on yet: no unnamed file, no link, no rename.
+int copyToFreshName(int in, mode_t mode, const std::string &target, CopyCounter &counter)
+{
+	Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+	if (out.get() < 0)
+		return errno == EEXIST ? kNameTaken : lastError();
+	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get(), counter) && out.closeNow())
+		return 0;
+	const int failure = lastError();
+	unlink(target.c_str());
+	return failure;
+}
 
-std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
-			      const CopyProgress &progress)
+// Opens `source` and hands it to `copy` with its permissions and a counter for its bytes.
+template <typename Copy>
+std::string copyRegularFile(const std::string &source, const CopyProgress &progress, const Copy &copy)
 {
 	// Non-blocking so that a FIFO in place of a file cannot stall the run; regular files ignore it.
 	Descriptor in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -208,15 +222,43 @@ std::string copyFileIntoPlace(const std::string &source, const std::string &targ
 		return std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
 	CopyCounter counter{progress, static_cast<uint64_t>(info.st_size)};
 	errno = 0;
-	int failure = unnamedFilesPossible()
-			  ? copyThroughUnnamedFile(in.get(), info.st_mode, target, prefix, counter)
-			  : kUnsupported;
-	if (failure == kUnsupported) {
-		errno = 0;
-		counter.copied = 0;
-		failure = copyThroughNamedFile(in.get(), info.st_mode, target, prefix, counter);
-	}
+	const int failure = copy(in.get(), info.st_mode, counter);
 	return failure == 0 ? std::string() : std::strerror(failure);
+}
+
+int copyIntoPlace(int in, mode_t mode, const std::string &target, const std::string &prefix,
+		  CopyCounter &counter)
+{
+	const int failure =
+	    unnamedFilesPossible() ? copyThroughUnnamedFile(in, mode, target, prefix, counter) : kUnsupported;
+	if (failure != kUnsupported)
+		return failure;
+	errno = 0;
+	counter.copied = 0;
+	return copyThroughNamedFile(in, mode, target, prefix, counter);
+}
+
+} // namespace
+
+std::string copyFileIntoPlace(const std::string &source, const std::string &target, const std::string &prefix,
+			      const CopyProgress &progress)
+{
+	return copyRegularFile(source, progress, [&](int in, mode_t mode, CopyCounter &counter) {
+		return copyIntoPlace(in, mode, target, prefix, counter);
+	});
+}
+
+std::string copyFileToFreshName(const std::string &source, const std::string &target,
+				const std::string &prefix, const CopyProgress &progress)
+{
+	return copyRegularFile(source, progress, [&](int in, mode_t mode, CopyCounter &counter) {
+		const int failure = copyToFreshName(in, mode, target, counter);
+		if (failure != kNameTaken)
+			return failure;
+		// The name is taken (a leftover of a run that died): replace it whole.
+		errno = 0;
+		return copyIntoPlace(in, mode, target, prefix, counter);
+	});
 }
 
 } // namespace kestrel::platform

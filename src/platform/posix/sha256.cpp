@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
-#include <vector>
 
 namespace kestrel::platform {
 
@@ -52,18 +52,25 @@ std::optional<std::string> sha256HexOfFile(const std::string &path)
 	const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 	if (fd < 0)
 		return std::nullopt;
+	// A small file gets a buffer of its size: thousands of them are hashed in a run.
+	constexpr size_t kPiece = 1 << 20;
+	struct stat info {};
+	const size_t piece =
+	    fstat(fd, &info) == 0 && info.st_size >= 0 && static_cast<size_t>(info.st_size) < kPiece
+		? static_cast<size_t>(info.st_size) + 1
+		: kPiece;
+	const auto buffer = std::make_unique_for_overwrite<char[]>(piece);
 	const Digest context = startDigest();
-	std::vector<char> buffer(1 << 20);
 	bool ok = context != nullptr;
 	while (ok) {
-		const ssize_t got = read(fd, buffer.data(), buffer.size());
+		const ssize_t got = read(fd, buffer.get(), piece);
 		if (got < 0 && errno == EINTR)
 			continue;
 		if (got <= 0) {
 			ok = got == 0;
 			break;
 		}
-		ok = EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got)) == 1;
+		ok = EVP_DigestUpdate(context.get(), buffer.get(), static_cast<size_t>(got)) == 1;
 	}
 	close(fd);
 	if (!ok)
