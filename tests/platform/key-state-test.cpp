@@ -190,15 +190,21 @@ TEST_F(DesktopKeysOnX11, PollersSeeTheDesktopOnlyBetweenStartAndStop)
 }
 
 // Xlib's default for a lost server is to end the process, OBS with it.
-TEST_F(DesktopKeysOnX11, ALostServerLeavesKeysReleasedAndTheProcessRunning)
+TEST(DesktopKeysOnALostX11, KeysReadReleasedAndTheProcessRuns)
 {
-	test::ObsLogCapture log;
+#ifdef __SANITIZE_THREAD__
+	GTEST_SKIP() << "Xlib's own lost-connection path unlocks a mutex it does not hold";
+#endif
+	PrivateXServer server;
+	if (server.display().empty())
+		GTEST_SKIP() << "Xvfb could not be started";
+	test::ObsLogCapture log; // before the watcher's thread, which logs into it
+	const auto keys = watchDesktopKeys(server.display());
 	server.xdotool({"keydown", "v"});
-	ASSERT_TRUE(becomes(kV, true));
+	ASSERT_TRUE(eventually([&] { return keys->isKeyDown(kV); }));
 	server.quit();
-	EXPECT_TRUE(becomes(kV, false));
-	ASSERT_TRUE(eventually([&] { return !log.linesContaining("Lost the X display").empty(); }));
-	keys.reset();
+	EXPECT_TRUE(eventually([&] { return !keys->isKeyDown(kV); }));
+	EXPECT_TRUE(eventually([&] { return !log.linesContaining("Lost the X display").empty(); }));
 }
 
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)
