@@ -47,7 +47,16 @@ public:
 		     {&audioDelaySourceInfo(), &duckingSourceInfo(), &pushToDelayMicSourceInfo()})
 			obs_register_source(info);
 	}
-	void TearDown() override { obs_shutdown(); }
+	void TearDown() override
+	{
+		if (!obs_initialized())
+			return;
+		// Sources die on libobs's task thread, which shutdown would race: a task queued
+		// behind theirs returns when they are done.
+		obs_queue_task(
+		    OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
+		obs_shutdown();
+	}
 };
 const auto *const kObs = ::testing::AddGlobalTestEnvironment(new AudioOnlyObs);
 

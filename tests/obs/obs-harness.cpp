@@ -159,7 +159,13 @@ bool ObsHarness::start(std::string &error)
 
 void ObsHarness::stop()
 {
-	obs_shutdown();
+	if (obs_initialized()) {
+		// Sources die on libobs's task thread, which shutdown would race: a task queued
+		// behind theirs returns when they are done.
+		obs_queue_task(
+		    OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
+		obs_shutdown();
+	}
 	if (display)
 		XCloseDisplay(display);
 	display = nullptr;
