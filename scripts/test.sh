@@ -14,6 +14,7 @@ jobs=$(nproc)
 passed=0
 failed=0
 status=0
+failures=$(mktemp)
 
 bash scripts/install-deps.sh || exit 1
 
@@ -32,7 +33,12 @@ run_ctest() {
     passed=$((passed + total - fails))
     failed=$((failed + fails))
   fi
-  [ $rc -eq 0 ] || status=1
+  if [ $rc -ne 0 ]; then
+    status=1
+    # The failing cases and their messages, repeated at the end where a short log still shows them.
+    echo "$out" | grep -E -A6 '^\[  FAILED  \]|: Failure$|ERROR: .*Sanitizer|WARNING: ThreadSanitizer|\*\*\*(Failed|Timeout|Exception)' |
+      grep -v -E '^(debug|info): ' | head -n 120 >>"$failures"
+  fi
 }
 
 build() {
@@ -76,5 +82,10 @@ if ! $quick; then
 fi
 
 echo
+if [ -s "$failures" ]; then
+  echo "== What failed"
+  cat "$failures"
+fi
+rm -f "$failures"
 echo "$passed passed, $failed failed"
 exit $status

@@ -1,6 +1,7 @@
 #include "providers/authorization-listener.h"
 
 #include "platform/loopback-socket.h"
+#include "spare-port.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::LoopbackSocket;
-
-uint16_t freePort()
-{
-	return LoopbackSocket::listen(0).port();
-}
 
 // Sends `pieces` with `pause` between them and returns the whole answer.
 std::string browse(uint16_t port, const std::vector<std::string> &pieces,
@@ -48,7 +44,7 @@ protected:
 
 	SignIn()
 	{
-		options.port = freePort();
+		options.port = test::sparePort();
 		options.timeout = 5s;
 		options.status = [this](const std::string &text) { statuses.push_back(text); };
 	}

@@ -18,7 +18,7 @@ public:
 		finish();
 		++opened;
 		lastUrl = url;
-		thread_ = std::thread([this, url] { lastAnswer = HttpClient().get(url, {}); });
+		thread_ = std::thread([this, url] { answer_ = HttpClient().get(url, {}); });
 		return true;
 	}
 	void finish()
@@ -27,12 +27,19 @@ public:
 			thread_.join();
 	}
 
+	// What the sign-in page answered; waits for the browser to have read all of it.
+	const HttpResponse &lastAnswer()
+	{
+		finish();
+		return answer_;
+	}
+
 	int opened = 0;
 	std::string lastUrl;
-	HttpResponse lastAnswer;
 
 private:
 	std::thread thread_;
+	HttpResponse answer_;
 };
 
 } // namespace kestrel::test

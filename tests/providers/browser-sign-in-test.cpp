@@ -2,7 +2,7 @@
 #include "providers/onedrive-provider.h"
 
 #include "browser-double.h"
-#include "platform/loopback-socket.h"
+#include "spare-port.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -108,7 +108,7 @@ protected:
 		services.google.authorization = server->url + "/authorize";
 		services.google.token = server->url + "/token";
 		services.onedrive.authority = server->url;
-		services.signIn.port = platform::LoopbackSocket::listen(0).port();
+		services.signIn.port = test::sparePort();
 		services.signIn.timeout = std::chrono::seconds(20);
 		services.signIn.openBrowser = [this](const std::string &url) { return browser.open(url); };
 		return services;
@@ -124,8 +124,8 @@ TEST_F(BrowserSignIn, GoogleDriveReceivesExchangesAndStoresTokens)
 	drive.setClientId("kestrel-test-client");
 	drive.setClientSecret("not+so&secret");
 	ASSERT_TRUE(drive.authenticate()) << drive.lastError();
-	EXPECT_EQ(browser.lastAnswer.status, 200);
-	EXPECT_NE(browser.lastAnswer.body.find("Authorization successful"), std::string::npos);
+	EXPECT_EQ(browser.lastAnswer().status, 200);
+	EXPECT_NE(browser.lastAnswer().body.find("Authorization successful"), std::string::npos);
 
 	const json authorize = server->next("authorize");
 	ASSERT_TRUE(authorize.is_object());

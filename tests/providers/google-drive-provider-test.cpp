@@ -2,7 +2,7 @@
 
 #include "browser-double.h"
 #include "fake-google-drive.h"
-#include "platform/loopback-socket.h"
+#include "spare-port.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ protected:
 
 	CloudServices servicesWithBrowser()
 	{
-		CloudServices services = service.services(platform::LoopbackSocket::listen(0).port());
+		CloudServices services = service.services(test::sparePort());
 		services.signIn.openBrowser = [this](const std::string &url) { return browser.open(url); };
 		return services;
 	}
@@ -68,7 +68,7 @@ TEST_F(GoogleDrive, SignsInThroughTheBrowserWithFormEncodedValues)
 	EXPECT_NE(browser.lastUrl.find("?client_id=client-1&redirect_uri=http://localhost:"),
 		  std::string::npos);
 	EXPECT_NE(browser.lastUrl.find("&access_type=offline&prompt=consent&state="), std::string::npos);
-	EXPECT_EQ(browser.lastAnswer.status, 200);
+	EXPECT_EQ(browser.lastAnswer().status, 200);
 
 	drive.setClientId("");
 	EXPECT_FALSE(drive.authenticate());

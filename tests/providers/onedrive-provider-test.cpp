@@ -2,7 +2,7 @@
 
 #include "browser-double.h"
 #include "fake-onedrive.h"
-#include "platform/loopback-socket.h"
+#include "spare-port.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ protected:
 
 	CloudServices servicesWithBrowser()
 	{
-		CloudServices services = service.services(platform::LoopbackSocket::listen(0).port());
+		CloudServices services = service.services(test::sparePort());
 		services.signIn.openBrowser = [this](const std::string &url) { return browser.open(url); };
 		return services;
 	}
