@@ -19,7 +19,7 @@ int64_t measureDelaySamples(double delaySeconds)
 {
 	FilteredSource delayed("orv_screen_delay_audio", delaySettings(delaySeconds));
 	MixCapture capture;
-	AudioFeeder feeder(delayed.source());
+	AudioFeeder feeder(delayed.source(), 1024, kFeedLeadNs);
 	// OBS anchors a source's timeline at its first audio packet; sending that packet before the
 	// filter exists anchors it on time instead of at the end of the fill, when the feeding
 	// thread may wake up late.
@@ -27,7 +27,7 @@ int64_t measureDelaySamples(double delaySeconds)
 	delayed.attachFilter();
 	feeder.pushFor(delaySeconds + 0.5, 0.0f);
 	const uint64_t burstIn = feeder.push(0.5f);
-	feeder.pushFor(delaySeconds + 0.5, 0.5f);
+	feeder.pushFor(delaySeconds + 0.7, 0.5f);
 	const uint64_t burstOut = capture.firstLoudSampleTime(0.1f);
 	if (burstOut == 0)
 		return -1;

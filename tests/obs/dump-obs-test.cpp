@@ -81,7 +81,7 @@ TEST(DumpInObs, AudioIsSilentUntilSoundFromAfterTheDumpIsDue)
 	waitOutDebounce();
 	FilteredSource delayed("orv_screen_delay_audio", oneSecondDelay());
 	MixCapture capture;
-	AudioFeeder feeder(delayed.source());
+	AudioFeeder feeder(delayed.source(), 1024, kFeedLeadNs);
 	feeder.push(0.0f);
 	delayed.attachFilter();
 	feeder.pushFor(1.2, 0.0f);

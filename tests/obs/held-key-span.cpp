@@ -27,7 +27,7 @@ HeldKeySpan measureHeldKeySpan(obs_source_t *mic, const std::function<void(bool)
 {
 	MixCapture mix;
 	// Ahead of time: the key changes while the feeding waits, and the mix must not run dry.
-	AudioFeeder feeder(mic, 1024, 200'000'000);
+	AudioFeeder feeder(mic, 1024, kFeedLeadNs);
 	feeder.pushFor(0.5, kLiveVoice);
 	setKey(true);
 	const uint64_t pressed = feeder.push(kHeldVoice);

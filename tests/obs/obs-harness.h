@@ -86,7 +86,9 @@ private:
 
 // Feeds stereo packets into an audio input source in real time, with os_gettime_ns timestamps.
 // With a lead, each packet goes out that long before its time, so the feeding thread may pause
-// between packets up to the lead without leaving OBS's mix short of sound.
+// between packets up to the lead without leaving OBS's mix short of sound: a packet that comes
+// after its mix has run is dropped, which a test would read as sound arriving late.
+inline constexpr uint64_t kFeedLeadNs = 200'000'000;
 class AudioFeeder {
 public:
 	explicit AudioFeeder(obs_source_t *source, uint32_t frames = 1024, uint64_t leadNs = 0);
