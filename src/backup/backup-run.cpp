@@ -50,11 +50,18 @@ bool previousCopyFits(const BackupEntry &previous, const SourceState &now, Backu
 	       history.storedSize(previous.remotePath) == now.size;
 }
 
-// It does when the file's time is the same too, or when only the time moved, the hash.
-bool holdsSameContent(const BackupEntry &previous, const SourceState &now)
+// It does when the file's time is the same too, or when only the time moved, the hash. A hash
+// taken goes to `hashed`, so a file that changed is not read twice for it.
+bool holdsSameContent(const BackupEntry &previous, const SourceState &now,
+		      std::optional<SourceHasher::Result> *hashed = nullptr)
 {
-	return previous.modified == now.modified ||
-	       platform::sha256HexOfFile(previous.originalLocal) == previous.sha256;
+	if (previous.modified == now.modified)
+		return true;
+	SourceHasher::Result hash = SourceHasher::hash(previous.originalLocal, now);
+	const bool same = hash.sha256 == previous.sha256;
+	if (hashed)
+		*hashed = std::move(hash);
+	return same;
 }
 
 bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
@@ -132,7 +139,8 @@ struct PlannedFile {
 	const BackupEntry *previous = nullptr;    // the previous backup's copy, when it may be reused
 	bool reused = false;
 	bool copied = false;
-	size_t hashTicket = 0;
+	std::optional<SourceHasher::Result> hashedInPlace; // taken while checking `previous`
+	size_t hashTicket = 0;                             // else the hasher's
 	SourceState afterCopy;
 };
 
@@ -190,15 +198,13 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		    std::to_string(summary.total) + ")");
 		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
 		// A moved time is checked against the hash here, where the log names the file.
-		if (file.previous && holdsSameContent(*file.previous, file.before)) {
+		if (file.previous && holdsSameContent(*file.previous, file.before, &file.hashedInPlace)) {
 			reuse(*file.previous, file.before, entry);
 			file.reused = true;
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
-		if (file.previous)
-			file.hashTicket = hasher.add(entry.originalLocal, file.before);
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
@@ -213,7 +219,8 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			continue;
 		std::string error;
 		if (!file.reused) {
-			const SourceHasher::Result &hash = hashes[file.hashTicket];
+			const SourceHasher::Result &hash =
+			    file.hashedInPlace ? *file.hashedInPlace : hashes[file.hashTicket];
 			if (!hash.sha256)
 				error = "cannot read " + entry.originalLocal;
 			else if (hash.heldStill && file.afterCopy == file.before)

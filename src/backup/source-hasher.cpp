@@ -18,6 +18,15 @@ SourceState sourceState(const std::string &file)
 	    std::chrono::duration_cast<std::chrono::nanoseconds>(state->modified.time_since_epoch()).count()};
 }
 
+SourceHasher::Result SourceHasher::hash(const std::string &file, const SourceState &before)
+{
+	const bool stillAtStart = before.size >= 0 && sourceState(file) == before;
+	Result result;
+	result.sha256 = platform::sha256HexOfFile(file);
+	result.heldStill = stillAtStart && sourceState(file) == before;
+	return result;
+}
+
 SourceHasher::SourceHasher() : worker_([this] { work(); }) {}
 
 SourceHasher::~SourceHasher()
@@ -60,10 +69,7 @@ void SourceHasher::work()
 		const size_t ticket = started_++;
 		const Job job = jobs_[ticket];
 		lock.unlock();
-		const bool stillAtStart = job.before.size >= 0 && sourceState(job.file) == job.before;
-		Result result;
-		result.sha256 = platform::sha256HexOfFile(job.file);
-		result.heldStill = stillAtStart && sourceState(job.file) == job.before;
+		Result result = hash(job.file, job.before);
 		lock.lock();
 		results_[ticket] = std::move(result);
 		++finished_;

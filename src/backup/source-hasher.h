@@ -35,6 +35,9 @@ public:
 	SourceHasher(const SourceHasher &) = delete;
 	SourceHasher &operator=(const SourceHasher &) = delete;
 
+	// Hashes `file` on the calling thread, checking that it holds state `before` throughout.
+	static Result hash(const std::string &file, const SourceState &before);
+
 	// Queues the hash of `file`, whose copy begins or began in state `before`; returns its ticket.
 	size_t add(std::string file, SourceState before);
 	// Waits for every queued hash; the results by ticket.
