@@ -6,6 +6,7 @@
 #include "delay/source-types.h"
 
 #include "../platform/scripted-keys.h"
+#include "obs-shutdown.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
@@ -47,16 +48,7 @@ public:
 		     {&audioDelaySourceInfo(), &duckingSourceInfo(), &pushToDelayMicSourceInfo()})
 			obs_register_source(info);
 	}
-	void TearDown() override
-	{
-		if (!obs_initialized())
-			return;
-		// Sources die on libobs's task thread, which shutdown would race: a task queued
-		// behind theirs returns when they are done.
-		obs_queue_task(
-		    OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
-		obs_shutdown();
-	}
+	void TearDown() override { shutDownObs(); }
 };
 const auto *const kObs = ::testing::AddGlobalTestEnvironment(new AudioOnlyObs);
 

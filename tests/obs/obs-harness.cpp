@@ -1,5 +1,7 @@
 #include "obs-harness.h"
 
+#include "obs-shutdown.h"
+
 #include <obs-nix-platform.h>
 #include <util/platform.h>
 
@@ -159,13 +161,7 @@ bool ObsHarness::start(std::string &error)
 
 void ObsHarness::stop()
 {
-	if (obs_initialized()) {
-		// Sources die on libobs's task thread, which shutdown would race: a task queued
-		// behind theirs returns when they are done.
-		obs_queue_task(
-		    OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
-		obs_shutdown();
-	}
+	shutDownObs();
 	if (display)
 		XCloseDisplay(display);
 	display = nullptr;
