@@ -222,26 +222,23 @@ void BackupHistory::listStored(const std::string &remoteFolder, std::vector<std:
 
 void BackupHistory::prune(bool dropOld, const RunLog &log)
 {
-	while (dropOld && history_.size() > kKeptBackups) {
-		if (!provider_.deleteItem(history_.back().remotePath)) {
-			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
-			break;
-		}
-		KESTREL_LOG(LOG_INFO, "Removed the backup of %s from the history",
-			    history_.back().manifest.createdAt.c_str());
-		history_.pop_back();
-	}
-	std::set<std::string> named;
-	for (const auto &kept : history_)
-		addNamedFiles(kept.manifest, named);
+	const size_t keep = dropOld ? std::min(history_.size(), kKeptBackups) : history_.size();
+	std::set<std::string> kept;
+	for (size_t i = 0; i < keep; ++i)
+		addNamedFiles(history_[i].manifest, kept);
 	if (published_)
-		addNamedFiles(*published_, named);
+		addNamedFiles(*published_, kept);
+	// Only files a backup made go: those its manifests name (kept or dropped) and this run's
+	// own. Whatever else lies in the folder belongs to someone else.
+	std::set<std::string> ours = reserved_;
+	for (const auto &backup : history_)
+		addNamedFiles(backup.manifest, ours);
 	std::vector<std::string> stored;
 	for (const char *folder : {"/scenes", "/profiles", "/media"})
 		listStored(kRoot + folder, stored);
 	int removed = 0;
 	for (const auto &file : stored) {
-		if (named.count(file))
+		if (!ours.count(file) || kept.count(file))
 			continue;
 		if (provider_.deleteItem(file))
 			++removed;
@@ -251,6 +248,17 @@ void BackupHistory::prune(bool dropOld, const RunLog &log)
 	}
 	if (removed > 0)
 		KESTREL_LOG(LOG_INFO, "Removed %d stored file(s) that no kept backup names", removed);
+	// The dropped manifests go after their files, so a run stopped in between leaves them for
+	// the next run to finish.
+	while (history_.size() > keep) {
+		if (!provider_.deleteItem(history_.back().remotePath)) {
+			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
+			break;
+		}
+		KESTREL_LOG(LOG_INFO, "Removed the backup of %s from the history",
+			    history_.back().manifest.createdAt.c_str());
+		history_.pop_back();
+	}
 }
 
 } // namespace kestrel

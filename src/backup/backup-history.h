@@ -42,8 +42,9 @@ public:
 	// one, then adds it to the history. An empty result means success.
 	std::string publish(const BackupManifest &manifest);
 
-	// Drops the oldest backups beyond kKeptBackups when `dropOld`, then removes every stored
-	// file that no kept backup names (also leftovers of runs that died).
+	// Removes the regular files that backups made (named by a manifest read, kept or dropped,
+	// or reserved by this run) and no kept backup names; then drops the oldest backups beyond
+	// kKeptBackups when `dropOld`. Links and files no backup made are left alone.
 	void prune(bool dropOld, const RunLog &log);
 
 private:

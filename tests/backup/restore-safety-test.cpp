@@ -4,15 +4,22 @@
 #include "backup/manifest.h"
 #include "backup/path-remap.h"
 
+#include "fake-obs-config.h"
 #include "restore-fixtures.h"
+#include "support/obs-log-capture.h"
 
 #include <gtest/gtest.h>
+
+
+#include <map>
 
 namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FakeObsConfig;
 using test::HandMadeBackup;
+using test::ObsLogCapture;
 using test::OtherComputer;
 using test::readFile;
 using test::replaced;
@@ -216,6 +223,75 @@ TEST(RestoreSafety, UntrustedNumbersAndNamesStayInRange)
 	EXPECT_EQ(withIniValue("[A]\nName=x\n[B]\n", "Name", "a\r\n[Evil]\nK=1\x7f"),
 		  "[A]\nName=a__[Evil]_K=1_\n[B]\n");
 	EXPECT_EQ(withIniValue("[A]\n", "Name", "x"), std::nullopt);
+}
+
+const RunLog kQuiet = [](const std::string &) {};
+
+// Every file below `folder` (links not followed) with its content, for a before-and-after check.
+std::map<std::string, std::string> contentsOf(const fs::path &folder)
+{
+	std::map<std::string, std::string> files;
+	for (const auto &item : fs::recursive_directory_iterator(folder))
+		files[item.path().lexically_relative(folder).string()] = item.is_symlink() ? "link"
+									 : item.is_regular_file()
+									     ? readFile(item.path())
+									     : "folder";
+	return files;
+}
+
+// Links a sync peer planted inside the backup folder: a backup never writes through them, never
+// lists or prunes what lies behind them, and leaves them where they are.
+TEST(HostileFolder, PlantedLinksAreNeverFollowed)
+{
+	FakeObsConfig obs;
+	writeFile(obs.home / "clip.mp4", "clip");
+	writeFile(obs.scenes / "Show.json",
+		  R"({"name": "Show", "file": ")" + (obs.home / "clip.mp4").string() + "\"}");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\n");
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, kQuiet).success);
+	const fs::path documents = obs.scratch / "Documents", other = obs.scratch / "Other";
+	writeFile(documents / "thesis.odt", "years of work");
+	writeFile(documents / ".hidden", "hidden");
+	writeFile(documents / "sub/notes.txt", "notes");
+	writeFile(other / "keep.txt", "keep");
+	writeFile(obs.scratch / "outside.json", "{}");
+	const auto documentsBefore = contentsOf(documents), otherBefore = contentsOf(other);
+	fs::create_directory_symlink(documents, obs.backupFolder / "media/x");
+	fs::create_directory_symlink("../../../Documents", obs.backupFolder / "profiles/Other");
+	fs::create_symlink(obs.scratch / "outside.json",
+			   obs.backupFolder / "history/2000-01-01T00-00-00Z.json");
+	fs::rename(obs.backupFolder / "scenes", obs.scratch / "scenes-moved");
+	fs::create_directory_symlink(other, obs.backupFolder / "scenes");
+	writeFile(obs.backupFolder / "media/sync-conflict (copy).png", "a peer's own file");
+
+	const char *links[] = {"media/x", "profiles/Other", "scenes", "history/2000-01-01T00-00-00Z.json"};
+	for (int run = 0; run < 2; ++run) {
+		ObsLogCapture obsLog;
+		const BackupSummary summary = obs.manager()->runBackup(nullptr, kQuiet);
+		EXPECT_TRUE(summary.success);
+		EXPECT_EQ(summary.skipped, 1) << "the scene collection cannot go behind a link";
+		ASSERT_EQ(summary.skippedFiles.size(), 1u);
+		const std::string refused =
+		    (obs.scenes / "Show.json").string() +
+		    ": Refused a link in the backup folder: obs-cloud-backup/scenes/Show.";
+		EXPECT_EQ(summary.skippedFiles[0].rfind(refused, 0), 0u) << summary.skippedFiles[0];
+		const auto lines = obsLog.lines();
+		for (const char *link : links) {
+			const std::string line = "[Kestrel] Left alone a link in the backup folder: " +
+						 (obs.backupFolder / link).string();
+			EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+						[&](const ObsLogCapture::Line &l) { return l.text == line; }),
+				  1)
+			    << "reported once a run: " << line;
+		}
+	}
+	EXPECT_EQ(contentsOf(documents), documentsBefore);
+	EXPECT_EQ(contentsOf(other), otherBefore);
+	EXPECT_EQ(readFile(obs.scratch / "outside.json"), "{}");
+	for (const char *link : links)
+		EXPECT_TRUE(fs::is_symlink(obs.backupFolder / link)) << link;
+	EXPECT_EQ(readFile(obs.backupFolder / "media/sync-conflict (copy).png"), "a peer's own file")
+	    << "pruning removes only what a backup made";
 }
 
 } // namespace
