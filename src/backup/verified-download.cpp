@@ -1,5 +1,6 @@
 #include "backup/verified-download.h"
 
+#include "platform/file-copy.h"
 #include "platform/sha256.h"
 #include "platform/temp-files.h"
 #include "providers/utf8-path.h"
@@ -13,7 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string checkCopy(const BackupEntry &entry, const fs::path &copy)
+// Why the downloaded copy cannot take the destination's place; empty when it can.
+std::string readyCopy(const BackupEntry &entry, const fs::path &copy)
 {
 	std::error_code ec;
 	const auto size = fs::file_size(copy, ec);
@@ -24,6 +26,9 @@ std::string checkCopy(const BackupEntry &entry, const fs::path &copy)
 		       std::to_string(entry.size);
 	if (!entry.sha256.empty() && platform::sha256HexOfFile(utf8FromPath(copy)) != entry.sha256)
 		return "stored copy does not match the backup's SHA-256";
+	// Restored like a file made here, whatever mode the stored copy had.
+	if (const std::string error = platform::giveNewFilePermissions(utf8FromPath(copy)); !error.empty())
+		return "cannot set the copy's permissions: " + error;
 	return {};
 }
 
@@ -46,7 +51,7 @@ bool downloadVerified(ICloudProvider &provider, const BackupEntry &entry, const 
 	const fs::path copyPath = pathFromUtf8(copy);
 	if (!provider.downloadFile(entry.remotePath, copy, progress))
 		error = provider.lastError();
-	else if (error = checkCopy(entry, copyPath); error.empty())
+	else if (error = readyCopy(entry, copyPath); error.empty())
 		fs::rename(copyPath, target, ec);
 	if (error.empty() && ec)
 		error = "cannot replace " + destination + ": " + ec.message();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 
 #include <map>
 
@@ -292,6 +293,33 @@ TEST(HostileFolder, PlantedLinksAreNeverFollowed)
 		EXPECT_TRUE(fs::is_symlink(obs.backupFolder / link)) << link;
 	EXPECT_EQ(readFile(obs.backupFolder / "media/sync-conflict (copy).png"), "a peer's own file")
 	    << "pruning removes only what a backup made";
+}
+
+// The stored copies' modes come from a sync peer: setuid, setgid and world-writable bits stay
+// there; restored files get what a new file of the user's gets.
+TEST(HostileFolder, RestoredFilesGetTheModeOfANewFile)
+{
+	for (const auto &[mask, expected] : {std::pair<mode_t, int>{027, 0640}, {0, 0664}}) {
+		HandMadeBackup backup;
+		OtherComputer bob(backup.scratch.root());
+		const std::string config = (backup.scratch / "home/alice/.config/obs-studio").string();
+		const std::string scene = R"({"name": "S"})", ini = "[General]\n";
+		backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/S.json",
+			   config + "/basic/scenes/S.json", &scene);
+		backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/P/basic.ini",
+			   config + "/basic/profiles/P/basic.ini", &ini);
+		ASSERT_EQ(chmod((backup.folder / "obs-cloud-backup/scenes/S.json").c_str(), 0666), 0);
+		ASSERT_EQ(chmod((backup.folder / "obs-cloud-backup/profiles/P/basic.ini").c_str(), 06777), 0);
+		const mode_t previous = umask(mask);
+		const BackupSummary summary =
+		    bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, kQuiet);
+		umask(previous);
+		EXPECT_EQ(summary.done, 2);
+		for (const fs::path &restored :
+		     {bob.config / "basic/scenes/S.json", bob.config / "basic/profiles/P/basic.ini"})
+			EXPECT_EQ(static_cast<int>(fs::status(restored).permissions()) & 07777, expected)
+			    << restored << " with umask " << mask;
+	}
 }
 
 } // namespace
