@@ -1,6 +1,7 @@
 #include "backup/restore-plan.h"
 
 #include "backup/active-collection.h"
+#include "backup/media-policy.h"
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
 #include "providers/remote-path.h"
@@ -174,9 +175,10 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 	if (destination.filename().empty())
 		return refuse("not a file name");
 	const fs::path config = folderPath(rules.obsPaths.configDir);
-	// OBS loads every library it finds there.
-	if (below(destination, config / "plugins"))
-		return refuse("inside OBS's plug-in folder");
+	if (const auto inConfig = below(destination, config)) {
+		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
+			return refuse(std::move(reason));
+	}
 	if (belowAHome) {
 		const auto inHome = below(destination, home);
 		if (!inHome)

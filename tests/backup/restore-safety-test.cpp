@@ -228,6 +228,11 @@ TEST(RestoreSafety, UntrustedNumbersAndNamesStayInRange)
 
 const RunLog kQuiet = [](const std::string &) {};
 
+BackupManifest published(const fs::path &backupFolder)
+{
+	return manifestFromJson(readFile(backupFolder / "manifest.json"));
+}
+
 // Every file below `folder` (links not followed) with its content, for a before-and-after check.
 std::map<std::string, std::string> contentsOf(const fs::path &folder)
 {
@@ -320,6 +325,58 @@ TEST(HostileFolder, RestoredFilesGetTheModeOfANewFile)
 			EXPECT_EQ(static_cast<int>(fs::status(restored).permissions()) & 07777, expected)
 			    << restored << " with umask " << mask;
 	}
+}
+
+// OBS's own settings and every plug-in's (the sign-in with its refresh token, obs-websocket's
+// password) are never media: a crafted scene cannot copy them into the synced folder, and a
+// crafted backup cannot overwrite them.
+TEST(HostileFolder, ObsAndPluginSettingsAreNeverMedia)
+{
+	FakeObsConfig obs;
+	const std::string secret = "refresh_token: 1//0g-secret";
+	const fs::path own[] = {obs.config / "plugin_config/kestrel/cloud-backup.json",
+				obs.config / "plugin_config/obs-websocket/config.json",
+				obs.config / "global.ini", obs.config / "plugins/evil/bin/64bit/evil.so"};
+	std::string scene = R"({"name": "S", "sources": [)";
+	for (const fs::path &file : own) {
+		writeFile(file, secret);
+		scene += "\"" + file.string() + "\", ";
+	}
+	writeFile(obs.config / "overlays/frame.png", "frame");
+	writeFile(obs.scenes / "S.json",
+		  scene + "\"" + (obs.config / "overlays/frame.png").string() + "\"]}");
+	RunLines backupLog;
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, backupLog.callback()).success);
+	for (const auto &item : fs::recursive_directory_iterator(obs.backupFolder)) {
+		if (item.is_regular_file()) {
+			EXPECT_EQ(readFile(item.path()).find(secret), std::string::npos) << item.path();
+		}
+	}
+	EXPECT_EQ(published(obs.backupFolder).mediaFiles.size(), 1u) << "frame.png is media";
+	EXPECT_TRUE(
+	    backupLog.has("  Skipped: " + own[1].string() + " \u2014 inside OBS's plug-in settings folder"));
+	EXPECT_TRUE(backupLog.has("  Skipped: " + own[2].string() + " \u2014 OBS's own settings file"));
+
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string alice = (backup.scratch / "home/alice/.config/obs-studio").string();
+	const std::string payload = R"({"server_password": "", "auth_required": false})";
+	const char *targets[] = {"plugin_config/kestrel/cloud-backup.json",
+				 "plugin_config/obs-websocket/config.json", "global.ini", "user.ini",
+				 "plugins/evil/bin/64bit/evil.so"};
+	int n = 0;
+	for (const char *target : targets) {
+		writeFile(bob.config / target, "bob's own");
+		backup.add(backup.manifest.mediaFiles, "obs-cloud-backup/media/" + std::to_string(++n),
+			   alice + "/" + target, &payload);
+	}
+	RunLines log;
+	bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback());
+	for (const char *target : targets)
+		EXPECT_EQ(readFile(bob.config / target), "bob's own") << target;
+	EXPECT_TRUE(log.has("  Skipped (inside OBS's plug-in settings folder): " + alice +
+			    "/plugin_config/obs-websocket/config.json"));
+	EXPECT_TRUE(log.has("  Skipped (OBS's own settings file): " + alice + "/user.ini"));
 }
 
 } // namespace
