@@ -85,6 +85,13 @@ void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha2
 	entry.modified = copied.modified;
 }
 
+// Why a listed file could not be hashed.
+std::string unreadable(const std::string &file)
+{
+	return sourceState(file).size < 0 ? "it is no longer a regular file (" + file + ")"
+					  : "cannot read " + file;
+}
+
 // A file written while it was copied (OBS saving a collection) gets one more copy, hashed at
 // once. Why that failed too; empty on success.
 std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress, BackupEntry &entry)
@@ -94,7 +101,7 @@ std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress
 		return provider.lastError();
 	const std::optional<std::string> digest = platform::sha256HexOfFile(entry.originalLocal);
 	if (!digest)
-		return "cannot read " + entry.originalLocal;
+		return unreadable(entry.originalLocal);
 	if (start.size < 0 || sourceState(entry.originalLocal) != start)
 		return "it changed while it was copied (" + entry.originalLocal + ")";
 	confirmCopy(entry, start, *digest);
@@ -222,7 +229,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			const SourceHasher::Result &hash =
 			    file.hashedInPlace ? *file.hashedInPlace : hashes[file.hashTicket];
 			if (!hash.sha256)
-				error = "cannot read " + entry.originalLocal;
+				error = unreadable(entry.originalLocal);
 			else if (hash.heldStill && file.afterCopy == file.before)
 				confirmCopy(entry, file.before, *hash.sha256);
 			else

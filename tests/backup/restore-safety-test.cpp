@@ -10,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
+#include <sstream>
 
 namespace kestrel {
 namespace {
@@ -377,6 +381,80 @@ TEST(HostileFolder, ObsAndPluginSettingsAreNeverMedia)
 	EXPECT_TRUE(log.has("  Skipped (inside OBS's plug-in settings folder): " + alice +
 			    "/plugin_config/obs-websocket/config.json"));
 	EXPECT_TRUE(log.has("  Skipped (OBS's own settings file): " + alice + "/user.ini"));
+}
+
+struct LimitedRun {
+	bool finished = false;            // neither hung nor ran out of memory
+	std::vector<std::string> skipped; // the summary's skipped files
+};
+
+// A backup in a child process allowed 20 seconds and (outside the sanitizers, which reserve
+// far more address space) 1 GB of memory.
+LimitedRun backUpWithLimits(const FakeObsConfig &obs, const RunProgress &progress)
+{
+	const fs::path report = obs.scratch / "skipped.txt";
+	const pid_t child = fork();
+	if (child == 0) {
+		alarm(20);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+		const rlimit memory{1ul << 30, 1ul << 30};
+		setrlimit(RLIMIT_AS, &memory);
+#endif
+		const BackupSummary summary = obs.manager()->runBackup(progress, kQuiet);
+		std::string lines;
+		for (const auto &file : summary.skippedFiles)
+			lines += file + "\n";
+		writeFile(report, lines);
+		_exit(summary.success ? 0 : 1);
+	}
+	int status = 0;
+	waitpid(child, &status, 0);
+	LimitedRun run{WIFEXITED(status) && WEXITSTATUS(status) == 0, {}};
+	std::istringstream lines(readFile(report));
+	for (std::string line; std::getline(lines, line);)
+		run.skipped.push_back(line);
+	fs::remove(report);
+	return run;
+}
+
+// A FIFO or a link to /dev/zero named like a scene collection, and a media file swapped for such
+// a link once the run has listed it: each is skipped with its reason, the run goes on.
+TEST(HostileFolder, SpecialFilesNeitherHangNorExhaustABackup)
+{
+	FakeObsConfig obs;
+	const fs::path clip = obs.home / "Videos/clip.mp4";
+	writeFile(clip, "clip");
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show", "file": ")" + clip.string() + "\"}");
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, kQuiet).success);
+
+	ASSERT_EQ(mkfifo((obs.scenes / "fifo.json").c_str(), 0644), 0);
+	LimitedRun run = backUpWithLimits(obs, nullptr);
+	EXPECT_TRUE(run.finished) << "a FIFO blocks no one";
+	EXPECT_EQ(run.skipped,
+		  std::vector<std::string>{(obs.scenes / "fifo.json").string() + ": Copy failed (" +
+					   (obs.scenes / "fifo.json").string() + "): not a regular file"});
+	fs::remove(obs.scenes / "fifo.json");
+
+	fs::create_symlink("/dev/zero", obs.scenes / "zero.json");
+	run = backUpWithLimits(obs, nullptr);
+	EXPECT_TRUE(run.finished) << "/dev/zero is never read";
+	EXPECT_EQ(run.skipped.size(), 1u);
+	fs::remove(obs.scenes / "zero.json");
+
+	// Same size, new time: the run checks the file against its hash when it comes to it, by
+	// which time it is a link to /dev/zero.
+	fs::last_write_time(clip, fs::file_time_type::clock::now());
+	bool swapped = false;
+	run = backUpWithLimits(obs, [&](const std::string &, int32_t, int32_t, int32_t) {
+		if (!swapped) {
+			swapped = true;
+			fs::remove(clip);
+			fs::create_symlink("/dev/zero", clip);
+		}
+	});
+	EXPECT_TRUE(run.finished) << "the swapped file is not hashed forever";
+	EXPECT_EQ(run.skipped, std::vector<std::string>{clip.string() + ": Copy failed (" + clip.string() +
+							"): not a regular file"});
 }
 
 } // namespace

@@ -225,7 +225,7 @@ std::string copyRegularFile(const std::string &source, const CopyProgress &progr
 	if (fstat(in.get(), &info) != 0)
 		return std::strerror(errno);
 	if (!S_ISREG(info.st_mode))
-		return std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+		return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
 	CopyCounter counter{progress, static_cast<uint64_t>(info.st_size)};
 	errno = 0;
 	const int failure = copy(in.get(), info.st_mode, counter);
