@@ -1,8 +1,8 @@
 #include "backup/backup-history.h"
 
 #include "backup/backup-manager.h"
-#include "backup/file-bytes.h"
 #include "backup/manifest.h"
+#include "backup/stored-manifest.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
 #include "providers/atomic-file.h"
@@ -35,16 +35,18 @@ std::string compactDate(const std::string &createdAt)
 	return compact.empty() ? "undated" : compact;
 }
 
-// Backups of the same second are told apart by "-2", "-3"... in their history name.
+// Backups of the same second are told apart by "-2", "-3"... in their history name. A number
+// no run would reach counts as none.
 int sameSecondNumber(const std::string &remotePath)
 {
+	constexpr int kLargest = 1'000'000;
 	const size_t end = remotePath.size() - 5; // ".json"
 	const size_t dash = remotePath.rfind('-');
 	if (dash == std::string::npos || dash == 0 || remotePath[dash - 1] != 'Z' || dash + 1 >= end)
 		return 1;
 	int number = 0;
 	for (size_t i = dash + 1; i < end; ++i) {
-		if (remotePath[i] < '0' || remotePath[i] > '9')
+		if (remotePath[i] < '0' || remotePath[i] > '9' || number >= kLargest)
 			return 1;
 		number = number * 10 + (remotePath[i] - '0');
 	}
@@ -71,14 +73,6 @@ BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder)
 {
 }
 
-std::optional<std::string> BackupHistory::download(const std::string &remotePath)
-{
-	TempFile file(tempFolder_, "obs_manifest_dl.json.");
-	if (file.path().empty() || !provider_.downloadFile(remotePath, file.path(), nullptr))
-		return std::nullopt;
-	return readFileBytes(file.path());
-}
-
 std::string BackupHistory::upload(const std::string &bytes, const std::string &remotePath)
 {
 	TempFile file(tempFolder_, "obs_backup_manifest.json.");
@@ -102,17 +96,68 @@ std::string BackupHistory::historyPath(const BackupManifest &manifest) const
 
 void BackupHistory::load(const RunLog &log, bool repair)
 {
+	loadHistory(log);
+	for (const auto &kept : history_)
+		addNamedFiles(kept.manifest, reserved_);
+
+	ManifestProblem problem;
+	const int64_t listed = storedSize(kPublished);
+	auto published =
+	    readStoredManifest(provider_, tempFolder_, kPublished,
+			       listed >= 0 ? std::optional<uint64_t>(listed) : std::nullopt, problem);
+	if (!published) {
+		if (!problem.missing)
+			log("  Warning: cannot read the latest backup \u2014 " + problem.text);
+		return;
+	}
+	const std::string &text = published->text;
+	published_ = std::move(published->manifest);
+	addNamedFiles(*published_, reserved_);
+	forEachEntry(*published_, [&](const BackupEntry &entry) {
+		previous_.emplace(entry.originalLocal.empty() ? entry.remotePath : entry.originalLocal,
+				  entry);
+	});
+	const bool inHistory = std::any_of(history_.begin(), history_.end(),
+					   [&](const Kept &kept) { return kept.text == text; });
+	if (!inHistory) {
+		const std::string path = historyPath(*published_);
+		if (const std::string error = repair ? upload(text, path) : std::string(); !error.empty())
+			log("  Warning: cannot add the previous backup to the history \u2014 " + error);
+		history_.insert(history_.begin(), {path, *published_, text});
+	}
+}
+
+void BackupHistory::loadHistory(const RunLog &log)
+{
 	std::vector<RemoteEntry> entries;
-	if (provider_.listFolder(kHistoryFolder, entries)) {
-		for (const auto &entry : entries) {
-			if (entry.isFolder || entry.name.size() < 5 ||
-			    entry.name.compare(entry.name.size() - 5, 5, ".json") != 0 ||
-			    !isSafeRemotePath(entry.path))
-				continue;
-			if (auto text = download(entry.path)) {
-				BackupManifest manifest = manifestFromJson(*text);
-				history_.push_back({entry.path, std::move(manifest), std::move(*text)});
-			}
+	if (!provider_.listFolder(kHistoryFolder, entries))
+		return;
+	std::vector<const RemoteEntry *> files;
+	for (const auto &entry : entries)
+		if (!entry.isFolder && entry.name.size() > 5 &&
+		    entry.name.compare(entry.name.size() - 5, 5, ".json") == 0 &&
+		    isSafeRemotePath(entry.path))
+			files.push_back(&entry);
+	// Names carry the date, so the newest come first, and only so many are read: a folder
+	// flooded with files costs no more than those.
+	std::sort(files.begin(), files.end(),
+		  [](const RemoteEntry *a, const RemoteEntry *b) { return a->name > b->name; });
+	uint64_t bytes = 0;
+	for (size_t read = 0; read < files.size(); ++read) {
+		if (read == kMostHistoryRead || bytes > kLargestHistory) {
+			log("  Warning: " + std::to_string(files.size() - read) +
+			    " older history file(s) not read");
+			break;
+		}
+		ManifestProblem problem;
+		if (auto stored = readStoredManifest(provider_, tempFolder_, files[read]->path,
+						     files[read]->size, problem)) {
+			bytes += stored->text.size();
+			history_.push_back(
+			    {files[read]->path, std::move(stored->manifest), std::move(stored->text)});
+		} else {
+			log("  Warning: skipped the history file " + files[read]->name + " \u2014 " +
+			    problem.text);
 		}
 	}
 	std::sort(history_.begin(), history_.end(), [](const Kept &a, const Kept &b) {
@@ -120,27 +165,6 @@ void BackupHistory::load(const RunLog &log, bool repair)
 			return a.manifest.createdAt > b.manifest.createdAt;
 		return sameSecondNumber(a.remotePath) > sameSecondNumber(b.remotePath);
 	});
-	for (const auto &kept : history_)
-		addNamedFiles(kept.manifest, reserved_);
-
-	if (const auto text = download(kPublished)) {
-		published_ = manifestFromJson(*text);
-		addNamedFiles(*published_, reserved_);
-		forEachEntry(*published_, [&](const BackupEntry &entry) {
-			previous_.emplace(
-			    entry.originalLocal.empty() ? entry.remotePath : entry.originalLocal, entry);
-		});
-		const bool inHistory = std::any_of(history_.begin(), history_.end(),
-						   [&](const Kept &kept) { return kept.text == *text; });
-		if (!inHistory) {
-			const std::string path = historyPath(*published_);
-			if (const std::string error = repair ? upload(*text, path) : std::string();
-			    !error.empty())
-				log("  Warning: cannot add the previous backup to the history \u2014 " +
-				    error);
-			history_.insert(history_.begin(), {path, *published_, *text});
-		}
-	}
 }
 
 std::vector<BackupManifest> BackupHistory::backups() const

@@ -11,6 +11,9 @@ namespace kestrel {
 
 // How many backups stay restorable.
 inline constexpr size_t kKeptBackups = 5;
+// At most this many history files are read, newest first, and no more once they hold this much.
+inline constexpr size_t kMostHistoryRead = 100;
+inline constexpr uint64_t kLargestHistory = uint64_t(256) << 20;
 
 // The backups already in a back-end: the published manifest ("obs-cloud-backup/manifest.json")
 // and the history of every published manifest ("obs-cloud-backup/history/<date>.json"). A run
@@ -20,8 +23,9 @@ class BackupHistory {
 public:
 	BackupHistory(ICloudProvider &provider, std::string tempFolder);
 
-	// Reads the published manifest and the history. With `repair`, a published manifest
-	// missing from the history (a run stopped right after publishing) is added to it.
+	// Reads the published manifest and the history; a damaged, oversized or unreadable one is
+	// skipped with a warning. With `repair`, a published manifest missing from the history (a
+	// run stopped right after publishing) is added to it.
 	void load(const RunLog &log, bool repair = true);
 
 	// Every kept backup, newest first.
@@ -54,7 +58,7 @@ private:
 		std::string text; // the manifest's bytes as stored, to tell equal ones apart
 	};
 
-	std::optional<std::string> download(const std::string &remotePath);
+	void loadHistory(const RunLog &log);
 	std::string upload(const std::string &bytes, const std::string &remotePath);
 	std::string historyPath(const BackupManifest &manifest) const;
 	void listStored(const std::string &remoteFolder, std::vector<std::string> &files);

@@ -49,7 +49,8 @@ public:
 	bool fetchHistory(std::vector<BackupManifest> &backups, const RunLog &log);
 
 	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
-	// false (manifest untouched) when there is none or the back-end is not connected.
+	// false (manifest untouched, the log says why) when there is none, it is damaged or too
+	// large, or the back-end is not connected.
 	bool fetchManifest(BackupManifest &manifest, const RunLog &log);
 
 	// Where each file of the manifest would land, or why it would be skipped.

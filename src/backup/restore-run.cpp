@@ -1,11 +1,9 @@
 #include "backup/backup-manager.h"
 
 #include "backup/active-collection.h"
-#include "backup/file-bytes.h"
-#include "backup/manifest.h"
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
-#include "backup/temp-file.h"
+#include "backup/stored-manifest.h"
 #include "backup/verified-download.h"
 #include "module/log.h"
 #include "providers/remote-path.h"
@@ -36,16 +34,15 @@ bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
 		return false;
 	}
 	log("Downloading manifest\u2026");
-	TempFile download(environment_.tempFolder, "obs_manifest_dl.json.");
-	if (download.path().empty()) {
-		log("Cannot create a temporary file: " + download.error());
+	ManifestProblem problem;
+	auto stored = readStoredManifest(*provider_, environment_.tempFolder,
+					 std::string(kBackupRoot) + "/manifest.json", std::nullopt, problem);
+	if (!stored) {
+		log((problem.missing ? "No backup found on " : "Cannot read the backup on ") +
+		    provider_->name() + ": " + problem.text);
 		return false;
 	}
-	if (!provider_->downloadFile(std::string(kBackupRoot) + "/manifest.json", download.path(), nullptr)) {
-		log("No backup found on " + provider_->name() + ": " + provider_->lastError());
-		return false;
-	}
-	manifest = manifestFromJson(readFileBytes(download.path()).value_or(std::string()));
+	manifest = std::move(stored->manifest);
 	log("Manifest loaded. Backup from: " + manifest.createdAt);
 	return true;
 }
@@ -119,10 +116,12 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	if (!activeStem.empty())
 		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
 
-	// A restore that had files and restored none has failed, whatever the reason per file.
-	if (summary.total > 0 && summary.done == 0) {
-		summary.message = "Nothing could be restored: all " + std::to_string(summary.total) +
-				  " file(s) failed. See the log for the reasons.";
+	// A restore that restored nothing has failed, whatever the reason per file.
+	if (summary.done == 0) {
+		summary.message = summary.total == 0
+				      ? "Nothing to restore: the backup lists no files."
+				      : "Nothing could be restored: all " + std::to_string(summary.total) +
+					    " file(s) failed. See the log for the reasons.";
 		log("Restore failed. 0 files restored, " + std::to_string(summary.skipped) + " skipped.");
 		return summary;
 	}

@@ -318,3 +318,32 @@ TEST_F(CommandLine, FullDestinationIsPartialAndKeepsTheBackupWhole)
 
 } // namespace
 } // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// What a hostile sync peer or scene collection can put before the command line.
+TEST_F(CommandLine, HostileBackupFolderFailsOrSkipsWithItsReason)
+{
+	const fs::path stored = folder / "obs-cloud-backup";
+	BackupManifest manifest;
+	manifest.profiles = {{"basic.ini", "obs-cloud-backup/profiles/P/basic.ini",
+			      (obs.profiles / "P/basic.ini").string(), 3}};
+	writeFile(stored / "profiles/P/basic.ini", "[x]");
+	const std::string whole = manifestToJson(manifest);
+	for (const std::string &damage : {whole.substr(0, whole.size() / 2), whole + "\xff"}) {
+		writeFile(stored / "manifest.json", damage);
+		const CliResult restore =
+		    cli({"restore", "--folder", folder.string(), "--yes", "--force"}, obs.home);
+		EXPECT_EQ(restore.status, 1);
+		EXPECT_TRUE(contains(restore.out,
+				     "Cannot read the backup on Local Folder: the manifest is damaged: "
+				     "not valid JSON: parse error at line "))
+		    << restore.out;
+		EXPECT_TRUE(contains(restore.err, "no usable backup in " + folder.string())) << restore.err;
+		EXPECT_FALSE(fs::exists(obs.profiles / "P/basic.ini"));
+	}
+}
+
+} // namespace
+} // namespace kestrel

@@ -176,9 +176,10 @@ TEST(RestoreRun, NothingRestoredIsAFailure)
 	BackupManifest empty;
 	log.lines.clear();
 	const BackupSummary none = bob.manager(backup.folder)->runRestore(empty, nullptr, log.callback());
-	EXPECT_TRUE(none.success);
+	EXPECT_FALSE(none.success);
 	EXPECT_EQ(none.total, 0);
-	EXPECT_EQ(log.lines, std::vector<std::string>{"Restore complete. 0 files restored."});
+	EXPECT_EQ(none.message, "Nothing to restore: the backup lists no files.");
+	EXPECT_EQ(log.lines, std::vector<std::string>{"Restore failed. 0 files restored, 0 skipped."});
 }
 
 TEST(RestoreRun, RemotePathsLeavingTheBackupAreNotFollowed)
@@ -264,9 +265,14 @@ TEST(RestoreRun, FetchingNeedsAConnectedBackEndWithABackup)
 	EXPECT_EQ(manifest.createdAt, "kept");
 
 	writeFile(backup.folder / "obs-cloud-backup/manifest.json", "{damaged");
-	EXPECT_TRUE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
-	EXPECT_EQ(manifest.createdAt, "");
-	EXPECT_EQ(log.lines.back(), "Manifest loaded. Backup from: ");
+	EXPECT_FALSE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(manifest.createdAt, "kept");
+	EXPECT_EQ(
+	    log.lines.back().rfind("Cannot read the backup on Local Folder: the manifest is damaged: not "
+				   "valid JSON: parse error at line 1, column 2",
+				   0),
+	    0u)
+	    << log.lines.back();
 }
 
 } // namespace

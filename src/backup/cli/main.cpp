@@ -217,12 +217,13 @@ int run(const Options &options)
 				    : console.logger();
 	std::vector<BackupManifest> backups;
 	const bool fromHistory = options.history || !options.from.empty();
-	if (fromHistory ? !manager.fetchHistory(backups, fetchLog)
-			: !manager.fetchManifest(manifest, fetchLog)) {
-		for (const auto &line : fetchLines)
+	const bool fetched =
+	    fromHistory ? manager.fetchHistory(backups, fetchLog) : manager.fetchManifest(manifest, fetchLog);
+	for (const auto &line : fetchLines)
+		if (!fetched || line.rfind("  Warning: ", 0) == 0)
 			std::fprintf(stderr, "%s\n", line.c_str());
-		return fail("no backup found in " + where);
-	}
+	if (!fetched)
+		return fail("no usable backup in " + where);
 	if (options.history && options.command == Command::Show) {
 		printHistory(backups);
 		return kDone;
