@@ -62,8 +62,9 @@ public:
 
 private:
 	// The plug-in's library with its install texts, so a backup can set it up elsewhere;
-	// listed in the manifest so an unchanged copy is not stored again.
-	void storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log);
+	// listed in the manifest so an unchanged copy is not stored again. Why the library could
+	// not be stored; empty when it was or there is none.
+	std::string storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log);
 
 	BackupEnvironment environment_;
 	ProviderKind providerKind_ = ProviderKind::GoogleDrive;

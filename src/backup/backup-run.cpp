@@ -7,6 +7,7 @@
 #include "backup/run-steps.h"
 #include "backup/source-hasher.h"
 #include "backup/temp-file.h"
+#include "backup/utf8-text.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
 #include "platform/sha256.h"
@@ -108,26 +109,58 @@ std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress
 	return {};
 }
 
-// Files of every profile, depth first; directory links are not followed.
-std::vector<BackupEntry> profileEntries(const ObsPaths &paths)
+// A file or folder the listing found but leaves out, and why.
+struct LeftOut {
+	std::string path;
+	std::string reason;
+};
+
+// Why a path cannot be stored: a name that is not UTF-8 could not be named in the manifest.
+std::string unstorable(const std::string &path)
 {
-	std::vector<BackupEntry> entries;
-	const fs::path profiles = pathFromUtf8(paths.profilesDir);
-	for (const auto &folder : listProfileFolders(paths)) {
-		std::error_code ec;
-		for (const auto &item :
-		     fs::recursive_directory_iterator(profiles / pathFromUtf8(folder), ec)) {
-			if (!item.is_regular_file(ec))
+	return isValidUtf8(path) ? std::string() : "its name is not valid UTF-8";
+}
+
+// Appends the files below `folder`, depth first, in the file system's order; folder links are
+// not followed. A folder that cannot be read is left out with the reason, the rest goes on.
+void walkProfileFolder(const fs::path &folder, const fs::path &profiles, std::vector<BackupEntry> &entries,
+		       std::vector<LeftOut> &leftOut)
+{
+	const std::string folderText = utf8FromPath(folder);
+	if (std::string reason = unstorable(folderText); !reason.empty()) {
+		leftOut.push_back({folderText, std::move(reason)});
+		return;
+	}
+	std::error_code ec;
+	fs::directory_iterator item(folder, ec);
+	for (; !ec && item != fs::directory_iterator(); item.increment(ec)) {
+		const std::string path = utf8FromPath(item->path());
+		std::error_code statusError;
+		if (fs::is_directory(item->symlink_status(statusError))) {
+			walkProfileFolder(item->path(), profiles, entries, leftOut);
+		} else if (item->is_regular_file(statusError)) {
+			if (std::string reason = unstorable(path); !reason.empty()) {
+				leftOut.push_back({path, std::move(reason)});
 				continue;
+			}
 			// Relative to the walked path itself: resolving a linked file would point its
 			// remote path outside the backup.
-			std::string relative = utf8FromPath(item.path().lexically_relative(profiles));
+			std::string relative = utf8FromPath(item->path().lexically_relative(profiles));
 			std::replace(relative.begin(), relative.end(), '\\', '/');
-			entries.push_back(
-			    entryFor(utf8FromPath(item.path()), kRoot + "/profiles/" + relative));
+			entries.push_back(entryFor(path, kRoot + "/profiles/" + relative));
 		}
 	}
-	return entries;
+	if (ec)
+		leftOut.push_back({folderText, "cannot read the folder: " + ec.message()});
+}
+
+// Why a folder OBS keeps its configuration in exists but cannot be listed; empty otherwise.
+std::string unreadableFolder(const std::string &folder)
+{
+	std::error_code ec;
+	fs::directory_iterator(pathFromUtf8(folder), ec);
+	return ec && ec != std::errc::no_such_file_or_directory ? "cannot read the folder: " + ec.message()
+								: std::string();
 }
 
 void logSkipped(const std::string &what, const std::string &where, const std::string &error,
@@ -289,9 +322,22 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	listed.obsVersion = environment_.obsVersion;
 	listed.providerName = provider_->name();
 
-	for (const auto &file : listSceneCollectionFiles(paths))
-		listed.sceneCollections.push_back(entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
-	listed.profiles = profileEntries(paths);
+	std::vector<LeftOut> leftOut;
+	for (const std::string &folder : {paths.scenesDir, paths.profilesDir})
+		if (std::string reason = unreadableFolder(folder); !reason.empty())
+			leftOut.push_back({folder, std::move(reason)});
+	for (const auto &file : listSceneCollectionFiles(paths)) {
+		if (std::string reason = unstorable(file); !reason.empty())
+			leftOut.push_back({file, std::move(reason)});
+		else
+			listed.sceneCollections.push_back(
+			    entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
+	}
+	for (const auto &profile : listProfileFolders(paths))
+		walkProfileFolder(pathFromUtf8(paths.profilesDir) / pathFromUtf8(profile),
+				  pathFromUtf8(paths.profilesDir), listed.profiles, leftOut);
+	for (const auto &[path, reason] : leftOut)
+		logSkipped(lastComponent(path), path, reason, log);
 	for (const auto &media : collectMediaPaths(paths)) {
 		const std::string refusal = mediaRefusal(media, environment_.homeFolder, paths.configDir);
 		if (refusal.empty())
@@ -316,6 +362,12 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
 	storeListed(*provider_, history, listed, stored, progress, log, summary);
+	// What the listing left out makes the run partial.
+	for (const auto &[path, reason] : leftOut) {
+		++summary.total;
+		++summary.skipped;
+		summary.skippedFiles.push_back(path + ": " + reason);
+	}
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";
@@ -323,7 +375,11 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		return summary;
 	}
 
-	storePluginCopy(history, stored, log);
+	if (const std::string error = storePluginCopy(history, stored, log); !error.empty()) {
+		++summary.total;
+		++summary.skipped;
+		summary.skippedFiles.push_back(environment_.pluginLibrary + ": " + error);
+	}
 
 	log("Uploading manifest\u2026");
 	if (const std::string error = history.publish(stored); !error.empty()) {
@@ -341,11 +397,13 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	return summary;
 }
 
-void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log)
+std::string BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &manifest,
+					   const RunLog &log)
 {
 	const std::string &library = environment_.pluginLibrary;
+	std::string error;
 	if (library.empty())
-		return;
+		return error;
 	const std::string fileName = lastComponent(library);
 	log("Backing up plugin: " + fileName);
 	KESTREL_LOG(LOG_INFO, "Backing up plugin binary: %s", library.c_str());
@@ -361,7 +419,8 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 		copy.modified = now.modified;
 		manifest.pluginFiles.push_back(copy);
 	} else {
-		log("  Warning: plugin backup failed \u2014 " + provider_->lastError());
+		error = provider_->lastError();
+		log("  Warning: plugin backup failed \u2014 " + error);
 	}
 
 	// The install texts are a convenience; a failure to store them is not reported.
@@ -384,6 +443,7 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 		if (file.write(*text) && provider_->uploadFile(file.path(), entry.remotePath, nullptr))
 			manifest.pluginFiles.push_back(entry);
 	}
+	return error;
 }
 
 } // namespace kestrel

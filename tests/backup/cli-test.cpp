@@ -343,6 +343,15 @@ TEST_F(CommandLine, HostileBackupFolderFailsOrSkipsWithItsReason)
 		EXPECT_TRUE(contains(restore.err, "no usable backup in " + folder.string())) << restore.err;
 		EXPECT_FALSE(fs::exists(obs.profiles / "P/basic.ini"));
 	}
+
+	writeFile(obs.scenes / "Show.json", "{}");
+	const std::string missing = (obs.scratch / "missing.so").string();
+	const CliResult backup = cli(
+	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--plugin", missing},
+	    obs.home);
+	EXPECT_EQ(backup.status, 4) << "a plug-in that cannot be stored makes the run partial";
+	EXPECT_TRUE(contains(backup.err, "partial: 1 of 2 file(s) skipped:\n  " + missing + ": Copy failed"))
+	    << backup.err;
 }
 
 } // namespace

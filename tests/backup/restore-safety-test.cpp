@@ -8,6 +8,7 @@
 #include "fake-obs-config.h"
 #include "restore-fixtures.h"
 #include "support/obs-log-capture.h"
+#include "support/unreadable-profile.h"
 
 #include <gtest/gtest.h>
 
@@ -488,6 +489,43 @@ TEST(HostileFolder, HugeManifestsAndFloodedHistoryAreBounded)
 	EXPECT_EQ(log.lines.back(),
 		  "Cannot read the backup on Local Folder: the manifest is larger than 64 MB");
 	EXPECT_TRUE(fs::is_empty(obs.tempFolder)) << "nothing was copied";
+}
+
+// Names a manifest cannot hold, a folder nobody may read and a plug-in library that cannot be
+// stored are each left out with the reason; the rest is backed up and the run is partial.
+TEST(HostileFolder, UnstorableFilesAreLeftOutWithTheirReason)
+{
+	FakeObsConfig obs;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show"})");
+	writeFile(obs.scenes / "bad\xff.json", "{}");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\n");
+	writeFile(obs.profiles / "Main/x\xfe.ini", "x");
+	writeFile(obs.profiles / "Main/sub/encoder.json", "{}");
+	BackupEnvironment environment = obs.environment();
+	environment.pluginLibrary = (obs.scratch / "missing.so").string();
+	BackupSummary summary;
+	{
+		test::UnreadableProfile locked(obs.profiles);
+		BackupManager manager(environment);
+		manager.localPath = obs.backupFolder.string();
+		manager.setProvider(ProviderKind::LocalFolder);
+		ASSERT_TRUE(manager.provider().authenticate());
+		summary = manager.runBackup(nullptr, kQuiet);
+	}
+	EXPECT_TRUE(summary.success);
+	EXPECT_EQ(summary.done, 3);
+	std::sort(summary.skippedFiles.begin(), summary.skippedFiles.end());
+	EXPECT_EQ(summary.skippedFiles,
+		  (std::vector<std::string>{
+		      (obs.profiles / "Locked/sub").string() + ": cannot read the folder: Permission denied",
+		      (obs.profiles / "Main/x\xfe.ini").string() + ": its name is not valid UTF-8",
+		      (obs.scenes / "bad\xff.json").string() + ": its name is not valid UTF-8",
+		      environment.pluginLibrary + ": Copy failed (" + environment.pluginLibrary +
+			  "): No such file or directory"}));
+	EXPECT_EQ(summary.skipped, 4);
+	EXPECT_EQ(summary.total, 7);
+	EXPECT_EQ(readFile(obs.backupFolder / "manifest.json").find("\xef\xbf\xbd"), std::string::npos)
+	    << "no name the manifest would have to mangle";
 }
 
 } // namespace
