@@ -344,6 +344,49 @@ TEST_F(CommandLine, HostileBackupFolderFailsOrSkipsWithItsReason)
 		EXPECT_FALSE(fs::exists(obs.profiles / "P/basic.ini"));
 	}
 
+	// Escapes a terminal would obey, in the date, a path, a direction override, and sizes whose
+	// sum overflows.
+	const std::string scene = R"({"name": "Show"})";
+	writeFile(stored / "scenes/Show.json", scene);
+	manifest.createdAt = "2026\x1b]0;pwned\x07\x1b[2J";
+	manifest.obsVersion = "29\xc2\x9b";
+	manifest.sceneCollections = {{"Show.json", "obs-cloud-backup/scenes/Show.json",
+				      (obs.scenes / "Show.json").string(),
+				      static_cast<int64_t>(scene.size())}};
+	manifest.profiles.push_back(manifest.profiles[0]);
+	for (auto &profile : manifest.profiles)
+		profile.size = INT64_MAX;
+	manifest.mediaFiles = {{"x", "obs-cloud-backup/media/1", obs.home.string() + "/\x1b[31mred.mp4", 1},
+			       {"y", "obs-cloud-backup/media/2", "/srv/\u202eevil.mp4", 1}};
+	writeFile(stored / "manifest.json", manifestToJson(manifest));
+	const auto raw = [](const std::string &text) {
+		return contains(text, "\x1b") || contains(text, "\xc2\x9b") || contains(text, "\u202e");
+	};
+	const CliResult table = cli({"show", "--folder", folder.string()}, obs.home);
+	EXPECT_EQ(table.status, 0);
+	EXPECT_FALSE(raw(table.out)) << table.out;
+	EXPECT_TRUE(contains(table.out, "Backup of 2026\\x1B]0;pwned\\x07\\x1B[2J, OBS 29\\u{009B}"))
+	    << table.out;
+	EXPECT_TRUE(contains(table.out, "/srv/\\u{202E}evil.mp4\n"));
+	EXPECT_TRUE(contains(table.out, "5 file(s), 8388608.0 TB")) << table.out;
+	EXPECT_FALSE(raw(cli({"show", "--folder", folder.string(), "--json"}, obs.home).out));
+	const CliResult plan = cli({"restore", "--folder", folder.string(), "--dry-run"}, obs.home);
+	EXPECT_TRUE(contains(plan.out, "skip     (control characters in the path): " + obs.home.string() +
+					   "/\\x1B[31mred.mp4\n"))
+	    << plan.out;
+	EXPECT_FALSE(raw(plan.out));
+	const CliResult restore = cli({"restore", "--folder", folder.string(), "--yes", "--force"}, obs.home);
+	EXPECT_EQ(restore.status, 4);
+	EXPECT_FALSE(raw(restore.out + restore.err)) << restore.err;
+	const std::string prompt =
+	    "echo n | env HOME=" + quoted(obs.home.string()) + " script -qec " +
+	    quoted(quoted(KESTREL_BACKUP_CLI) + " restore --force --folder " + quoted(folder.string())) +
+	    " /dev/null > " + quoted((obs.scratch / "prompt.txt").string()) + " 2>&1";
+	EXPECT_EQ(std::system(prompt.c_str()) == -1, false);
+	const std::string asked = readFile(obs.scratch / "prompt.txt");
+	EXPECT_TRUE(contains(asked, "from the backup of 2026\\x1B]0;pwned")) << asked;
+	EXPECT_FALSE(raw(asked));
+
 	writeFile(obs.scenes / "Show.json", "{}");
 	const std::string missing = (obs.scratch / "missing.so").string();
 	const CliResult backup = cli(

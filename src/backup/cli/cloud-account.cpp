@@ -1,5 +1,6 @@
 #include "cloud-account.h"
 
+#include "backup/utf8-text.h"
 #include "providers/oauth-provider.h"
 
 #include <cstdio>
@@ -20,7 +21,7 @@ std::string serviceName(const Options &options)
 
 int failed(const std::string &reason)
 {
-	std::fprintf(stderr, "kestrel-backup: %s\n", reason.c_str());
+	std::fprintf(stderr, "kestrel-backup: %s\n", printable(reason).c_str());
 	return 1;
 }
 
@@ -59,7 +60,9 @@ void reportSignInOnConsole(SignInOptions &signIn)
 			     "Sign in with this address (your browser should open it by itself):\n  %s\n",
 			     url.c_str());
 	};
-	signIn.status = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+	signIn.status = [](const std::string &text) {
+		std::fprintf(stderr, "%s\n", printable(text).c_str());
+	};
 }
 
 int login(BackupManager &manager, const Options &options)
