@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 namespace kestrel {
 
@@ -157,6 +158,24 @@ Decision profileDestination(const BackupEntry &entry, const RestoreRules &rules)
 	return inFolder(profiles, tail);
 }
 
+// The system's own folders and its programs' (the system plug-in folders among them), where
+// no restore writes whatever a backup says; empty when the path lies in none of them.
+std::string systemFolderOf(const fs::path &destination)
+{
+	static const std::set<std::string> kPosix = {
+	    "Applications", "Library", "System", "bin",  "boot", "dev",  "etc",  "lib", "lib32", "lib64",
+	    "libx32",       "private", "proc",   "root", "run",  "sbin", "snap", "sys", "usr",   "var"};
+	static const std::set<std::string> kWindows = {"windows", "program files", "program files (x86)",
+						       "programdata"};
+	const fs::path inside = destination.relative_path();
+	if (inside.empty())
+		return {};
+	const std::string top = comparable(*inside.begin());
+	return (kWindowsPaths ? kWindows : kPosix).count(top)
+		   ? utf8FromPath(destination.root_path() / *inside.begin())
+		   : std::string();
+}
+
 Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 {
 	const std::string &original = entry.originalLocal;
@@ -187,6 +206,9 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 			return refuse("hidden file or folder of the home");
 	} else if (startsHidden(destination.relative_path())) {
 		return refuse("hidden file or folder");
+	} else if (const std::string system = systemFolderOf(destination);
+		   !system.empty() && !below(destination, home)) {
+		return refuse("inside the system folder " + system);
 	}
 	return {utf8FromPath(destination), {}};
 }
@@ -224,10 +246,15 @@ std::vector<RestoreStep> restorePlan(const BackupManifest &manifest, const Resto
 	    {EntryKind::SceneCollection, &manifest.sceneCollections},
 	    {EntryKind::Profile, &manifest.profiles},
 	    {EntryKind::Media, &manifest.mediaFiles}};
+	std::set<std::string> destinations;
 	for (const auto &[kind, entries] : lists) {
 		for (const auto &entry : *entries) {
 			const bool first = plan.empty() && kind == EntryKind::SceneCollection;
 			Decision decision = destinationFor(entry, kind, first, rules);
+			// A second entry for one place would silently replace the first.
+			if (!decision.destination.empty() &&
+			    !destinations.insert(comparable(pathFromUtf8(decision.destination))).second)
+				decision = refuse("same destination as an earlier entry");
 			plan.push_back({&entry, kind, first, std::move(decision.destination),
 					std::move(decision.refusal)});
 		}

@@ -528,5 +528,32 @@ TEST(HostileFolder, UnstorableFilesAreLeftOutWithTheirReason)
 	    << "no name the manifest would have to mangle";
 }
 
+// Even on request, media from outside the home never goes into the system's folders or the
+// system plug-in folders; of two entries for one place only the first is restored. Checked on
+// the plan, so a fault never writes into the system.
+TEST(HostileFolder, SystemFoldersAndSecondEntriesForOnePlaceAreRefused)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string alice = (backup.scratch / "home/alice").string();
+	auto &media = backup.manifest.mediaFiles;
+	for (const char *system : {"/etc/x", "/usr/lib/x86_64-linux-gnu/obs-plugins/x.so", "/boot/x",
+				   "/root/x", "/var/lib/flatpak/x"})
+		backup.add(media, "obs-cloud-backup/media/1", system, nullptr);
+	backup.add(media, "obs-cloud-backup/media/a", alice + "/Videos/clip.mp4", nullptr);
+	backup.add(media, "obs-cloud-backup/media/b", alice + "/Videos/./clip.mp4", nullptr);
+	backup.add(media, "obs-cloud-backup/media/c", "/srv/media/clip.mp4", nullptr);
+	auto manager = bob.manager(backup.folder);
+	manager->restoreOutsideHome = true;
+	std::vector<std::string> refusals;
+	for (const RestoreStep &step : manager->planRestore(backup.manifest))
+		refusals.push_back(step.refusal);
+	EXPECT_EQ(refusals,
+		  (std::vector<std::string>{"inside the system folder /etc", "inside the system folder /usr",
+					    "inside the system folder /boot",
+					    "inside the system folder /root", "inside the system folder /var",
+					    "", "same destination as an earlier entry", ""}));
+}
+
 } // namespace
 } // namespace kestrel
