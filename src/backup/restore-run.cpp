@@ -61,6 +61,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		summary.message = provider_->lastError();
 		return summary;
 	}
+	const auto start = std::filesystem::file_time_type::clock::now();
 	const std::vector<RestoreStep> plan = planRestore(manifest);
 	summary.total = static_cast<int32_t>(plan.size());
 	const std::string oldHome = findSourceHome(manifest);
@@ -115,6 +116,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	}
 	if (!activeStem.empty())
 		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
+	removeStaleCopies(plan, start);
 
 	// A restore that restored nothing has failed, whatever the reason per file.
 	if (summary.done == 0) {

@@ -555,5 +555,31 @@ TEST(HostileFolder, SystemFoldersAndSecondEntriesForOnePlaceAreRefused)
 					    "", "same destination as an earlier entry", ""}));
 }
 
+// A restore that fails leaves no folders it made; temporary copies that killed restores left
+// beside a destination go with the next restore there.
+TEST(HostileFolder, FailedOrKilledRestoresLeaveNothingBehind)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string alice = (backup.scratch / "home/alice").string(), scene = R"({"name": "S"})";
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/S.json",
+		   alice + "/.config/obs-studio/basic/scenes/S.json", &scene);
+	for (int n = 0; n < 50; ++n)
+		backup.add(backup.manifest.mediaFiles, "obs-cloud-backup/media/missing",
+			   alice + "/deep/" + std::to_string(n) + "/er/x.mp4", nullptr);
+	const fs::path scenes = bob.config / "basic/scenes";
+	writeFile(scenes / ".S.json.kestrel-Ab12Cd", "killed restore's copy");
+	writeFile(scenes / ".S.json.keep-me", "the user's own");
+	fs::last_write_time(scenes / ".S.json.kestrel-Ab12Cd",
+			    fs::file_time_type::clock::now() - std::chrono::hours(1));
+	const BackupSummary summary =
+	    bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, kQuiet);
+	EXPECT_EQ(summary.done, 1);
+	EXPECT_FALSE(fs::exists(bob.home / "deep")) << "no empty folders of failed files";
+	EXPECT_FALSE(fs::exists(scenes / ".S.json.kestrel-Ab12Cd"));
+	EXPECT_EQ(readFile(scenes / ".S.json.keep-me"), "the user's own");
+	EXPECT_EQ(std::distance(fs::directory_iterator(scenes), fs::directory_iterator()), 2);
+}
+
 } // namespace
 } // namespace kestrel
