@@ -285,11 +285,12 @@ TEST(HostileFolder, PlantedLinksAreNeverFollowed)
 		const BackupSummary summary = obs.manager()->runBackup(nullptr, kQuiet);
 		EXPECT_TRUE(summary.success);
 		EXPECT_EQ(summary.skipped, 1) << "the scene collection cannot go behind a link";
-		ASSERT_EQ(summary.skippedFiles.size(), 1u);
 		const std::string refused =
 		    (obs.scenes / "Show.json").string() +
 		    ": Refused a link in the backup folder: obs-cloud-backup/scenes/Show.";
-		EXPECT_EQ(summary.skippedFiles[0].rfind(refused, 0), 0u) << summary.skippedFiles[0];
+		EXPECT_EQ(summary.skippedFiles.empty() ? ""
+						       : summary.skippedFiles[0].substr(0, refused.size()),
+			  refused);
 		const auto lines = obsLog.lines();
 		for (const char *link : links) {
 			const std::string line = "[Kestrel] Left alone a link in the backup folder: " +
@@ -405,12 +406,16 @@ LimitedRun backUpWithLimits(const FakeObsConfig &obs, const RunProgress &progres
 		const rlimit memory{1ul << 30, 1ul << 30};
 		setrlimit(RLIMIT_AS, &memory);
 #endif
-		const BackupSummary summary = obs.manager()->runBackup(progress, kQuiet);
-		std::string lines;
-		for (const auto &file : summary.skippedFiles)
-			lines += file + "\n";
-		writeFile(report, lines);
-		_exit(summary.success ? 0 : 1);
+		try {
+			const BackupSummary summary = obs.manager()->runBackup(progress, kQuiet);
+			std::string lines;
+			for (const auto &file : summary.skippedFiles)
+				lines += file + "\n";
+			writeFile(report, lines);
+			_exit(summary.success ? 0 : 1);
+		} catch (...) {
+			_exit(2); // out of memory
+		}
 	}
 	int status = 0;
 	waitpid(child, &status, 0);
@@ -462,8 +467,9 @@ TEST(HostileFolder, SpecialFilesNeitherHangNorExhaustABackup)
 							"): not a regular file"});
 }
 
-// A manifest too large to be real is refused before it is copied anywhere; a flooded history
-// costs no more than its newest files, and its names' numbers cannot overflow.
+// A manifest too large to be real is refused before it is copied anywhere (a sparse 4 GB one
+// was copied whole); a flooded history costs no more than its newest files, and its names'
+// numbers cannot overflow.
 TEST(HostileFolder, HugeManifestsAndFloodedHistoryAreBounded)
 {
 	FakeObsConfig obs;
@@ -478,11 +484,11 @@ TEST(HostileFolder, HugeManifestsAndFloodedHistoryAreBounded)
 	RunLines log;
 	std::vector<BackupManifest> backups;
 	ASSERT_TRUE(obs.manager()->fetchHistory(backups, log.callback()));
-	ASSERT_EQ(backups.size(), kMostHistoryRead) << "the newest files only";
-	EXPECT_EQ(backups[0].sceneCollections.size(), 1u);
+	EXPECT_EQ(backups.size(), kMostHistoryRead) << "the newest files only";
+	EXPECT_EQ(backups.empty() ? 0 : backups[0].sceneCollections.size(), 1u);
 	EXPECT_TRUE(log.has("  Warning: 23 older history file(s) not read")) << log.lines.front();
 
-	fs::resize_file(obs.backupFolder / "manifest.json", uint64_t(4) << 30);
+	fs::resize_file(obs.backupFolder / "manifest.json", (uint64_t(64) << 20) + 1);
 	BackupManifest manifest;
 	log.lines.clear();
 	EXPECT_FALSE(obs.manager()->fetchManifest(manifest, log.callback()));
