@@ -46,7 +46,8 @@ Options:
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
   --outside-home    restore: also put back media files that lay outside the
-                    backed-up user's home folder, where they were
+                    backed-up user's home folder, where they were (never into
+                    the system's own folders such as /etc or /usr)
   --dry-run         restore: show where each file would land and what would be
                     skipped and why; write nothing
   --json            print the manifest (show) or the result as JSON on
