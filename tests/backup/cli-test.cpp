@@ -117,7 +117,7 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const fs::path bob = obs.scratch / "home/bob";
 	const fs::path bobConfig = bob / ".config/obs-studio";
 	writeFile(bobConfig / "global.ini",
-		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled\n");
 	const CliResult dryRun =
 	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--dry-run", "--outside-home"},
 		bob);

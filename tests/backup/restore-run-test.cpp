@@ -37,7 +37,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	}
 	OtherComputer bob(alice.scratch.root());
 	writeFile(bob.config / "global.ini",
-		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled\n");
 	writeFile(bob.config / "user.ini",
 		  "[Basic]\r\nSceneCollection=Untitled\r\nSceneCollectionFile=Untitled.json\r\n");
 	auto manager = bob.manager(alice.backupFolder);
@@ -85,7 +85,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	EXPECT_EQ(readFile(bob.home / "overlay/index.html"), "<html></html>");
 
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
+		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show\n");
 	EXPECT_EQ(readFile(bob.config / "user.ini"),
 		  "[Basic]\r\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
 	EXPECT_TRUE(log.has("  Renamed collection to \"My Show\""));
@@ -97,8 +97,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   (remapped from " +
 						  (alice.scenes / "Main Show.json").string() + ")"));
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
-	EXPECT_TRUE(
-	    obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in global.ini"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
 	EXPECT_FALSE(obsLog.containsLineStartingWith(LOG_WARNING, "[Kestrel] Restore skipped"));
 }
 
@@ -110,19 +109,18 @@ TEST(RestoreRun, KeptNameComesFromTheFileOrItsStem)
 	const std::string named = R"({"name": "Evening"})", unnamed = R"({"sources": []})";
 	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/eve.json", scenes + "/eve.json",
 		   &named);
-	writeFile(bob.config / "global.ini", "SceneCollection=A\nSceneCollectionFile=A.json\n");
+	writeFile(bob.config / "global.ini", "SceneCollection=A\nSceneCollectionFile=A\n");
 	RunLines log;
 	auto manager = bob.manager(backup.folder);
 	EXPECT_TRUE(manager->runRestore(backup.manifest, nullptr, log.callback()).success);
-	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "SceneCollection=Evening\nSceneCollectionFile=eve.json\n");
+	EXPECT_EQ(readFile(bob.config / "global.ini"), "SceneCollection=Evening\nSceneCollectionFile=eve\n");
 
 	backup.manifest.sceneCollections.clear();
 	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Late Night.json",
 		   scenes + "/Late Night.json", &unnamed);
 	manager->runRestore(backup.manifest, nullptr, log.callback());
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "SceneCollection=Late Night\nSceneCollectionFile=Late Night.json\n");
+		  "SceneCollection=Late Night\nSceneCollectionFile=Late Night\n");
 
 	manager->restoreCollectionName = "???";
 	manager->runRestore(backup.manifest, nullptr, log.callback());

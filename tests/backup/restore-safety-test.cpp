@@ -65,7 +65,7 @@ TEST(RestoreSafety, CraftedBackupFolderCannotReachOutsideTheHome)
 	writeFile(bob.home / ".bashrc", "bob's own");
 	fs::create_directories(bob.home / "Videos");
 	fs::create_symlink(root / "victim.txt", bob.home / "Videos/linked.mp4");
-	writeFile(bob.config / "global.ini", "[Basic]\nSceneCollection=Old\nSceneCollectionFile=Old.json\n");
+	writeFile(bob.config / "global.ini", "[Basic]\nSceneCollection=Old\nSceneCollectionFile=Old\n");
 
 	RunLines log;
 	const BackupSummary summary =
@@ -81,7 +81,7 @@ TEST(RestoreSafety, CraftedBackupFolderCannotReachOutsideTheHome)
 	EXPECT_EQ(readFile(bob.home / "Videos/intro.mp4"), intro);
 	EXPECT_EQ(readFile(bob.home / "Videos/w.mp4"), intro) << "Windows separators";
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "[Basic]\nSceneCollection=Show__[Hack]_Evil=1\nSceneCollectionFile=Show.json\n");
+		  "[Basic]\nSceneCollection=Show__[Hack]_Evil=1\nSceneCollectionFile=Show\n");
 
 	EXPECT_FALSE(fs::exists(root / "escape.txt"));
 	EXPECT_FALSE(fs::exists("/etc/kestrel-restore-escape"));
@@ -165,7 +165,7 @@ TEST(RestoreSafety, DeepSceneRestoresUnderANewName)
 				  "/a.png\"" + std::string(depth, ']') + "}";
 	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Deep.json",
 		   alice + "/.config/obs-studio/basic/scenes/Deep.json", &scene);
-	writeFile(bob.config / "global.ini", "SceneCollection=Old\nSceneCollectionFile=Old.json\n");
+	writeFile(bob.config / "global.ini", "SceneCollection=Old\nSceneCollectionFile=Old\n");
 	auto manager = bob.manager(backup.folder);
 	manager->restoreCollectionName = "Deep Show";
 	RunLines log;
@@ -174,7 +174,7 @@ TEST(RestoreSafety, DeepSceneRestoresUnderANewName)
 	EXPECT_EQ(readCollectionName(restored.string()), "Deep Show");
 	EXPECT_NE(readFile(restored).find(bob.home.string() + "/a.png"), std::string::npos);
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "SceneCollection=Deep Show\nSceneCollectionFile=Deep_Show.json\n");
+		  "SceneCollection=Deep Show\nSceneCollectionFile=Deep_Show\n");
 
 	// The name member is found by its value, not by how it is spelt, and a reader keeps the last.
 	EXPECT_EQ(
