@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -59,8 +60,10 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 		entry.name = stringMember(element, "name");
 		entry.remotePath = stringMember(element, "remotePath");
 		entry.originalLocal = stringMember(element, "originalLocal");
-		// -1 marks a size that could not be read; anything else out of range is missing.
-		entry.size = integerMember(element, "size", -1);
+		// A missing or negative size is unknown (-1): older writers left it out.
+		entry.size = element.contains("size")
+				 ? std::max<int64_t>(-1, integerMember(element, "size", INT64_MIN))
+				 : -1;
 		entry.sha256 = stringMember(element, "sha256");
 		entry.modified = integerMember(element, "modified", INT64_MIN);
 		entries.push_back(std::move(entry));

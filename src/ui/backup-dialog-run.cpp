@@ -20,6 +20,8 @@ namespace {
 
 QString sizeText(int64_t size)
 {
+	if (size < 0)
+		return QStringLiteral("?"); // unknown
 	if (size < 1024)
 		return QStringLiteral("%1 B").arg(size);
 	if (size >= 1048576)

@@ -78,14 +78,16 @@ TEST(Manifest, DamagedTextIsReadAsFarAsItGoes)
 		"profiles": [{"name": "p"}]})");
 	ASSERT_EQ(secondIsNumber.sceneCollections.size(), 1u);
 	EXPECT_EQ(secondIsNumber.sceneCollections[0].name, "a.json");
-	EXPECT_EQ(secondIsNumber.sceneCollections[0].size, 0) << "a missing size reads as 0";
+	EXPECT_EQ(secondIsNumber.sceneCollections[0].size, -1) << "a missing size is unknown";
 	EXPECT_EQ(secondIsNumber.sceneCollections[0].originalLocal, "");
 	EXPECT_TRUE(secondIsNumber.profiles.empty());
 
-	const BackupManifest missingLists =
-	    manifestFromJson(R"({"mediaFiles": [{"name": "m", "size": 12}]})");
-	ASSERT_EQ(missingLists.mediaFiles.size(), 1u);
+	const BackupManifest missingLists = manifestFromJson(
+	    R"({"mediaFiles": [{"name": "m", "size": 12}, {"name": "n", "size": -7}, {"name": "o", "size": 0}]})");
+	ASSERT_EQ(missingLists.mediaFiles.size(), 3u);
 	EXPECT_EQ(missingLists.mediaFiles[0].size, 12);
+	EXPECT_EQ(missingLists.mediaFiles[1].size, -1) << "any negative size is unknown";
+	EXPECT_EQ(missingLists.mediaFiles[2].size, 0);
 }
 
 TEST(Manifest, TimestampIsUtcToTheSecond)

@@ -1,6 +1,7 @@
 #include "backup/active-collection.h"
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
+#include "platform/sha256.h"
 
 #include "fake-obs-config.h"
 #include "restore-fixtures.h"
@@ -126,6 +127,38 @@ TEST(RestoreRun, KeptNameComesFromTheFileOrItsStem)
 	manager->runRestore(backup.manifest, nullptr, log.callback());
 	EXPECT_TRUE(fs::exists(bob.config / "basic/scenes/___.json"));
 	EXPECT_EQ(readCollectionName((bob.config / "basic/scenes/___.json").string()), "???");
+}
+
+TEST(RestoreRun, ManifestWithoutSizesIsCheckedByHashWhereItHasOne)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string config = (bob.config).string();
+	const std::string scene = R"({"name": "S"})", ini = "[General]\nName=P\n", clip = "clip bytes";
+	writeFile(backup.folder / "obs-cloud-backup/scenes/S.json", scene);
+	writeFile(backup.folder / "obs-cloud-backup/profiles/P/basic.ini", ini);
+	writeFile(backup.folder / "obs-cloud-backup/media/1_clip.mp4", clip);
+	// As writers before the size check left it: no "size" anywhere; one hash that fits, one not.
+	const std::string text =
+	    R"({"createdAt": "2024-01-01T00:00:00Z",
+		"sceneCollections": [{"name": "S.json", "remotePath": "obs-cloud-backup/scenes/S.json",
+			"originalLocal": ")" +
+	    config + R"(/basic/scenes/S.json"}],
+		"profiles": [{"name": "basic.ini", "remotePath": "obs-cloud-backup/profiles/P/basic.ini",
+			"originalLocal": ")" +
+	    config + R"(/basic/profiles/P/basic.ini", "sha256": ")" + platform::sha256Hex(ini) + R"("}],
+		"mediaFiles": [{"name": "clip.mp4", "remotePath": "obs-cloud-backup/media/1_clip.mp4",
+			"originalLocal": ")" +
+	    bob.home.string() + R"(/clip.mp4", "sha256": ")" + platform::sha256Hex("other bytes") + R"("}]})";
+	RunLines log;
+	const BackupSummary summary =
+	    bob.manager(backup.folder)->runRestore(manifestFromJson(text), nullptr, log.callback());
+	EXPECT_EQ(summary.done, 2);
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_EQ(readFile(bob.config / "basic/scenes/S.json"), scene);
+	EXPECT_EQ(readFile(bob.config / "basic/profiles/P/basic.ini"), ini);
+	EXPECT_FALSE(fs::exists(bob.home / "clip.mp4"));
+	EXPECT_TRUE(log.has("  Skipped (error): stored copy does not match the backup's SHA-256"));
 }
 
 TEST(RestoreRun, FailedFirstCollectionIsNeitherRenamedNorActivated)
