@@ -194,17 +194,20 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 	};
 	for (PlannedFile &file : plan) {
 		BackupEntry &entry = file.entry;
-		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
-		    std::to_string(summary.total) + ")");
+		const std::string position =
+		    " (" + std::to_string(file.index) + "/" + std::to_string(summary.total) + ")";
 		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
-		// A moved time is checked against the hash here, where the log names the file.
+		// A moved time is checked against the hash at the file's turn in the run.
 		if (file.previous && holdsSameContent(*file.previous, file.before, &file.hashedInPlace)) {
+			log("Unchanged: " + entry.name + position);
 			reuse(*file.previous, file.before, entry);
 			file.reused = true;
+			++summary.unchanged;
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
+		log("Uploading: " + entry.name + position);
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
@@ -328,8 +331,14 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	// Old backups go only after a complete run; files no kept backup names go after any.
 	history.prune(summary.skipped == 0, log);
 
-	log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
-	    std::to_string(summary.skipped) + " skipped.");
+	if (summary.unchanged == 0)
+		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
+		    std::to_string(summary.skipped) + " skipped.");
+	else
+		log("Backup complete. " + std::to_string(summary.total) +
+		    " files: " + std::to_string(summary.done - summary.unchanged) + " copied, " +
+		    std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
+		    " skipped.");
 	summary.success = true;
 	return summary;
 }

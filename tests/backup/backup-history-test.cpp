@@ -79,11 +79,28 @@ TEST(BackupUnit, UnchangedRepeatRewritesNothingButTheManifest)
 
 	// Same content under a new time is confirmed by its hash and not copied either.
 	fs::last_write_time(obs.home / "Videos/intro.mp4", fs::file_time_type::clock::now());
-	const BackupSummary repeat = obs.manager()->runBackup(nullptr, kQuiet);
+	std::vector<std::string> log;
+	const BackupSummary repeat =
+	    obs.manager()->runBackup(nullptr, [&](const std::string &line) { log.push_back(line); });
 	EXPECT_TRUE(repeat.success);
 	EXPECT_EQ(repeat.done, 10);
+	EXPECT_EQ(repeat.unchanged, 10);
 	EXPECT_EQ(storedFiles(obs.backupFolder), before);
 	expectWhole(obs, published(obs));
+	EXPECT_EQ(std::count(log.begin(), log.end(), "Unchanged: intro.mp4 (9/10)"), 1);
+	EXPECT_EQ(std::count_if(log.begin(), log.end(),
+				[](const std::string &line) { return line.rfind("Uploading: ", 0) == 0; }),
+		  0);
+	EXPECT_EQ(log.back(), "Backup complete. 10 files: 0 copied, 10 unchanged, 0 skipped.");
+
+	// One changed file: the honest count of each.
+	writeFile(obs.home / "Pictures/logo.png", "PNG logo, new");
+	log.clear();
+	const BackupSummary changed =
+	    obs.manager()->runBackup(nullptr, [&](const std::string &line) { log.push_back(line); });
+	EXPECT_EQ(changed.unchanged, 9);
+	EXPECT_NE(std::find(log.begin(), log.end(), "Uploading: logo.png (8/10)"), log.end());
+	EXPECT_EQ(log.back(), "Backup complete. 10 files: 1 copied, 9 unchanged, 0 skipped.");
 }
 
 TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
