@@ -120,4 +120,21 @@ std::string currentTimestamp()
 	return text;
 }
 
+std::optional<std::chrono::sys_seconds> timestampTime(const std::string &timestamp)
+{
+	using namespace std::chrono;
+	int y = 0, h = 0, mi = 0, se = 0;
+	unsigned mo = 0, d = 0;
+	char zone = 0;
+	int end = 0;
+	if (std::sscanf(timestamp.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c%n", &y, &mo, &d, &h, &mi, &se, &zone,
+			&end) != 7 ||
+	    zone != 'Z' || static_cast<size_t>(end) != timestamp.size())
+		return std::nullopt;
+	const year_month_day date{year{y}, month{mo}, day{d}};
+	if (!date.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 || se > 60)
+		return std::nullopt;
+	return sys_days{date} + hours{h} + minutes{mi} + seconds{se};
+}
+
 } // namespace kestrel

@@ -103,6 +103,15 @@ TEST(Manifest, TimestampIsUtcToTheSecond)
 			EXPECT_EQ(stamp[i], shape[i]) << stamp;
 	}
 	EXPECT_EQ(stamp.substr(0, 2), "20");
+
+	using namespace std::chrono;
+	const auto read = timestampTime(stamp);
+	ASSERT_TRUE(read);
+	EXPECT_LE(system_clock::now() - *read, seconds(2));
+	EXPECT_EQ(timestampTime("2026-03-01T18:05:09Z")->time_since_epoch(), seconds(1772388309));
+	for (const char *notOne : {"", "2026-03-01T18:05:09", "2026-02-30T18:05:09Z", "2026-03-01T24:05:09Z",
+				   "2026-03-01T18:05:09Zx", "undated"})
+		EXPECT_FALSE(timestampTime(notOne)) << notOne;
 }
 
 } // namespace
