@@ -66,8 +66,8 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	}
 	const std::vector<RestoreStep> plan = planRestore(manifest);
 	summary.total = static_cast<int32_t>(plan.size());
-	const std::string oldHome = findSourceHome(manifest);
-	const std::string &newHome = environment_.homeFolder;
+	const std::vector<PathMove> moves =
+	    pathMovesOf(plan, findSourceHome(manifest), environment_.homeFolder);
 	const std::string requestedName = restoreCollectionName;
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
 
@@ -103,7 +103,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		++summary.done;
 		const std::string extension = lowerExtension(destination);
 		if (extension == ".json" || extension == ".ini")
-			rewriteEmbeddedPaths(destination, oldHome, newHome, log);
+			rewriteEmbeddedPaths(destination, moves, log);
 		if (firstCollection) {
 			if (!requestedName.empty()) {
 				setCollectionName(destination, requestedName, log);

@@ -161,6 +161,49 @@ TEST(RestoreRun, ManifestWithoutSizesIsCheckedByHashWhereItHasOne)
 	EXPECT_TRUE(log.has("  Skipped (error): stored copy does not match the backup's SHA-256"));
 }
 
+// A backup made on Windows: its scene names the media by Windows paths, one on another drive.
+TEST(RestoreRun, WindowsBackupOnPosixPointsTheSceneAtTheRestoredFiles)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string config = "C:\\Users\\Alice\\AppData\\Roaming\\obs-studio";
+	const std::string scene = R"({"name": "Show", "sources": [{"file": "C:\\Users\\Alice\\Videos\\a.mp4"},
+		{"file": "D:\\Media\\b.mp4"}, {"file": "C:/Users/Alice/Pictures/c.png"}]})";
+	const std::string ini = "[SimpleOutput]\r\nFilePath=C:\\Users\\Alice\\Videos\r\n";
+	const std::string a = "a", b = "b";
+	auto &media = backup.manifest.mediaFiles;
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Show.json",
+		   config + "\\basic\\scenes\\Show.json", &scene);
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/Main/basic.ini",
+		   config + "\\basic\\profiles\\Main\\basic.ini", &ini);
+	backup.add(media, "obs-cloud-backup/media/1_a.mp4", "C:\\Users\\Alice\\Videos\\a.mp4", &a);
+	backup.add(media, "obs-cloud-backup/media/2_b.mp4", "D:\\Media\\b.mp4", &b);
+	const fs::path scenes = bob.config / "basic/scenes";
+	const std::string home = bob.home.string();
+
+	RunLines log;
+	auto manager = bob.manager(backup.folder);
+	EXPECT_EQ(manager->runRestore(backup.manifest, nullptr, log.callback()).done, 3);
+	EXPECT_EQ(readFile(bob.home / "Videos/a.mp4"), a);
+	EXPECT_EQ(readFile(scenes / "Show.json"), R"({"name": "Show", "sources": [{"file": ")" + home +
+						      R"(/Videos/a.mp4"},
+		{"file": "D:\\Media\\b.mp4"}, {"file": ")" +
+						      home + R"(/Pictures/c.png"}]})")
+	    << "a path outside the old home stays as it was unless that file is put back";
+	EXPECT_EQ(readFile(bob.config / "basic/profiles/Main/basic.ini"),
+		  "[SimpleOutput]\r\nFilePath=" + home + "/Videos\r\n");
+
+	manager->restoreOutsideHome = true;
+	const std::vector<RestoreStep> plan = manager->planRestore(backup.manifest);
+	EXPECT_TRUE(plan[3].outsideHome);
+	EXPECT_EQ(plan[3].destination, home + "/D/Media/b.mp4");
+	EXPECT_EQ(manager->runRestore(backup.manifest, nullptr, log.callback()).done, 4);
+	EXPECT_EQ(readFile(bob.home / "D/Media/b.mp4"), b);
+	EXPECT_NE(readFile(scenes / "Show.json").find(R"({"file": ")" + home + R"(/D/Media/b.mp4"})"),
+		  std::string::npos)
+	    << readFile(scenes / "Show.json");
+}
+
 TEST(RestoreRun, FailedFirstCollectionIsNeitherRenamedNorActivated)
 {
 	HandMadeBackup backup;

@@ -46,7 +46,9 @@ Options:
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
   --outside-home    restore: also put back media files that lay outside the
-                    backed-up user's home folder, where they were
+                    backed-up user's home folder, where they were (a path of
+                    the other system, such as D:\Media on Linux, goes below
+                    the home: ~/D/Media)
   --dry-run         restore: show where each file would land and what would be
                     skipped and why; write nothing
   --json            print the manifest (show) or the result as JSON on
