@@ -290,6 +290,9 @@ bool BackupManager::fetchHistory(std::vector<BackupManifest> &backups, const Run
 	backups = history.backups();
 	if (backups.empty())
 		log("No backup found on " + provider_->name() + ".");
+	else
+		log(std::to_string(backups.size()) + " backup(s) found; the newest is from " +
+		    backups.front().createdAt + ".");
 	return !backups.empty();
 }
 

@@ -276,9 +276,14 @@ std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const st
 
 std::string refusalText(const RestoreStep &step)
 {
+	return "(" + step.refusal + "): " + refusedPlace(step);
+}
+
+std::string refusedPlace(const RestoreStep &step)
+{
 	// A refused remote path is named as the manifest gives it, a refused place by its path.
 	const bool remote = !isSafeRemotePath(step.entry->remotePath);
-	return "(" + step.refusal + "): " + (remote ? step.entry->remotePath : step.entry->originalLocal);
+	return remote ? step.entry->remotePath : step.entry->originalLocal;
 }
 
 } // namespace kestrel

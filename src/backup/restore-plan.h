@@ -42,6 +42,9 @@ std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const st
 // "(reason): the entry", for the log and the command line.
 std::string refusalText(const RestoreStep &step);
 
+// The entry a refusal names: the remote path when that was refused, otherwise the local one.
+std::string refusedPlace(const RestoreStep &step);
+
 // Absolute, with this system's separators, no "." or ".." left; empty for a relative path or
 // one holding control bytes (a NUL would cut the path short where the system reads it).
 std::string normalisedPath(const std::string &path);

@@ -71,6 +71,10 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	const std::string requestedName = restoreCollectionName;
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
 
+	const auto skipped = [this](const std::string &reason, const std::string &file) {
+		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
+	};
+
 	std::string activeName, activeStem;
 	for (size_t k = 0; k < plan.size(); ++k) {
 		const BackupEntry &entry = *plan[k].entry;
@@ -80,7 +84,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 			++summary.skipped;
 			const std::string why = refusalText(plan[k]);
 			summary.skippedFiles.push_back(why);
-			log("  Skipped " + why);
+			log(skipped(plan[k].refusal, refusedPlace(plan[k])));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    why.c_str());
 			continue;
@@ -95,7 +99,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
 			summary.skippedFiles.push_back(destination + ": " + error);
-			log("  Skipped (error): " + error);
+			log(skipped("error", error));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());
 			continue;
