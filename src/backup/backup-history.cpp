@@ -5,6 +5,7 @@
 #include "backup/stored-manifest.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
+#include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 
@@ -200,6 +201,27 @@ int64_t BackupHistory::storedSize(const std::string &remotePath)
 	return file == listed->second.end() ? -1 : file->second;
 }
 
+std::optional<std::string> BackupHistory::storedSha256(const std::string &remotePath)
+{
+	if (auto inPlace = provider_.storedSha256(remotePath))
+		return inPlace;
+	TempFile file(tempFolder_, "obs_stored_copy.");
+	if (file.path().empty() || !provider_.downloadFile(remotePath, file.path(), nullptr))
+		return std::nullopt;
+	return platform::sha256HexOfFile(file.path());
+}
+
+bool BackupHistory::changedSincePublished(int64_t modified) const
+{
+	using namespace std::chrono;
+	const auto madeAt = published_ ? timestampTime(published_->createdAt) : std::nullopt;
+	if (!madeAt)
+		return true;
+	// The date is cut to the second; a change within that second may still predate the backup.
+	const auto end = file_clock::from_sys(*madeAt + seconds(1));
+	return nanoseconds(modified) >= duration_cast<nanoseconds>(end.time_since_epoch());
+}
+
 std::string BackupHistory::freeRemotePath(const std::string &plain, const std::string &createdAt)
 {
 	std::string path = plain;
@@ -300,6 +322,9 @@ bool BackupManager::fetchHistory(std::vector<BackupManifest> &backups, const Run
 	backups = history.backups();
 	if (backups.empty())
 		log("No backup found on " + provider_->name() + ".");
+	else
+		log(std::to_string(backups.size()) + " backup(s) found; the newest is from " +
+		    backups.front().createdAt + ".");
 	return !backups.empty();
 }
 

@@ -38,6 +38,13 @@ public:
 	// Size of a stored file; -1 when it is not there.
 	int64_t storedSize(const std::string &remotePath);
 
+	// The stored file's SHA-256, read in place or through a download; nothing when unreadable.
+	std::optional<std::string> storedSha256(const std::string &remotePath);
+
+	// Whether a file last changed at `modified` (file-system clock, ns) may have changed after
+	// the published backup was made; true when there is none or its date is unknown.
+	bool changedSincePublished(int64_t modified) const;
+
 	// `plain` when no kept backup names it, otherwise a name beside it carrying the run's date.
 	// The name is reserved for this run.
 	std::string freeRemotePath(const std::string &plain, const std::string &createdAt);

@@ -5,6 +5,7 @@
 #include "backup/restore-plan.h"
 #include "providers/cloud-provider.h"
 
+#include <functional>
 #include <memory>
 
 namespace kestrel {
@@ -24,6 +25,9 @@ public:
 	std::string localPath;
 	std::string restoreCollectionName; // empty = keep the backed-up name
 	bool restoreOutsideHome = false;   // media that lay outside the old home goes back there
+	// Words a restore's "Skipped (reason): file" log line; empty: English, as the command line
+	// prints it. Called on the run's thread.
+	std::function<std::string(const std::string &reason, const std::string &file)> skippedLine;
 
 	ProviderKind providerKind() const { return providerKind_; }
 	ICloudProvider &provider() const { return *provider_; }

@@ -43,39 +43,48 @@ BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 	return entry;
 }
 
-// The previous backup's stored copy may hold this file's content: it has a hash, and the file
-// and the stored copy have the size it lists.
+// The previous backup's stored copy may hold this file's content: it has the file's size, and
+// so does its entry where it lists one. An entry with a hash fits at any time; one from a backup
+// made before hashes were kept only when the file has not changed since that backup.
 bool previousCopyFits(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
 {
-	return !previous.sha256.empty() && now.size >= 0 && previous.size == now.size &&
-	       history.storedSize(previous.remotePath) == now.size;
+	if (now.size < 0)
+		return false;
+	const bool hashed = !previous.sha256.empty();
+	if (hashed ? previous.size != now.size
+		   : (previous.size >= 0 && previous.size != now.size) ||
+			 history.changedSincePublished(now.modified))
+		return false;
+	return history.storedSize(previous.remotePath) == now.size;
 }
 
-// It does when the file's time is the same too, or when only the time moved, the hash. A hash
-// taken goes to `hashed`, so a file that changed is not read twice for it.
-bool holdsSameContent(const BackupEntry &previous, const SourceState &now,
-		      std::optional<SourceHasher::Result> *hashed = nullptr)
+// The content's hash when the stored copy holds it: at once when the file's time is the same,
+// otherwise when the file's hash equals the listed one or, where none is listed, the stored
+// copy's own (taken once; the new manifest keeps it). A hash of the file goes to `hashed`, so a
+// file that changed is not read twice for it.
+std::optional<std::string> sameContentHash(const BackupEntry &previous, const SourceState &now,
+					   BackupHistory &history,
+					   std::optional<SourceHasher::Result> *hashed = nullptr)
 {
-	if (previous.modified == now.modified)
-		return true;
+	if (!previous.sha256.empty() && previous.modified == now.modified)
+		return previous.sha256;
+	const std::optional<std::string> stored =
+	    previous.sha256.empty() ? history.storedSha256(previous.remotePath) : previous.sha256;
+	if (!stored)
+		return std::nullopt;
 	SourceHasher::Result hash = SourceHasher::hash(previous.originalLocal, now);
-	const bool same = hash.sha256 == previous.sha256;
+	const bool same = hash.sha256 == stored;
 	if (hashed)
 		*hashed = std::move(hash);
-	return same;
-}
-
-bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
-{
-	return previousCopyFits(previous, now, history) && holdsSameContent(previous, now);
+	return same ? stored : std::nullopt;
 }
 
 // Takes the previous backup's copy for a file whose content it holds.
-void reuse(const BackupEntry &previous, const SourceState &now, BackupEntry &entry)
+void reuse(const BackupEntry &previous, const SourceState &now, std::string sha256, BackupEntry &entry)
 {
 	entry.remotePath = previous.remotePath;
 	entry.size = now.size;
-	entry.sha256 = previous.sha256;
+	entry.sha256 = std::move(sha256);
 	entry.modified = now.modified;
 }
 
@@ -234,17 +243,23 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 	};
 	for (PlannedFile &file : plan) {
 		BackupEntry &entry = file.entry;
-		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
-		    std::to_string(summary.total) + ")");
+		const std::string position =
+		    " (" + std::to_string(file.index) + "/" + std::to_string(summary.total) + ")";
 		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
-		// A moved time is checked against the hash here, where the log names the file.
-		if (file.previous && holdsSameContent(*file.previous, file.before, &file.hashedInPlace)) {
-			reuse(*file.previous, file.before, entry);
+		// A moved time is checked against the hash at the file's turn in the run.
+		std::optional<std::string> sameHash;
+		if (file.previous)
+			sameHash = sameContentHash(*file.previous, file.before, history, &file.hashedInPlace);
+		if (sameHash) {
+			log("Unchanged: " + entry.name + position);
+			reuse(*file.previous, file.before, std::move(*sameHash), entry);
 			file.reused = true;
+			++summary.unchanged;
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
+		log("Uploading: " + entry.name + position);
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
@@ -391,8 +406,14 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	// Old backups go only after a complete run; files no kept backup names go after any.
 	history.prune(summary.skipped == 0, log);
 
-	log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
-	    std::to_string(summary.skipped) + " skipped.");
+	if (summary.unchanged == 0)
+		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
+		    std::to_string(summary.skipped) + " skipped.");
+	else
+		log("Backup complete. " + std::to_string(summary.total) +
+		    " files: " + std::to_string(summary.done - summary.unchanged) + " copied, " +
+		    std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
+		    " skipped.");
 	summary.success = true;
 	return summary;
 }
@@ -411,8 +432,12 @@ std::string BackupManager::storePluginCopy(BackupHistory &history, BackupManifes
 	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
 	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);
 	const SourceState now = sourceState(library);
-	if (previous && previous->remotePath == copy.remotePath && isUnchanged(*previous, now, history)) {
-		manifest.pluginFiles.push_back(*previous);
+	std::optional<std::string> sameHash;
+	if (previous && previous->remotePath == copy.remotePath && previousCopyFits(*previous, now, history))
+		sameHash = sameContentHash(*previous, now, history);
+	if (sameHash) {
+		reuse(*previous, now, std::move(*sameHash), copy);
+		manifest.pluginFiles.push_back(copy);
 	} else if (provider_->uploadFile(library, copy.remotePath, nullptr)) {
 		copy.size = now.size;
 		copy.sha256 = platform::sha256HexOfFile(library).value_or(std::string());

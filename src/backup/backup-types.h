@@ -39,7 +39,8 @@ struct BackupManifest {
 // The result of a backup or restore run.
 struct BackupSummary {
 	int32_t total = 0;
-	int32_t done = 0;
+	int32_t done = 0;      // stored or restored
+	int32_t unchanged = 0; // of `done`: files a backup kept from the previous one, not copied
 	int32_t skipped = 0;
 	bool success = false;
 	std::string message; // why a run failed as a whole

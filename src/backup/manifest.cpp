@@ -77,8 +77,10 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 		entry.name = stringMember(element, "name", where);
 		entry.remotePath = stringMember(element, "remotePath", where);
 		entry.originalLocal = stringMember(element, "originalLocal", where);
-		// Any negative size means the size was not known.
-		entry.size = std::max<int64_t>(integerMember(element, "size", where), -1);
+		// A missing or negative size is unknown (-1): older writers left it out.
+		entry.size = element.contains("size")
+				 ? std::max<int64_t>(integerMember(element, "size", where), -1)
+				 : -1;
 		entry.sha256 = stringMember(element, "sha256", where);
 		entry.modified = integerMember(element, "modified", where);
 		entries.push_back(std::move(entry));
@@ -137,6 +139,23 @@ std::string currentTimestamp()
 		      static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
 		      static_cast<int>(time.seconds().count()));
 	return text;
+}
+
+std::optional<std::chrono::sys_seconds> timestampTime(const std::string &timestamp)
+{
+	using namespace std::chrono;
+	int y = 0, h = 0, mi = 0, se = 0;
+	unsigned mo = 0, d = 0;
+	char zone = 0;
+	int end = 0;
+	if (std::sscanf(timestamp.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c%n", &y, &mo, &d, &h, &mi, &se, &zone,
+			&end) != 7 ||
+	    zone != 'Z' || static_cast<size_t>(end) != timestamp.size())
+		return std::nullopt;
+	const year_month_day date{year{y}, month{mo}, day{d}};
+	if (!date.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 || se > 60)
+		return std::nullopt;
+	return sys_days{date} + hours{h} + minutes{mi} + seconds{se};
 }
 
 } // namespace kestrel

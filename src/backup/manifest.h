@@ -2,6 +2,8 @@
 
 #include "backup/backup-types.h"
 
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 
 namespace kestrel {
@@ -24,5 +26,8 @@ BackupManifest manifestFromJson(const std::string &text);
 
 // The current UTC time to the second, as 2026-03-01T18:05:09Z.
 std::string currentTimestamp();
+
+// The time such a text names; nothing when it is not one.
+std::optional<std::chrono::sys_seconds> timestampTime(const std::string &timestamp);
 
 } // namespace kestrel

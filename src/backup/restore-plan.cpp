@@ -8,6 +8,7 @@
 #include "providers/utf8-path.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <set>
 
@@ -176,6 +177,30 @@ std::string systemFolderOf(const fs::path &destination)
 		   : std::string();
 }
 
+// An absolute path of the other system: a drive or network path on POSIX, a rooted one on Windows.
+bool isForeignAbsolute(const std::string &path)
+{
+	if (kWindowsPaths)
+		return path.size() > 1 && path[0] == '/' && path[1] != '/';
+	const bool drive = path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+			   path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+	return drive || path.rfind("\\\\", 0) == 0;
+}
+
+// Below the new home, in folders named after the drive and the path (D:\Media\a.mp4 ->
+// ~/D/Media/a.mp4, \\nas\share\a.mp4 -> ~/nas/share/a.mp4, /mnt/a.mp4 -> ~\mnt\a.mp4).
+std::string belowHomeFor(const std::string &foreign, const std::string &newHome)
+{
+	std::string rest = foreign;
+	if (kWindowsPaths)
+		rest.erase(0, 1); // the leading slash
+	else if (rest[1] == ':')
+		rest.erase(1, 1); // the drive's colon
+	else
+		rest.erase(0, 2); // a network path's two backslashes
+	return newHome + kSeparator + rest;
+}
+
 Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 {
 	const std::string &original = entry.originalLocal;
@@ -184,11 +209,14 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 	const bool belowAHome = !userHomePrefix(original).empty();
 	if (!belowAHome && !rules.outsideHome)
 		return refuse("outside the home folder; restore it with --outside-home");
+	const bool intoHome = belowAHome || isForeignAbsolute(original);
 	const fs::path home = folderPath(rules.newHome);
-	if (belowAHome && home.empty())
+	if (intoHome && home.empty())
 		return refuse("home folder unknown");
-	const fs::path destination =
-	    pathFromUtf8(normalisedPath(belowAHome ? remapUserPath(original, rules.newHome) : original));
+	const std::string placed = belowAHome ? remapUserPath(original, rules.newHome)
+				   : intoHome ? belowHomeFor(original, rules.newHome)
+					      : original;
+	const fs::path destination = pathFromUtf8(normalisedPath(placed));
 	if (destination.empty())
 		return refuse("not an absolute path");
 	if (destination.filename().empty())
@@ -198,7 +226,7 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
 			return refuse(std::move(reason));
 	}
-	if (belowAHome) {
+	if (intoHome) {
 		const auto inHome = below(destination, home);
 		if (!inHome)
 			return refuse("outside the home folder");
@@ -250,23 +278,41 @@ std::vector<RestoreStep> restorePlan(const BackupManifest &manifest, const Resto
 	for (const auto &[kind, entries] : lists) {
 		for (const auto &entry : *entries) {
 			const bool first = plan.empty() && kind == EntryKind::SceneCollection;
+			const bool outsideHome =
+			    kind == EntryKind::Media && userHomePrefix(entry.originalLocal).empty();
 			Decision decision = destinationFor(entry, kind, first, rules);
 			// A second entry for one place would silently replace the first.
 			if (!decision.destination.empty() &&
 			    !destinations.insert(comparable(pathFromUtf8(decision.destination))).second)
 				decision = refuse("same destination as an earlier entry");
-			plan.push_back({&entry, kind, first, std::move(decision.destination),
+			plan.push_back({&entry, kind, first, outsideHome, std::move(decision.destination),
 					std::move(decision.refusal)});
 		}
 	}
 	return plan;
 }
 
+std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const std::string &oldHome,
+				  const std::string &newHome)
+{
+	std::vector<PathMove> moves = {{oldHome, newHome}};
+	for (const RestoreStep &step : plan)
+		if (step.outsideHome && !step.destination.empty() &&
+		    step.destination != step.entry->originalLocal)
+			moves.push_back({step.entry->originalLocal, step.destination});
+	return moves;
+}
+
 std::string refusalText(const RestoreStep &step)
+{
+	return "(" + step.refusal + "): " + refusedPlace(step);
+}
+
+std::string refusedPlace(const RestoreStep &step)
 {
 	// A refused remote path is named as the manifest gives it, a refused place by its path.
 	const bool remote = !isSafeRemotePath(step.entry->remotePath);
-	return "(" + step.refusal + "): " + (remote ? step.entry->remotePath : step.entry->originalLocal);
+	return remote ? step.entry->remotePath : step.entry->originalLocal;
 }
 
 } // namespace kestrel

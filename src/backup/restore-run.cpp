@@ -64,10 +64,14 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	const auto start = std::filesystem::file_time_type::clock::now();
 	const std::vector<RestoreStep> plan = planRestore(manifest);
 	summary.total = static_cast<int32_t>(plan.size());
-	const std::string oldHome = findSourceHome(manifest);
-	const std::string &newHome = environment_.homeFolder;
+	const std::vector<PathMove> moves =
+	    pathMovesOf(plan, findSourceHome(manifest), environment_.homeFolder);
 	const std::string requestedName = restoreCollectionName;
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
+
+	const auto skipped = [this](const std::string &reason, const std::string &file) {
+		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
+	};
 
 	std::string activeName, activeStem;
 	for (size_t k = 0; k < plan.size(); ++k) {
@@ -78,7 +82,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 			++summary.skipped;
 			const std::string why = refusalText(plan[k]);
 			summary.skippedFiles.push_back(why);
-			log("  Skipped " + why);
+			log(skipped(plan[k].refusal, refusedPlace(plan[k])));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    why.c_str());
 			continue;
@@ -93,7 +97,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
 			summary.skippedFiles.push_back(destination + ": " + error);
-			log("  Skipped (error): " + error);
+			log(skipped("error", error));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());
 			continue;
@@ -101,7 +105,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		++summary.done;
 		const std::string extension = lowerExtension(destination);
 		if (extension == ".json" || extension == ".ini")
-			rewriteEmbeddedPaths(destination, oldHome, newHome, log);
+			rewriteEmbeddedPaths(destination, moves, log);
 		if (firstCollection) {
 			if (!requestedName.empty()) {
 				setCollectionName(destination, requestedName, log);

@@ -1,6 +1,7 @@
 #include "providers/local-folder-provider.h"
 
 #include "module/log.h"
+#include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 #include "providers/run-hold.h"
@@ -191,6 +192,14 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 		return false;
 	}
 	return true;
+}
+
+std::optional<std::string> LocalFolderProvider::storedSha256(const std::string &remotePath)
+{
+	const auto file = resolveLocalPath(remotePath);
+	if (!file || passesThroughLink(*file))
+		return std::nullopt;
+	return platform::sha256HexOfFile(utf8FromPath(*file));
 }
 
 bool LocalFolderProvider::listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries)

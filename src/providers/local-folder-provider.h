@@ -34,6 +34,7 @@ public:
 	bool downloadFile(const std::string &remotePath, const std::string &localPath,
 			  ProgressCallback progress) override;
 	bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) override;
+	std::optional<std::string> storedSha256(const std::string &remotePath) override;
 	bool deleteItem(const std::string &remotePath) override;
 	std::string lastError() const override { return lastError_; }
 	// A lock file inside the backup folder, which the system releases when its process ends.

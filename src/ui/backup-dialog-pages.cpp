@@ -192,8 +192,12 @@ QWidget *BackupDialog::buildRestorePage()
 	auto *topRow = new QHBoxLayout;
 	refreshButton_ = named(new QPushButton(uiText(39)), "refreshButton");
 	connect(refreshButton_, &QPushButton::clicked, this, &BackupDialog::onRefreshManifest);
+	backupList_ = named(new QComboBox, "backupList");
+	backupList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+	connect(backupList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+		[this] { showManifest(); });
 	topRow->addWidget(new QLabel(uiText(38)));
-	topRow->addStretch();
+	topRow->addWidget(backupList_, 1);
 	topRow->addWidget(refreshButton_);
 	layout->addLayout(topRow);
 

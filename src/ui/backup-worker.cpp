@@ -45,7 +45,7 @@ void BackupWorker::runMode()
 		break;
 	}
 	case WorkerMode::LoadManifest:
-		emit manifestLoaded(manager_->fetchManifest(manifest_, logFn));
+		emit manifestLoaded(manager_->fetchHistory(backups_, logFn));
 		break;
 	}
 }

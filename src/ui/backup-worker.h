@@ -18,8 +18,8 @@ public:
 	// `manager` is the dialog's and must outlive the run; `manifest` is what a restore restores.
 	BackupWorker(BackupManager &manager, WorkerMode mode, BackupManifest manifest);
 
-	// What a manifest download found; read only after manifestLoaded.
-	const BackupManifest &manifest() const { return manifest_; }
+	// The kept backups a manifest download found, newest first; read only after manifestLoaded.
+	const std::vector<BackupManifest> &backups() const { return backups_; }
 	WorkerMode mode() const { return mode_; }
 
 signals:
@@ -39,6 +39,7 @@ private:
 	BackupManager *manager_;
 	WorkerMode mode_;
 	BackupManifest manifest_;
+	std::vector<BackupManifest> backups_;
 };
 
 } // namespace kestrel

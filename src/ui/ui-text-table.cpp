@@ -188,6 +188,51 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	{"Dump (discard what the delays hold)", "Dump (descartar lo demorado)",
 	 "Dump (jeter ce que les délais retiennent)", "清空（丢弃延迟中的内容）", "ダンプ（遅延中の内容を破棄）"},
 	{"Dump key:", "Tecla de dump:", "Touche de dump :", "清空键：", "ダンプキー："},
+	// 76: a restore's media from outside the home, asked before it runs
+	{"Media outside the home folder", "Archivos fuera de la carpeta personal", "Médias hors du dossier personnel",
+	 "主文件夹之外的媒体", "ホームフォルダー外のメディア"},
+	{"This backup holds %1 media file(s) that lay outside the home folder. Restore them to the places listed "
+	 "below, or skip them?",
+	 "Esta copia tiene %1 archivo(s) multimedia que estaban fuera de la carpeta personal. ¿Querés restaurarlos "
+	 "en los lugares de abajo o saltearlos?",
+	 "Cette sauvegarde contient %1 fichier(s) média situés hors du dossier personnel. Les restaurer aux "
+	 "emplacements ci-dessous, ou les ignorer ?",
+	 "此备份包含 %1 个位于主文件夹之外的媒体文件。要恢复到下面列出的位置，还是跳过它们？",
+	 "このバックアップには、ホームフォルダーの外にあったメディアファイルが %1 個あります。"
+	 "下の場所に復元しますか、それともスキップしますか？"},
+	{"Put them back", "Restaurarlos", "Les restaurer", "恢复它们", "復元する"},
+	{"Skip them", "Saltearlos", "Les ignorer", "跳过它们", "スキップする"},
+	// 80
+	{"… and %1 more", "… y %1 más", "… et %1 de plus", "… 以及另外 %1 个", "… ほか %1 個"},
+	// 81: why a restore skips a file, as its log says it
+	{"unsafe path", "ruta insegura", "chemin dangereux", "不安全的路径", "安全でないパス"},
+	{"OBS configuration folder unknown", "no se conoce la carpeta de configuración de OBS",
+	 "dossier de configuration d’OBS inconnu", "未知的 OBS 配置文件夹", "OBS の設定フォルダーが不明"},
+	{"not a file name", "no es un nombre de archivo", "pas un nom de fichier", "不是文件名",
+	 "ファイル名ではありません"},
+	{"control characters in the path", "caracteres de control en la ruta", "caractères de contrôle dans le chemin",
+	 "路径中含有控制字符", "パスに制御文字が含まれています"},
+	{"not in a profile folder", "no está en una carpeta de perfil", "pas dans un dossier de profil",
+	 "不在配置文件文件夹中", "プロファイルフォルダー内にありません"},
+	{"outside the home folder (you chose to skip it)", "fuera de la carpeta personal (elegiste saltearlo)",
+	 "hors du dossier personnel (vous avez choisi de l’ignorer)", "在主文件夹之外（你选择了跳过）",
+	 "ホームフォルダーの外（スキップを選択）"},
+	{"home folder unknown", "no se conoce la carpeta personal", "dossier personnel inconnu", "未知的主文件夹",
+	 "ホームフォルダーが不明"},
+	{"not an absolute path", "no es una ruta absoluta", "pas un chemin absolu", "不是绝对路径",
+	 "絶対パスではありません"},
+	{"inside OBS's plug-in folder", "dentro de la carpeta de plugins de OBS", "dans le dossier des plugins d’OBS",
+	 "位于 OBS 的插件文件夹内", "OBS のプラグインフォルダー内"},
+	// 90
+	{"outside the home folder", "fuera de la carpeta personal", "hors du dossier personnel", "在主文件夹之外",
+	 "ホームフォルダーの外"},
+	{"hidden file or folder of the home", "archivo o carpeta oculta de la carpeta personal",
+	 "fichier ou dossier caché du dossier personnel", "主文件夹中的隐藏文件或文件夹",
+	 "ホームフォルダーの隠しファイルまたは隠しフォルダー"},
+	{"hidden file or folder", "archivo o carpeta oculta", "fichier ou dossier caché", "隐藏文件或文件夹",
+	 "隠しファイルまたは隠しフォルダー"},
+	{"error", "error", "erreur", "错误", "エラー"},
+	{"Skipped (%1): %2", "Salteado (%1): %2", "Ignoré (%1) : %2", "已跳过（%1）：%2", "スキップ（%1）：%2"},
 }};
 // clang-format on
 

@@ -102,8 +102,10 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--json"}, obs.home);
 	EXPECT_EQ(clean.status, 0) << clean.err;
 	EXPECT_TRUE(contains(clean.out, "\"success\": true")) << clean.out;
-	EXPECT_TRUE(contains(clean.err, "Backup complete. 10 files uploaded, 0 skipped."))
+	EXPECT_TRUE(contains(clean.out, "\"unchanged\": 10")) << clean.out;
+	EXPECT_TRUE(contains(clean.err, "Backup complete. 10 files: 0 copied, 10 unchanged, 0 skipped."))
 	    << "log lines leave stdout to the JSON";
+	EXPECT_FALSE(contains(clean.err, "Uploading: ")) << clean.err;
 
 	const CliResult table = cli({"show", "--folder", (folder / "obs-cloud-backup").string()}, obs.home);
 	EXPECT_EQ(table.status, 0);
@@ -117,7 +119,7 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const fs::path bob = obs.scratch / "home/bob";
 	const fs::path bobConfig = bob / ".config/obs-studio";
 	writeFile(bobConfig / "global.ini",
-		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled\n");
 	const CliResult dryRun =
 	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--dry-run", "--outside-home"},
 		bob);

@@ -1,4 +1,5 @@
 #include "backup/backup-manager.h"
+#include "backup/manifest.h"
 
 #include "fake-google-drive.h"
 #include "fake-obs-config.h"
@@ -12,6 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeObsConfig;
 using test::readFile;
+using test::writeFile;
 
 // A whole backup from one computer and its restore on another, both through a cloud back-end.
 void backupAndRestoreThrough(ProviderKind kind, const CloudServices &services, const std::string &tokens,
@@ -66,6 +68,40 @@ TEST(CloudBackup, GoogleDriveEndToEnd)
 	backupAndRestoreThrough(ProviderKind::GoogleDrive, drive.services(1),
 				R"({"access_token":"access-1"})", "Google Drive");
 	EXPECT_FALSE(drive.idOf("obs-cloud-backup/plugin/kestrel.so").empty());
+}
+
+// A back-end that cannot hash in place confirms a backup made before hashes were kept through
+// downloads of the stored copies, instead of storing every file again.
+TEST(CloudBackup, HashlessBackupIsConfirmedThroughDownloads)
+{
+	test::FakeGoogleDrive drive;
+	FakeObsConfig obs;
+	writeFile(obs.scenes / "Show.json", R"({"name": "Show"})");
+	writeFile(obs.profiles / "Main/basic.ini", "[General]\nName=Main\n");
+	BackupEnvironment environment = obs.environment();
+	environment.cloudServices = drive.services(1);
+	BackupManager manager(environment);
+	manager.setProvider(ProviderKind::GoogleDrive);
+	manager.provider().loadTokens(R"({"access_token":"access-1"})");
+	const RunLog quiet = [](const std::string &) {};
+	ASSERT_TRUE(manager.runBackup(nullptr, quiet).success) << manager.provider().lastError();
+
+	const std::string id = drive.idOf("obs-cloud-backup/manifest.json");
+	test::FakeGoogleDrive::Item published = drive.item(id);
+	BackupManifest old = manifestFromJson(published.content);
+	for (auto *list : {&old.sceneCollections, &old.profiles})
+		for (auto &entry : *list) {
+			entry.sha256.clear();
+			entry.modified = 0;
+		}
+	published.content = manifestToJson(old);
+	drive.setItem(id, published);
+	const size_t items = drive.count();
+
+	const BackupSummary upgraded = manager.runBackup(nullptr, quiet);
+	EXPECT_TRUE(upgraded.success);
+	EXPECT_EQ(upgraded.unchanged, 2);
+	EXPECT_EQ(drive.count(), items + 2) << "only the history gains: the old manifest and the new";
 }
 
 TEST(CloudBackup, OneDriveEndToEnd)

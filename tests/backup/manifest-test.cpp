@@ -93,12 +93,15 @@ TEST(Manifest, DamagedTextIsAnErrorNamingTheFirstProblem)
 		}
 	}
 
-	const BackupManifest missing =
-	    manifestFromJson(R"({"mediaFiles": [{"name": "m", "size": 12}, {"name": "n"}], "future": 1})");
-	ASSERT_EQ(missing.mediaFiles.size(), 2u);
+	const BackupManifest missing = manifestFromJson(
+	    R"({"mediaFiles": [{"name": "m", "size": 12}, {"name": "n"}, {"name": "o", "size": -7},
+		{"name": "p", "size": 0}], "future": 1})");
+	ASSERT_EQ(missing.mediaFiles.size(), 4u);
 	EXPECT_EQ(missing.mediaFiles[0].size, 12);
-	EXPECT_EQ(missing.mediaFiles[1].size, 0) << "a missing size reads as 0";
+	EXPECT_EQ(missing.mediaFiles[1].size, -1) << "a missing size is unknown";
 	EXPECT_EQ(missing.mediaFiles[1].originalLocal, "");
+	EXPECT_EQ(missing.mediaFiles[2].size, -1) << "any negative size is unknown";
+	EXPECT_EQ(missing.mediaFiles[3].size, 0);
 	EXPECT_TRUE(missing.sceneCollections.empty());
 }
 
@@ -115,6 +118,15 @@ TEST(Manifest, TimestampIsUtcToTheSecond)
 			EXPECT_EQ(stamp[i], shape[i]) << stamp;
 	}
 	EXPECT_EQ(stamp.substr(0, 2), "20");
+
+	using namespace std::chrono;
+	const auto read = timestampTime(stamp);
+	ASSERT_TRUE(read);
+	EXPECT_LE(system_clock::now() - *read, seconds(2));
+	EXPECT_EQ(timestampTime("2026-03-01T18:05:09Z")->time_since_epoch(), seconds(1772388309));
+	for (const char *notOne : {"", "2026-03-01T18:05:09", "2026-02-30T18:05:09Z", "2026-03-01T24:05:09Z",
+				   "2026-03-01T18:05:09Zx", "undated"})
+		EXPECT_FALSE(timestampTime(notOne)) << notOne;
 }
 
 } // namespace

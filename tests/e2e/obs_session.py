@@ -27,11 +27,14 @@ class ObsShutdownCrash(RuntimeError):
 
 
 class ObsSession:
-    def __init__(self, plugin, data_dir, keep_home=False):
+    def __init__(self, plugin, data_dir, keep_home=False, user=None):
         self.plugin = plugin
         self.data_dir = data_dir
         self.keep_home = keep_home
-        self.home = tempfile.mkdtemp(prefix="kestrel-e2e-")
+        self.root = tempfile.mkdtemp(prefix="kestrel-e2e-")
+        # With a user name the home is ROOT/home/NAME, a home folder as a restore recognises one.
+        self.home = os.path.join(self.root, "home", user) if user else self.root
+        os.makedirs(self.home, exist_ok=True)
         self.port = free_port()
         self.xvfb = None
         self.obs = None
@@ -199,4 +202,4 @@ class ObsSession:
                 self.xvfb.terminate()
                 self.xvfb.wait()
             if not self.keep_home:
-                shutil.rmtree(self.home, ignore_errors=True)
+                shutil.rmtree(self.root, ignore_errors=True)

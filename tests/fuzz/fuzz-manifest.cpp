@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (const auto *list : {&manifest.sceneCollections, &manifest.profiles, &manifest.mediaFiles})
 		for (const auto &entry : *list)
 			fuzz::require(entry.size >= -1, "sizes are -1 or more");
+	timestampTime(manifest.createdAt);
 	const std::string written = manifestToJson(manifest);
 	fuzz::require(manifestToJson(manifestFromJson(written)) == written, "a written manifest reads back");
 	return 0;

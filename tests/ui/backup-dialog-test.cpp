@@ -1,13 +1,17 @@
 #include "dialog-fixture.h"
 
 #include "backup/manifest.h"
+#include "backup/restore-plan.h"
 #include "platform/recording-launcher.h"
 #include "support/obs-log-capture.h"
+#include "ui/skipped-line-text.h"
 #include "ui/ui-text.h"
 
 #include <QPointer>
 #include <QRegularExpression>
 #include <QThread>
+
+#include <set>
 
 namespace kestrel {
 namespace {
@@ -171,7 +175,7 @@ TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
 	EXPECT_EQ(row(0, 0, 1), uiText(46));
 	EXPECT_EQ(row(0, 0, 2), "1023 B");
 	EXPECT_EQ(row(1, 0, 2), "1023 KB");
-	EXPECT_EQ(row(1, 1, 2), "-1 B");
+	EXPECT_EQ(row(1, 1, 2), "?") << "size unknown";
 	EXPECT_EQ(row(2, 0, 2), "1 MB");
 	EXPECT_EQ(find<QLineEdit>(*dialog, "collectionNameEdit")->text(), "My Scenes");
 	EXPECT_EQ(boxes.count(), 1u) << "only the settings box";
@@ -185,6 +189,117 @@ TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
 	};
 	EXPECT_EQ(progressOf(50, 3, 4), 62);
 	EXPECT_EQ(progressOf(40, 0, 0), 40);
+}
+
+TEST_F(DialogTest, RestorePageListsTheKeptBackupsAndRestoresThePickedOne)
+{
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No});
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	const auto version = [](int v) { return R"({"name": "Second", "v": )" + std::to_string(v) + "}"; };
+	for (int v = 1; v <= 3; ++v) {
+		test::writeFile(config.scenes / "Second.json", version(v));
+		ASSERT_TRUE(config.manager()->runBackup(nullptr, [](const std::string &) {}).success);
+	}
+
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	auto *list = find<QComboBox>(*dialog, "backupList");
+	ASSERT_EQ(list->count(), 3);
+	EXPECT_EQ(list->currentIndex(), 0) << "the newest is chosen";
+	for (int item = 0; item < 3; ++item)
+		EXPECT_TRUE(
+		    list->itemText(item).contains(QStringLiteral(" \u2014 ") + uiText(49).arg(10) + ", "))
+		    << list->itemText(item).toStdString();
+	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
+	ASSERT_EQ(tree->topLevelItemCount(), 3);
+
+	// The oldest, picked in the list, is the one restored.
+	list->setCurrentIndex(2);
+	EXPECT_EQ(tree->topLevelItemCount(), 3);
+	test::writeFile(config.scenes / "Second.json", version(9));
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 3u);
+	EXPECT_EQ(boxes.last().title, uiText(67));
+	EXPECT_EQ(test::readFile(config.scenes / "Second.json"), version(1));
+}
+
+TEST_F(DialogTest, MediaFromOutsideTheHomeGoBackOnlyWhenTheUserSaysSo)
+{
+	const fs::path clip = config.scratch / "srv/clips/clip.mp4";
+	test::writeFile(clip, "clip");
+	test::writeFile(config.scenes / "Outside.json",
+			R"({"name": "Outside", "sources": [{"settings": {"local_file": ")" + clip.string() +
+			    R"("}}]})");
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Cancel, QMessageBox::Yes,
+				  QMessageBox::No, QMessageBox::No, QMessageBox::Yes, QMessageBox::Yes,
+				  QMessageBox::No});
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	ASSERT_TRUE(config.manager()->runBackup(nullptr, [](const std::string &) {}).success);
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	fs::remove(clip);
+
+	// Cancel at the question: nothing runs.
+	click(*dialog, "restoreButton");
+	ASSERT_EQ(boxes.count(), 3u);
+	const MessageBoxAnswerer::Box &question = boxes.last();
+	EXPECT_EQ(question.title, uiText(76));
+	EXPECT_TRUE(question.text.startsWith(uiText(77).arg(1))) << question.text.toStdString();
+	EXPECT_TRUE(
+	    question.text.contains(QString::fromStdString(clip.string() + "  \u2192  " + clip.string())))
+	    << question.text.toStdString();
+	EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+	EXPECT_EQ(dialog->currentWorker(), nullptr);
+
+	// Skipped: the log says why in the dialog's language.
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	EXPECT_FALSE(fs::exists(clip));
+	const QString skipped = uiText(94).arg(uiText(86), QString::fromStdString(clip.string()));
+	EXPECT_TRUE(find<QTextEdit>(*dialog, "restoreLog")->toPlainText().contains(skipped))
+	    << find<QTextEdit>(*dialog, "restoreLog")->toPlainText().toStdString();
+
+	// Put back where it was.
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 9u);
+	EXPECT_EQ(test::readFile(clip), "clip");
+}
+
+TEST(SkippedLineText, EveryReasonARestoreGivesReadsInTheDialogsLanguage)
+{
+	test::ScratchSettingsStore store;
+	chooseLanguage(4);
+	const std::string home = "/home/bob", config = home + "/.config/obs-studio";
+	BackupManifest manifest;
+	manifest.sceneCollections = {{"s", "obs-cloud-backup/../x", "/home/alice/s.json", 1},
+				     {"s", "obs-cloud-backup/s", "/home/alice/..", 1}};
+	manifest.profiles = {{"p", "obs-cloud-backup/p", "/home/alice/p.ini", 1}};
+	for (const std::string path : {"/srv/a\nb", "/srv/a", "/home/alice/../../x", "/home/alice/.ssh/k",
+				       "/home/alice/.config/obs-studio/plugins/x.so"})
+		manifest.mediaFiles.push_back({"m", "obs-cloud-backup/m", path, 1});
+	std::set<std::string> reasons = {"error"};
+	const auto collect = [&](const RestoreRules &rules) {
+		for (const RestoreStep &step : restorePlan(manifest, rules))
+			reasons.insert(step.refusal);
+	};
+	collect({home, obsPathsIn(config), "", false});
+	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "relative/x", 1},
+			       {"m", "obs-cloud-backup/m", "/srv/.hidden/x", 1}};
+	collect({home, obsPathsIn(config), "", true});
+	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "/home/alice/x", 1}};
+	collect({"", {}, "", true});
+	reasons.erase("");
+	EXPECT_EQ(reasons.size(), 13u);
+	for (const std::string &reason : reasons) {
+		const QString line = skippedLineText(reason, "f");
+		EXPECT_TRUE(line.startsWith(QStringLiteral("スキップ（"))) << line.toStdString();
+		EXPECT_FALSE(line.contains(QString::fromStdString(reason))) << reason << " has no row";
+	}
+	currentLanguage().store(1); // as the other cases expect of a fresh store
 }
 
 TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)

@@ -82,9 +82,10 @@ TEST(BackupWorker, EveryRunEndsWithOneFinishingSignalAfterItsProgressAndLog)
 
 	WorkerRun load(*manager, WorkerMode::LoadManifest);
 	EXPECT_EQ(load.arrived.back(), "manifest ok ");
-	EXPECT_EQ(load.worker.manifest().profiles.size(), 4u);
+	ASSERT_EQ(load.worker.backups().size(), 1u);
+	EXPECT_EQ(load.worker.backups().front().profiles.size(), 4u);
 
-	WorkerRun restore(*manager, WorkerMode::Restore, load.worker.manifest());
+	WorkerRun restore(*manager, WorkerMode::Restore, load.worker.backups().front());
 	EXPECT_EQ(restore.arrived.back(), "restore ok ");
 	EXPECT_GT(restore.count("progress"), 5);
 

@@ -47,7 +47,9 @@ Options:
                     settings when it exits, undoing part of the restore)
   --outside-home    restore: also put back media files that lay outside the
                     backed-up user's home folder, where they were (never into
-                    the system's own folders such as /etc or /usr)
+                    the system's own folders such as /etc or /usr; a path of
+                    the other system, such as D:\Media on Linux, goes below
+                    the home: ~/D/Media)
   --dry-run         restore: show where each file would land and what would be
                     skipped and why; write nothing
   --json            print the manifest (show) or the result as JSON on

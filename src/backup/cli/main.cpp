@@ -80,7 +80,8 @@ std::string summaryJson(const BackupSummary &summary)
 			       {"message", summary.message},
 			       {"skipped", summary.skipped},
 			       {"success", summary.success},
-			       {"total", summary.total}})
+			       {"total", summary.total},
+			       {"unchanged", summary.unchanged}})
 	    .dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
