@@ -25,7 +25,13 @@ const std::pair<std::string_view, int> kReasons[] = {
     {"hidden file or folder of the home", 91},
     {"hidden file or folder", 92},
     {"error", 93},
+    {"inside OBS's plug-in settings folder", 95},
+    {"OBS's own settings file", 96},
+    {"same destination as an earlier entry", 97},
 };
+
+// A reason that names the folder it refers to.
+constexpr std::string_view kSystemFolderReason = "inside the system folder ";
 
 } // namespace
 
@@ -35,6 +41,9 @@ QString skippedLineText(const std::string &reason, const std::string &file)
 	for (const auto &[english, row] : kReasons)
 		if (english == reason)
 			reasonText = uiText(row);
+	if (reason.rfind(kSystemFolderReason, 0) == 0)
+		reasonText =
+		    uiText(98).arg(QString::fromStdString(reason.substr(kSystemFolderReason.size())));
 	return uiText(94).arg(reasonText, QString::fromStdString(file));
 }
 

@@ -233,6 +233,16 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	 "隠しファイルまたは隠しフォルダー"},
 	{"error", "error", "erreur", "错误", "エラー"},
 	{"Skipped (%1): %2", "Salteado (%1): %2", "Ignoré (%1) : %2", "已跳过（%1）：%2", "スキップ（%1）：%2"},
+	// 95: more reasons a restore skips a file
+	{"inside OBS's plug-in settings folder", "dentro de la carpeta de ajustes de plug-ins de OBS",
+	 "dans le dossier des réglages des plug-ins d'OBS", "在 OBS 的插件设置文件夹内",
+	 "OBS のプラグイン設定フォルダーの中"},
+	{"OBS's own settings file", "archivo de ajustes propio de OBS", "fichier de réglages d'OBS lui-même",
+	 "OBS 自身的设置文件", "OBS 自身の設定ファイル"},
+	{"same destination as an earlier entry", "mismo destino que una entrada anterior",
+	 "même destination qu'une entrée précédente", "与前面的条目目标相同", "前の項目と同じ保存先"},
+	{"inside the system folder %1", "dentro de la carpeta del sistema %1", "dans le dossier système %1",
+	 "在系统文件夹 %1 内", "システムフォルダー %1 の中"},
 }};
 // clang-format on
 

@@ -278,8 +278,10 @@ TEST(SkippedLineText, EveryReasonARestoreGivesReadsInTheDialogsLanguage)
 	manifest.sceneCollections = {{"s", "obs-cloud-backup/../x", "/home/alice/s.json", 1},
 				     {"s", "obs-cloud-backup/s", "/home/alice/..", 1}};
 	manifest.profiles = {{"p", "obs-cloud-backup/p", "/home/alice/p.ini", 1}};
-	for (const std::string path : {"/srv/a\nb", "/srv/a", "/home/alice/../../x", "/home/alice/.ssh/k",
-				       "/home/alice/.config/obs-studio/plugins/x.so"})
+	for (const std::string path :
+	     {"/srv/a\nb", "/srv/a", "/home/alice/../../x", "/home/alice/.ssh/k",
+	      "/home/alice/.config/obs-studio/plugins/x.so", "/home/alice/.config/obs-studio/plugin_config/k",
+	      "/home/alice/.config/obs-studio/global.ini", "/home/alice/v.mp4", "/home/alice/v.mp4"})
 		manifest.mediaFiles.push_back({"m", "obs-cloud-backup/m", path, 1});
 	std::set<std::string> reasons = {"error"};
 	const auto collect = [&](const RestoreRules &rules) {
@@ -288,12 +290,13 @@ TEST(SkippedLineText, EveryReasonARestoreGivesReadsInTheDialogsLanguage)
 	};
 	collect({home, obsPathsIn(config), "", false});
 	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "relative/x", 1},
-			       {"m", "obs-cloud-backup/m", "/srv/.hidden/x", 1}};
+			       {"m", "obs-cloud-backup/m", "/srv/.hidden/x", 1},
+			       {"m", "obs-cloud-backup/m", "/etc/x", 1}};
 	collect({home, obsPathsIn(config), "", true});
 	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "/home/alice/x", 1}};
 	collect({"", {}, "", true});
 	reasons.erase("");
-	EXPECT_EQ(reasons.size(), 13u);
+	EXPECT_EQ(reasons.size(), 17u);
 	for (const std::string &reason : reasons) {
 		const QString line = skippedLineText(reason, "f");
 		EXPECT_TRUE(line.startsWith(QStringLiteral("スキップ（"))) << line.toStdString();
