@@ -138,10 +138,10 @@ void LoopbackHttpServer::answer(platform::LoopbackSocket &connection)
 	// Large bodies are not kept for the tests to look at.
 	{
 		std::lock_guard lock(mutex_);
-		ReceivedRequest kept = request;
-		if (kept.body.size() > 65536)
-			kept.body.clear();
-		requests_.push_back(std::move(kept));
+		ReceivedRequest &kept = requests_.emplace_back();
+		kept = {request.method, request.target, request.path, request.query, request.headers, {}};
+		if (request.body.size() <= 65536)
+			kept.body = request.body;
 	}
 	const std::optional<Fault> fault = takeFault(request);
 	if (fault && fault->reply) {
