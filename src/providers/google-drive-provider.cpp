@@ -265,18 +265,7 @@ bool GoogleDriveProvider::uploadFile(const std::string &localPath, const std::st
 	if (chunked) {
 		ResumableSession session(*this, target + "?uploadType=resumable", compact(metadata),
 					 !existingId.empty());
-		const uint64_t chunk =
-		    std::max(kChunkUnit, services_.uploads.chunkBytes / kChunkUnit * kChunkUnit);
-		if (progress)
-			progress(name, 0, 0, 1);
-		const std::string error = uploadInChunks(session, localPath, chunk, services_.retry,
-							 percentOf(progress, name, 0, 1));
-		if (progress)
-			progress(name, 100, 0, 1);
-		if (error.empty())
-			return true;
-		lastError_ = error;
-		return false;
+		return uploadInSession(session, localPath, kChunkUnit, progress, 0);
 	}
 	// A new file sent twice would be two files of one name; replacing one by id may be repeated.
 	const HttpResponse answer = send(

@@ -1,6 +1,7 @@
 #include "providers/oauth-provider.h"
 
 #include "platform/pkce-crypto.h"
+#include "providers/resumable-upload.h"
 #include "providers/run-hold.h"
 #include "providers/utf8-path.h"
 
@@ -268,6 +269,22 @@ bool OAuthProvider::resumable(const std::string &localPath) const
 	std::error_code ec;
 	const uintmax_t size = std::filesystem::file_size(pathFromUtf8(localPath), ec);
 	return !ec && size >= services_.uploads.resumableFrom;
+}
+
+bool OAuthProvider::uploadInSession(UploadSession &session, const std::string &localPath, uint64_t unit,
+				    const ProgressCallback &progress, int32_t lastFirst)
+{
+	const std::string name = localFileName(localPath);
+	const uint64_t chunk = std::max(unit, services_.uploads.chunkBytes / unit * unit);
+	if (progress)
+		progress(name, 0, 0, 1);
+	const std::string error =
+	    uploadInChunks(session, localPath, chunk, services_.retry, percentOf(progress, name, 0, 1));
+	if (progress)
+		progress(name, 100, lastFirst, 1);
+	if (!error.empty())
+		lastError_ = error;
+	return error.empty();
 }
 
 TransferProgress OAuthProvider::percentOf(const ProgressCallback &progress, const std::string &fileName,

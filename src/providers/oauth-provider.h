@@ -9,6 +9,8 @@
 
 namespace kestrel {
 
+class UploadSession;
+
 // What the two cloud back-ends share: an OAuth client, saved tokens and the token text the
 // settings file keeps, the browser sign-in and the refresh of an expired access token.
 // Signed in means an access token is present.
@@ -60,6 +62,10 @@ protected:
 			 const std::string &localPath, const ProgressCallback &progress);
 	// Whether a file of this size goes up through a resumable session.
 	bool resumable(const std::string &localPath) const;
+	// Sends the file through `session` in chunks of the configured size, rounded down to the
+	// service's `unit`; reports (file, 0, 0, 1) before and (file, 100, `lastFirst`, 1) after.
+	bool uploadInSession(UploadSession &session, const std::string &localPath, uint64_t unit,
+			     const ProgressCallback &progress, int32_t lastFirst);
 	// Per-file percentages of a transfer, passed on as (file, percent, first, second).
 	static TransferProgress percentOf(const ProgressCallback &progress, const std::string &fileName,
 					  int32_t first, int32_t second);

@@ -152,22 +152,11 @@ bool OneDriveProvider::verifySignIn()
 bool OneDriveProvider::uploadFile(const std::string &localPath, const std::string &remotePath,
 				  ProgressCallback progress)
 {
-	const std::string name = localFileName(localPath);
 	if (resumable(localPath)) {
 		UploadSessionOfGraph session(*this, remotePath);
-		const uint64_t chunk =
-		    std::max(kChunkUnit, services_.uploads.chunkBytes / kChunkUnit * kChunkUnit);
-		if (progress)
-			progress(name, 0, 0, 1);
-		const std::string error = uploadInChunks(session, localPath, chunk, services_.retry,
-							 percentOf(progress, name, 0, 1));
-		if (progress)
-			progress(name, 100, 1, 1);
-		if (error.empty())
-			return true;
-		lastError_ = error;
-		return false;
+		return uploadInSession(session, localPath, kChunkUnit, progress, 1);
 	}
+	const std::string name = localFileName(localPath);
 	const std::optional<std::string> bytes = readUploadSource(localPath);
 	if (!bytes)
 		return false;
