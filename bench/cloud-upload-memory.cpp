@@ -8,6 +8,7 @@
 #include "fake-google-drive.h"
 #include "fake-onedrive.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,11 +90,17 @@ int measure(const std::string &name, ICloudProvider &provider, const fs::path &s
 	const bool same = downloaded && sameBytes(source, restored);
 	std::error_code ec;
 	fs::remove(restored, ec);
-	std::printf("%-13s upload %6.1f s, restore %6.1f s, peak RSS %6.1f MiB (%6.1f MiB before the "
-		    "upload, %6.1f MiB after it), restored byte for byte: %s\n",
-		    name.c_str(), up, down, static_cast<double>(peakKib()) / 1024,
-		    static_cast<double>(before) / 1024, static_cast<double>(afterUpload) / 1024,
-		    same ? "yes" : "NO");
+	rusage usage{};
+	getrusage(RUSAGE_SELF, &usage);
+	const auto cpu = [](const timeval &time) {
+		return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6;
+	};
+	std::printf(
+	    "%-13s upload %6.1f s, restore %6.1f s (CPU %5.1f s user, %5.1f s system), peak RSS "
+	    "%6.1f MiB (%6.1f MiB before the upload, %6.1f MiB after it), restored byte for byte: %s\n",
+	    name.c_str(), up, down, cpu(usage.ru_utime), cpu(usage.ru_stime),
+	    static_cast<double>(peakKib()) / 1024, static_cast<double>(before) / 1024,
+	    static_cast<double>(afterUpload) / 1024, same ? "yes" : "NO");
 	std::fflush(stdout);
 	return same ? 0 : 1;
 }
