@@ -74,6 +74,9 @@ std::string uploadInChunks(UploadSession &session, const std::string &localPath,
 		return "Cannot read local file: " + localPath;
 	const uint64_t size = before->size;
 	const std::string changed = "it changed while it was uploaded (" + localPath + ")";
+	// Chose this road for a larger file: one that is empty now was cut short meanwhile.
+	if (size == 0)
+		return changed;
 
 	std::string error;
 	std::string url = session.open(size, error);

@@ -41,7 +41,7 @@ public:
 	bool waitBeforeRetry(int32_t status, const std::string &retryAfter);
 
 private:
-	const RetryLimits &limits_;
+	const RetryLimits limits_;
 	int attempt_ = 1;
 	std::chrono::milliseconds waited_{0};
 	std::mt19937_64 random_;
