@@ -8,10 +8,11 @@ packages=(
   cmake g++ make pkg-config git
   libobs-dev qtbase5-dev libqt5svg5-dev qt6-base-dev qt6-svg-dev
   libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev libjpeg62-turbo-dev
-  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libx11-dev libxi-dev
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libx11-dev libxi-dev libsecret-1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format clang libclang-rt-14-dev rsync
   xvfb xauth x11-utils xdotool python3 python3-websockets ffmpeg
+  dbus gnome-keyring
   # running the plug-in
   obs-studio
 )

@@ -2,6 +2,8 @@
 
 #include "backup/file-bytes.h"
 #include "backup/json-number.h"
+#include "backup/settings-secrets.h"
+#include "module/log.h"
 #include "providers/atomic-file.h"
 #include "providers/google-drive-provider.h"
 #include "providers/local-folder-provider.h"
@@ -76,17 +78,25 @@ void BackupManager::loadSettings()
 		if (!settings.is_object())
 			return;
 		clientId = stringSetting(settings, "client_id");
-		clientSecret = stringSetting(settings, "client_secret");
+		bool moveToKeyring = false;
+		const SignInSecrets secrets =
+		    SettingsSecrets(environment_.keyring).read(settings, moveToKeyring);
+		clientSecret = secrets.clientSecret;
 		localPath = stringSetting(settings, "local_path");
 		const auto provider = settings.find("provider");
 		setProvider(providerKindFromNumber(
 		    provider == settings.end()
 			? 0
 			: integerInRange(*provider, INT32_MIN, INT32_MAX).value_or(0)));
-		if (const std::string tokens = stringSetting(settings, "tokens"); !tokens.empty())
-			provider_->loadTokens(tokens);
+		if (!secrets.tokens.empty())
+			provider_->loadTokens(secrets.tokens);
+		// A file from before the keyring hands its sign-in over on first use.
+		if (moveToKeyring)
+			writeSettings();
 	} catch (const json::exception &) {
 		// What was read before the damage stays.
+	} catch (const std::exception &e) {
+		KESTREL_LOG(LOG_WARNING, "The sign-in stays in the settings file: %s", e.what());
 	}
 }
 
@@ -97,12 +107,14 @@ void BackupManager::writeSettings()
 	const std::filesystem::path file = pathFromUtf8(environment_.settingsPath);
 	if (file.has_parent_path())
 		std::filesystem::create_directories(file.parent_path());
-	const json settings = {
+	json settings = {
 	    {"client_id", clientId},
-	    {"client_secret", clientSecret},
 	    {"local_path", localPath},
-	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))},
-	    {"tokens", provider_->serializeTokens()}};
+	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))}};
+	const auto previous = readFileBytes(environment_.settingsPath);
+	settings.update(SettingsSecrets(environment_.keyring)
+			    .members({clientSecret, provider_->serializeTokens()},
+				     previous ? json::parse(*previous, nullptr, false) : json()));
 	const std::string text = withNativeLineEnds(settings.dump(2, ' ', false));
 	if (std::string error = writeFileAtomically(file, text, true); !error.empty())
 		throw std::runtime_error("Cannot write settings file " + environment_.settingsPath + ": " +

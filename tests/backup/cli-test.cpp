@@ -33,11 +33,12 @@ struct CliResult {
 	std::string err;
 };
 
-// Runs the built kestrel-backup program with `home` as its HOME and no terminal attached.
+// Runs the built kestrel-backup program with `home` as its HOME, no terminal attached and no
+// desktop keyring to reach.
 CliResult runCli(const fs::path &scratch, const fs::path &home, const std::vector<std::string> &args)
 {
-	std::string command =
-	    "env -u XDG_CONFIG_HOME HOME=" + quoted(home.string()) + " " + quoted(KESTREL_BACKUP_CLI);
+	std::string command = "env -u XDG_CONFIG_HOME -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR HOME=" +
+			      quoted(home.string()) + " " + quoted(KESTREL_BACKUP_CLI);
 	for (const auto &arg : args)
 		command += " " + quoted(arg);
 	command += " > " + quoted((scratch / "cli.out").string()) + " 2> " +
@@ -191,6 +192,18 @@ TEST_F(CommandLine, CloudSignInIsCheckedBeforeAnyRun)
 {
 	const fs::path settings = obs.config / "plugin_config/kestrel/cloud-backup.json";
 	EXPECT_EQ(cli({"login", "--provider", "gdrive"}, obs.home).status, 2);
+	// The secret may come from a file or standard input instead of the visible command line.
+	EXPECT_EQ(cli({"login", "--provider", "gdrive", "--client-id", "id", "--client-secret", "s",
+		       "--client-secret-file", "-"},
+		      obs.home)
+		      .status,
+		  2);
+	const CliResult noSecret = cli(
+	    {"login", "--provider", "gdrive", "--client-id", "id", "--client-secret-file", "-"}, obs.home);
+	EXPECT_EQ(noSecret.status, 1);
+	EXPECT_TRUE(contains(noSecret.err, "cannot read the client secret from standard input"))
+	    << noSecret.err;
+	EXPECT_FALSE(fs::exists(settings)) << "nothing is signed in or saved";
 	EXPECT_TRUE(contains(cli({"backup", "--provider", "dropbox"}, obs.home).err, "gdrive or onedrive"));
 	EXPECT_EQ(cli({"backup", "--provider", "gdrive", "--folder", folder.string()}, obs.home).status, 2);
 

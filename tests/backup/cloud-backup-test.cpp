@@ -1,3 +1,4 @@
+#include "backup/backup-history.h"
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
 
@@ -110,6 +111,77 @@ TEST(CloudBackup, OneDriveEndToEnd)
 	backupAndRestoreThrough(ProviderKind::OneDrive, onedrive.services(1), R"({"access_token":"graph-1"})",
 				"OneDrive");
 	EXPECT_EQ(onedrive.items().count("obs-cloud-backup/manifest.json"), 1u);
+}
+
+// A streamer's media folder spans several pages of the services' listings: an unchanged file
+// must still be found as stored, and pruning must see the copies on every page.
+template <typename Fake>
+void backUpManyClipsThrough(ProviderKind kind, const std::string &tokens,
+			    const std::function<void(Fake &)> &plantLeftover)
+{
+	const auto storedMedia = [](const Fake &service) {
+		return service.filesIn("obs-cloud-backup/media");
+	};
+	Fake service;
+	FakeObsConfig obs;
+	std::string sources;
+	for (int i = 0; i < 350; ++i) {
+		const fs::path clip = obs.home / ("Videos/clip" + std::to_string(i) + ".mp4");
+		test::writeFile(clip, "clip " + std::to_string(i));
+		sources += std::string(i ? "," : "") +
+			   R"({"id": "ffmpeg_source", "settings": {"local_file": ")" + clip.string() +
+			   R"("}})";
+	}
+	test::writeFile(obs.scenes / "Clips.json", R"({"name": "Clips", "sources": [)" + sources + "]}");
+	BackupEnvironment environment = obs.environment();
+	environment.cloudServices = service.services(1);
+	environment.cloudServices.retry.sleep = [](std::chrono::milliseconds) {};
+	BackupManager manager(environment);
+	manager.clientSecret = "s+e&c=r%t";
+	manager.setProvider(kind);
+	manager.provider().loadTokens(tokens);
+	const auto run = [&] {
+		const BackupSummary summary = manager.runBackup(nullptr, [](const std::string &) {});
+		EXPECT_TRUE(summary.success) << summary.message;
+		EXPECT_EQ(summary.skipped, 0) << manager.provider().lastError();
+		return summary;
+	};
+
+	EXPECT_EQ(run().done, 351);
+	EXPECT_EQ(storedMedia(service), 350u);
+	plantLeftover(service);
+	EXPECT_EQ(storedMedia(service), 351u);
+	const size_t before = service.contentRequests();
+	run();
+	EXPECT_EQ(service.contentRequests() - before, 2u) << "only the manifest and its history entry";
+	EXPECT_EQ(storedMedia(service), 350u) << "the leftover on the last page is removed";
+
+	// Changed clips get fresh names beside the copies the kept backups name, until those
+	// backups age out.
+	for (int i = 0; i < 3; ++i)
+		test::writeFile(obs.home / ("Videos/clip" + std::to_string(i) + ".mp4"), "changed");
+	run();
+	EXPECT_EQ(storedMedia(service), 353u);
+	for (size_t i = 0; i < kKeptBackups - 1; ++i)
+		run();
+	EXPECT_EQ(storedMedia(service), 350u);
+}
+
+TEST(CloudBackup, ManyClipsOnGoogleDrive)
+{
+	backUpManyClipsThrough<test::FakeGoogleDrive>(
+	    ProviderKind::GoogleDrive, R"({"access_token":"access-1"})", [](test::FakeGoogleDrive &drive) {
+		    drive.setItem("leftover", {"zz-leftover.mp4", drive.idOf("obs-cloud-backup/media"), false,
+					       "x", false});
+	    });
+}
+
+TEST(CloudBackup, ManyClipsOnOneDrive)
+{
+	backUpManyClipsThrough<test::FakeOneDrive>(
+	    ProviderKind::OneDrive, R"({"access_token":"graph-1"})", [](test::FakeOneDrive &onedrive) {
+		    onedrive.setItem("obs-cloud-backup/media/zz-leftover.mp4", {false, "x"});
+	    });
 }
 
 } // namespace

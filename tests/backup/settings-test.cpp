@@ -3,6 +3,8 @@
 #include "providers/local-folder-provider.h"
 #include "providers/onedrive-provider.h"
 
+#include "support/memory-keyring.h"
+#include "support/obs-log-capture.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +24,80 @@ protected:
 	ScratchFolder scratch;
 	fs::path settingsFile = scratch / "plugin_config/kestrel/cloud-backup.json";
 
-	BackupManager manager()
+	BackupManager manager(std::shared_ptr<platform::SecretStore> keyring = nullptr)
 	{
 		BackupEnvironment environment;
 		environment.settingsPath = settingsFile.string();
+		environment.keyring = std::move(keyring);
 		return BackupManager(environment);
 	}
 };
+
+TEST_F(SettingsTest, WithAKeyringTheFileKeepsOnlyAReference)
+{
+	auto keyring = std::make_shared<test::MemoryKeyring>();
+	BackupManager first = manager(keyring);
+	first.clientId = "id";
+	first.clientSecret = "s3cret";
+	first.setProvider(ProviderKind::GoogleDrive);
+	first.provider().loadTokens(R"({"access_token":"at","refresh_token":"rt"})");
+	first.writeSettings();
+	const std::string file = readFile(settingsFile);
+	EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;
+	EXPECT_EQ(file.find("\"rt\""), std::string::npos) << file;
+	ASSERT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_NE(file.find("\"secret_ref\": \"" + keyring->secrets.begin()->first + "\""),
+		  std::string::npos);
+
+	BackupManager second = manager(keyring);
+	second.loadSettings();
+	EXPECT_EQ(second.clientSecret, "s3cret");
+	EXPECT_EQ(second.provider().serializeTokens(), first.provider().serializeTokens());
+	// Written again, the sign-in keeps its one entry.
+	second.provider().logout();
+	second.writeSettings();
+	EXPECT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_EQ(readFile(settingsFile), file);
+
+	// A reference from a crafted file names nothing but a plain keyring entry.
+	writeFile(settingsFile, R"({"provider": 1, "secret_ref": "../../.ssh/id_rsa"})");
+	BackupManager crafted = manager(keyring);
+	crafted.loadSettings();
+	EXPECT_FALSE(crafted.provider().isAuthenticated());
+}
+
+TEST_F(SettingsTest, AnOlderFileHandsItsSignInToTheKeyringOnFirstUse)
+{
+	const std::string older = R"({"client_id": "id", "client_secret": "s3cret", "provider": 0, )"
+				  R"("tokens": "{\"access_token\":\"at\",\"refresh_token\":\"rt\"}"})";
+	writeFile(settingsFile, older);
+	auto keyring = std::make_shared<test::MemoryKeyring>();
+	BackupManager m = manager(keyring);
+	m.loadSettings();
+	EXPECT_TRUE(m.provider().isAuthenticated());
+	EXPECT_EQ(m.clientSecret, "s3cret");
+	ASSERT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_NE(keyring->secrets.begin()->second.find("refresh_token"), std::string::npos);
+	const std::string file = readFile(settingsFile);
+	EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;
+	EXPECT_EQ(file.find("access_token"), std::string::npos) << file;
+	EXPECT_EQ(fs::status(settingsFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+	// Where no keyring is reachable the file keeps it, as before, and the log says so once.
+	writeFile(settingsFile, older);
+	keyring->reachableNow = false;
+	test::ObsLogCapture log;
+	BackupManager headless = manager(keyring);
+	headless.loadSettings();
+	headless.writeSettings();
+	EXPECT_TRUE(headless.provider().isAuthenticated());
+	EXPECT_NE(readFile(settingsFile).find("s3cret"), std::string::npos);
+	size_t said = 0;
+	for (const auto &line : log.lines())
+		said += line.text.find("No system keyring is reachable (no D-Bus session bus)") !=
+			std::string::npos;
+	EXPECT_LE(said, 1u);
+}
 
 TEST_F(SettingsTest, NewManagerStartsOnGoogleDriveWithoutTokens)
 {

@@ -9,6 +9,7 @@
 #include "platform/home-folder.h"
 #include "platform/obs-process.h"
 #include "platform/plugin-install.h"
+#include "platform/secret-store.h"
 #include "platform/temp-files.h"
 #include "platform/terminal.h"
 #include "providers/utf8-path.h"
@@ -61,8 +62,11 @@ BackupEnvironment environmentFor(const Options &options)
 	environment.obsVersion = obs_get_version_string();
 	environment.tempFolder = platform::temporaryFolder();
 	environment.homeFolder = platform::homeFolder();
-	if (!environment.obsPaths.configDir.empty())
+	if (!environment.obsPaths.configDir.empty()) {
 		environment.settingsPath = settingsFileIn(environment.obsPaths.configDir);
+		environment.keyring =
+		    platform::systemSecretStore(secretsFolderBeside(environment.settingsPath));
+	}
 	reportSignInOnConsole(environment.cloudServices.signIn);
 	environment.pluginLibrary = options.plugin.empty() ? std::string() : absolutePath(options.plugin);
 	if (environment.pluginLibrary.empty() && !environment.obsPaths.configDir.empty()) {
