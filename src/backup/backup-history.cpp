@@ -66,8 +66,8 @@ void addNamedFiles(const BackupManifest &manifest, std::set<std::string> &names)
 
 } // namespace
 
-BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder)
-    : provider_(provider), tempFolder_(std::move(tempFolder))
+BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder, size_t kept)
+    : provider_(provider), tempFolder_(std::move(tempFolder)), kept_(std::max<size_t>(kept, 1))
 {
 }
 
@@ -222,7 +222,7 @@ void BackupHistory::listStored(const std::string &remoteFolder, std::vector<std:
 
 void BackupHistory::prune(bool dropOld, const RunLog &log)
 {
-	while (dropOld && history_.size() > kKeptBackups) {
+	while (dropOld && history_.size() > kept_) {
 		if (!provider_.deleteItem(history_.back().remotePath)) {
 			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
 			break;

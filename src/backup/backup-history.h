@@ -18,7 +18,8 @@ inline constexpr size_t kKeptBackups = 5;
 // remove what no kept backup names once its own manifest is published.
 class BackupHistory {
 public:
-	BackupHistory(ICloudProvider &provider, std::string tempFolder);
+	// `kept`: how many backups stay restorable.
+	BackupHistory(ICloudProvider &provider, std::string tempFolder, size_t kept = kKeptBackups);
 
 	// Reads the published manifest and the history. With `repair`, a published manifest
 	// missing from the history (a run stopped right after publishing) is added to it.
@@ -42,7 +43,7 @@ public:
 	// one, then adds it to the history. An empty result means success.
 	std::string publish(const BackupManifest &manifest);
 
-	// Drops the oldest backups beyond kKeptBackups when `dropOld`, then removes every stored
+	// Drops the oldest backups beyond the kept count when `dropOld`, then removes every stored
 	// file that no kept backup names (also leftovers of runs that died).
 	void prune(bool dropOld, const RunLog &log);
 
@@ -60,6 +61,7 @@ private:
 
 	ICloudProvider &provider_;
 	std::string tempFolder_;
+	size_t kept_;
 	std::optional<BackupManifest> published_;
 	std::map<std::string, BackupEntry> previous_; // by local path (remote path for install texts)
 	std::vector<Kept> history_;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 
 namespace kestrel {
 
@@ -130,6 +131,26 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
 }
 
+// Thrown between files when an automatic run must give up; the previous backup stays as it was.
+void throwIfStopped(const std::atomic<bool> *stopRequested)
+{
+	if (stopRequested && stopRequested->load())
+		throw std::runtime_error("Stopped before it finished; the previous backup is unchanged.");
+}
+
+size_t fileCount(const BackupManifest &manifest)
+{
+	return manifest.sceneCollections.size() + manifest.profiles.size() + manifest.mediaFiles.size();
+}
+
+// The new backup would name the very copies the previous one names (a file that keeps failing
+// is missing from both).
+bool sameAsPrevious(const BackupManifest &stored, const BackupSummary &summary, BackupHistory &history)
+{
+	const std::vector<BackupManifest> kept = history.backups();
+	return summary.copied == 0 && !kept.empty() && fileCount(kept.front()) == fileCount(stored);
+}
+
 // One listed file on its way into the backup.
 struct PlannedFile {
 	BackupEntry entry;
@@ -164,7 +185,7 @@ void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
 // of copy and hash to after the later one.
 void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
 		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
-		 BackupSummary &summary)
+		 const std::atomic<bool> *stopRequested, BackupSummary &summary)
 {
 	std::vector<PlannedFile> plan;
 	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
@@ -193,6 +214,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		logSkipped(entry.name, entry.originalLocal, error, log);
 	};
 	for (PlannedFile &file : plan) {
+		throwIfStopped(stopRequested);
 		BackupEntry &entry = file.entry;
 		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
 		    std::to_string(summary.total) + ")");
@@ -234,6 +256,8 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			continue;
 		}
 		++summary.done;
+		if (!file.reused)
+			++summary.copied;
 		file.list->push_back(std::move(entry));
 	}
 }
@@ -301,14 +325,16 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	for (const auto &media : listed.mediaFiles)
 		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
 
-	BackupHistory history(*provider_, environment_.tempFolder);
+	BackupHistory history(*provider_, environment_.tempFolder,
+			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
+							     AutoBackupSettings::kMaxKept)));
 	history.load(log);
 	// The new manifest names only what this run really holds.
 	BackupManifest stored = listed;
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	storeListed(*provider_, history, listed, stored, progress, log, summary);
+	storeListed(*provider_, history, listed, stored, progress, log, stopRequested, summary);
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";
@@ -316,6 +342,12 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		return summary;
 	}
 
+	if (skipWhenUnchanged && sameAsPrevious(stored, summary, history)) {
+		log("Nothing changed since the last backup; no new backup made.");
+		summary.success = true;
+		return summary;
+	}
+	throwIfStopped(stopRequested);
 	storePluginCopy(history, stored, log);
 
 	log("Uploading manifest\u2026");
@@ -331,6 +363,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
 	    std::to_string(summary.skipped) + " skipped.");
 	summary.success = true;
+	summary.published = true;
 	return summary;
 }
 

@@ -23,8 +23,9 @@ Commands:
             the sign-in is kept in the plug-in's settings file
   logout    forget the cloud sign-in
 
-The last 5 backups stay restorable; a repeated backup copies only the files
-that changed. One run at a time per backup folder.
+The last 5 backups stay restorable (the number set in the plug-in's dialog);
+a repeated backup copies only the files that changed. One run at a time per
+backup folder.
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or
