@@ -21,6 +21,8 @@ public:
 	// What a manifest download found; read only after manifestLoaded.
 	const BackupManifest &manifest() const { return manifest_; }
 	WorkerMode mode() const { return mode_; }
+	// What a backup or restore run counted; read only after its finished signal.
+	const BackupSummary &summary() const { return summary_; }
 
 signals:
 	void progress(const QString &file, int pct, int current, int total);
@@ -39,6 +41,7 @@ private:
 	BackupManager *manager_;
 	WorkerMode mode_;
 	BackupManifest manifest_;
+	BackupSummary summary_;
 };
 
 } // namespace kestrel
