@@ -3,6 +3,7 @@
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
 #include "module/log.h"
+#include "platform/module-path.h"
 #include "ui/auto-backup-status.h"
 #include "ui/backup-worker.h"
 
@@ -181,8 +182,12 @@ bool AutoBackups::finish(std::chrono::milliseconds waitLimit, std::chrono::milli
 		const bool stopped = thread_->wait(static_cast<unsigned long>(stopLimit.count()));
 		markUnfinished();
 		if (!stopped) {
-			KESTREL_LOG(LOG_WARNING, "Automatic backup did not stop in time; it ends with OBS");
-			thread_ = nullptr; // its thread and worker must outlive the run
+			// Its thread, worker, manager and this object must outlive the run, and so
+			// must the plug-in's code, which OBS unloads next.
+			const bool kept = platform::keepOwnLibraryLoaded();
+			KESTREL_LOG(LOG_WARNING, "Automatic backup did not stop in time; it ends with OBS%s",
+				    kept ? "" : " (the plug-in could not be kept loaded for it)");
+			thread_ = nullptr;
 			(void)manager_.release();
 			return false;
 		}
