@@ -69,8 +69,8 @@ void addNamedFiles(const BackupManifest &manifest, std::set<std::string> &names)
 
 } // namespace
 
-BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder)
-    : provider_(provider), tempFolder_(std::move(tempFolder))
+BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder, size_t kept)
+    : provider_(provider), tempFolder_(std::move(tempFolder)), kept_(std::max<size_t>(kept, 1))
 {
 }
 
@@ -268,7 +268,7 @@ void BackupHistory::listStored(const std::string &remoteFolder, std::vector<std:
 
 void BackupHistory::prune(bool dropOld, const RunLog &log)
 {
-	const size_t keep = dropOld ? std::min(history_.size(), kKeptBackups) : history_.size();
+	const size_t keep = dropOld ? std::min(history_.size(), kept_) : history_.size();
 	std::set<std::string> kept;
 	for (size_t i = 0; i < keep; ++i)
 		addNamedFiles(history_[i].manifest, kept);

@@ -21,7 +21,8 @@ inline constexpr uint64_t kLargestHistory = uint64_t(256) << 20;
 // remove what no kept backup names once its own manifest is published.
 class BackupHistory {
 public:
-	BackupHistory(ICloudProvider &provider, std::string tempFolder);
+	// `kept`: how many backups stay restorable.
+	BackupHistory(ICloudProvider &provider, std::string tempFolder, size_t kept = kKeptBackups);
 
 	// Reads the published manifest and the history; a damaged, oversized or unreadable one is
 	// skipped with a warning. With `repair`, a published manifest missing from the history (a
@@ -55,7 +56,7 @@ public:
 
 	// Removes the regular files that backups made (named by a manifest read, kept or dropped,
 	// or reserved by this run) and no kept backup names; then drops the oldest backups beyond
-	// kKeptBackups when `dropOld`. Links and files no backup made are left alone.
+	// the kept count when `dropOld`. Links and files no backup made are left alone.
 	void prune(bool dropOld, const RunLog &log);
 
 private:
@@ -72,6 +73,7 @@ private:
 
 	ICloudProvider &provider_;
 	std::string tempFolder_;
+	size_t kept_;
 	std::optional<BackupManifest> published_;
 	std::map<std::string, BackupEntry> previous_; // by local path (remote path for install texts)
 	std::vector<Kept> history_;

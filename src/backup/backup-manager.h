@@ -1,10 +1,12 @@
 #pragma once
 
+#include "backup/auto-backup-settings.h"
 #include "backup/backup-environment.h"
 #include "backup/backup-types.h"
 #include "backup/restore-plan.h"
 #include "providers/cloud-provider.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -28,6 +30,12 @@ public:
 	// Words a restore's "Skipped (reason): file" log line; empty: English, as the command line
 	// prints it. Called on the run's thread.
 	std::function<std::string(const std::string &reason, const std::string &file)> skippedLine;
+	AutoBackupSettings autoBackup; // also how many backups the history keeps
+
+	// For automatic runs: a backup that would hold exactly the previous one's files is not
+	// made, and a set flag stops the run before its next file (the previous backup stays).
+	bool skipWhenUnchanged = false;
+	const std::atomic<bool> *stopRequested = nullptr;
 
 	ProviderKind providerKind() const { return providerKind_; }
 	ICloudProvider &provider() const { return *provider_; }
@@ -46,7 +54,7 @@ public:
 
 	// Stores the OBS configuration as a new backup, published as a whole only at the end: a
 	// run that fails or dies leaves the previous backup as it was. Unchanged files are not
-	// copied again; the last kKeptBackups backups stay restorable. Partial when `skipped` > 0.
+	// copied again; the last `autoBackup.kept` backups stay restorable. Partial when `skipped` > 0.
 	BackupSummary runBackup(RunProgress progress, RunLog log);
 
 	// Every backup kept in the active back-end, newest first; false when there is none.

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 
 namespace kestrel {
 
@@ -179,6 +180,26 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
 }
 
+// Thrown between files when an automatic run must give up; the previous backup stays as it was.
+void throwIfStopped(const std::atomic<bool> *stopRequested)
+{
+	if (stopRequested && stopRequested->load())
+		throw std::runtime_error("Stopped before it finished; the previous backup is unchanged.");
+}
+
+size_t fileCount(const BackupManifest &manifest)
+{
+	return manifest.sceneCollections.size() + manifest.profiles.size() + manifest.mediaFiles.size();
+}
+
+// The new backup would name the very copies the previous one names (a file that keeps failing
+// is missing from both).
+bool sameAsPrevious(const BackupManifest &stored, const BackupSummary &summary, BackupHistory &history)
+{
+	const std::vector<BackupManifest> kept = history.backups();
+	return summary.copied == 0 && !kept.empty() && fileCount(kept.front()) == fileCount(stored);
+}
+
 // One listed file on its way into the backup.
 struct PlannedFile {
 	BackupEntry entry;
@@ -213,7 +234,7 @@ void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
 // of copy and hash to after the later one.
 void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
 		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
-		 BackupSummary &summary)
+		 const std::atomic<bool> *stopRequested, BackupSummary &summary)
 {
 	std::vector<PlannedFile> plan;
 	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
@@ -242,6 +263,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		logSkipped(entry.name, entry.originalLocal, error, log);
 	};
 	for (PlannedFile &file : plan) {
+		throwIfStopped(stopRequested);
 		BackupEntry &entry = file.entry;
 		const std::string position =
 		    " (" + std::to_string(file.index) + "/" + std::to_string(summary.total) + ")";
@@ -289,6 +311,8 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			continue;
 		}
 		++summary.done;
+		if (!file.reused)
+			++summary.copied;
 		file.list->push_back(std::move(entry));
 	}
 }
@@ -369,14 +393,16 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	for (const auto &media : listed.mediaFiles)
 		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
 
-	BackupHistory history(*provider_, environment_.tempFolder);
+	BackupHistory history(*provider_, environment_.tempFolder,
+			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
+							     AutoBackupSettings::kMaxKept)));
 	history.load(log);
 	// The new manifest names only what this run really holds.
 	BackupManifest stored = listed;
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	storeListed(*provider_, history, listed, stored, progress, log, summary);
+	storeListed(*provider_, history, listed, stored, progress, log, stopRequested, summary);
 	// What the listing left out makes the run partial.
 	for (const auto &[path, reason] : leftOut) {
 		++summary.total;
@@ -390,6 +416,12 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		return summary;
 	}
 
+	if (skipWhenUnchanged && sameAsPrevious(stored, summary, history)) {
+		log("Nothing changed since the last backup; no new backup made.");
+		summary.success = true;
+		return summary;
+	}
+	throwIfStopped(stopRequested);
 	if (const std::string error = storePluginCopy(history, stored, log); !error.empty()) {
 		++summary.total;
 		++summary.skipped;
@@ -415,6 +447,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		    std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
 		    " skipped.");
 	summary.success = true;
+	summary.published = true;
 	return summary;
 }
 

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
@@ -25,6 +26,40 @@ std::string stringSetting(const json &settings, const char *key)
 {
 	const auto it = settings.find(key);
 	return it == settings.end() ? std::string() : it->get<std::string>();
+}
+
+bool flagSetting(const json &settings, const char *key, bool fallback)
+{
+	const auto it = settings.find(key);
+	return it != settings.end() && it->is_boolean() ? it->get<bool>() : fallback;
+}
+
+// A damaged or missing part keeps the default of what it could not read.
+AutoBackupSettings autoBackupFrom(const json &settings)
+{
+	AutoBackupSettings automatic;
+	const auto it = settings.find("auto_backup");
+	if (it == settings.end() || !it->is_object())
+		return automatic;
+	automatic.afterStream = flagSetting(*it, "after_stream", automatic.afterStream);
+	automatic.afterRecording = flagSetting(*it, "after_recording", automatic.afterRecording);
+	automatic.onExit = flagSetting(*it, "on_exit", automatic.onExit);
+	automatic.dailyAtStart = flagSetting(*it, "daily_at_start", automatic.dailyAtStart);
+	if (const auto kept = it->find("kept"); kept != it->end() && kept->is_number())
+		automatic.kept = static_cast<int32_t>(
+		    integerInRange(*kept, AutoBackupSettings::kMinKept, AutoBackupSettings::kMaxKept)
+			.value_or(automatic.kept));
+	return automatic;
+}
+
+json autoBackupJson(const AutoBackupSettings &automatic)
+{
+	return {
+	    {"after_stream", automatic.afterStream},
+	    {"after_recording", automatic.afterRecording},
+	    {"on_exit", automatic.onExit},
+	    {"daily_at_start", automatic.dailyAtStart},
+	    {"kept", std::clamp(automatic.kept, AutoBackupSettings::kMinKept, AutoBackupSettings::kMaxKept)}};
 }
 
 } // namespace
@@ -83,6 +118,7 @@ void BackupManager::loadSettings()
 		    SettingsSecrets(environment_.keyring).read(settings, moveToKeyring);
 		clientSecret = secrets.clientSecret;
 		localPath = stringSetting(settings, "local_path");
+		autoBackup = autoBackupFrom(settings);
 		const auto provider = settings.find("provider");
 		setProvider(providerKindFromNumber(
 		    provider == settings.end()
@@ -110,7 +146,8 @@ void BackupManager::writeSettings()
 	json settings = {
 	    {"client_id", clientId},
 	    {"local_path", localPath},
-	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))}};
+	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))},
+	    {"auto_backup", autoBackupJson(autoBackup)}};
 	const auto previous = readFileBytes(environment_.settingsPath);
 	settings.update(SettingsSecrets(environment_.keyring)
 			    .members({clientSecret, provider_->serializeTokens()},

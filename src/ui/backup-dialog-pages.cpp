@@ -1,6 +1,7 @@
 #include "ui/backup-dialog.h"
 
 #include "delay/keys/key-lists.h"
+#include "ui/auto-backup-group.h"
 #include "ui/support-panel.h"
 #include "ui/ui-text.h"
 
@@ -138,6 +139,9 @@ QWidget *BackupDialog::buildSettingsPage()
 	dumpKeyList_ = addKeyRow(uiText(75), "dumpKeyList", keys_.dump);
 	switchLayout->addWidget(grayWrappedLabel(uiText(37)));
 	layout->addWidget(switchGroup);
+
+	autoBackupGroup_ = new AutoBackupGroup(manager_.autoBackup);
+	layout->addWidget(autoBackupGroup_);
 
 	auto *saveRow = new QHBoxLayout;
 	saveButton_ = named(new QPushButton(uiText(22)), "saveButton");

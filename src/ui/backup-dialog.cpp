@@ -2,6 +2,7 @@
 
 #include "module/log.h"
 #include "platform/obs-restart.h"
+#include "ui/auto-backup-group.h"
 #include "ui/skipped-line-text.h"
 #include "ui/ui-text.h"
 
@@ -241,6 +242,7 @@ void BackupDialog::saveSettings()
 	manager_.clientId = clientIdEdit_->text().trimmed().toStdString();
 	manager_.clientSecret = clientSecretEdit_->text().trimmed().toStdString();
 	manager_.localPath = folderEdit_->text().trimmed().toStdString();
+	manager_.autoBackup = autoBackupGroup_->settings();
 	manager_.setProvider(ProviderKind::LocalFolder);
 	if (!manager_.localPath.empty())
 		manager_.provider().authenticate();

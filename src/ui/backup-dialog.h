@@ -21,6 +21,8 @@ class QVBoxLayout;
 
 namespace kestrel {
 
+class AutoBackupGroup;
+
 // One of the delay switch's keys: the module hands in the running switch's accessors, so a pick
 // takes effect at once and is stored ("delayToggleVk", "delayDumpVk").
 struct KeyAccess {
@@ -112,6 +114,7 @@ private:
 	QComboBox *switchKeyList_ = nullptr;
 	QComboBox *dumpKeyList_ = nullptr;
 	QLabel *hintLabel_ = nullptr;
+	AutoBackupGroup *autoBackupGroup_ = nullptr;
 	QLabel *backupIntro_ = nullptr;
 	QProgressBar *backupProgress_ = nullptr;
 	QTextEdit *backupLog_ = nullptr;

@@ -21,6 +21,8 @@ public:
 	// The kept backups a manifest download found, newest first; read only after manifestLoaded.
 	const std::vector<BackupManifest> &backups() const { return backups_; }
 	WorkerMode mode() const { return mode_; }
+	// What a backup or restore run counted; read only after its finished signal.
+	const BackupSummary &summary() const { return summary_; }
 
 signals:
 	void progress(const QString &file, int pct, int current, int total);
@@ -40,6 +42,7 @@ private:
 	WorkerMode mode_;
 	BackupManifest manifest_;
 	std::vector<BackupManifest> backups_;
+	BackupSummary summary_;
 };
 
 } // namespace kestrel

@@ -243,6 +243,27 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	 "même destination qu'une entrée précédente", "与前面的条目目标相同", "前の項目と同じ保存先"},
 	{"inside the system folder %1", "dentro de la carpeta del sistema %1", "dans le dossier système %1",
 	 "在系统文件夹 %1 内", "システムフォルダー %1 の中"},
+	// 99: automatic backups
+	{"Automatic backups", "Copias automáticas", "Sauvegardes automatiques", "自动备份", "自動バックアップ"},
+	{"After each stream ends", "Al terminar cada stream", "Après chaque stream", "每次直播结束后",
+	 "配信が終わるたびに"},
+	{"After each recording ends", "Al terminar cada grabación", "Après chaque enregistrement",
+	 "每次录制结束后", "録画が終わるたびに"},
+	{"When OBS closes (if something changed)", "Al cerrar OBS (si algo cambió)",
+	 "À la fermeture d’OBS (si quelque chose a changé)", "关闭 OBS 时（如有改动）",
+	 "OBS を閉じるとき（変更があれば）"},
+	{"Once a day when OBS starts", "Una vez por día al abrir OBS", "Une fois par jour au démarrage d’OBS",
+	 "每天首次启动 OBS 时", "1 日 1 回、OBS の起動時に"},
+	{"Backups to keep:", "Copias a conservar:", "Sauvegardes à garder :", "保留的备份数：",
+	 "保持するバックアップ数："},
+	{"Last automatic backup: %1", "Última copia automática: %1", "Dernière sauvegarde automatique : %1",
+	 "上次自动备份：%1", "前回の自動バックアップ：%1"},
+	{"%1 files copied, %2 skipped", "%1 archivos copiados, %2 omitidos", "%1 fichiers copiés, %2 ignorés",
+	 "已复制 %1 个文件，跳过 %2 个", "%1 ファイルをコピー、%2 件スキップ"},
+	{"nothing changed", "nada cambió", "rien n’a changé", "没有改动", "変更なし"},
+	{"failed: %1", "falló: %1", "échec : %1", "失败：%1", "失敗：%1"},
+	{"No automatic backup yet", "Todavía no hubo copias automáticas", "Pas encore de sauvegarde automatique",
+	 "还没有自动备份", "自動バックアップはまだありません"},
 }};
 // clang-format on
 

@@ -197,6 +197,54 @@ TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
 	EXPECT_EQ(backups.size(), kKeptBackups + 1);
 }
 
+TEST(BackupUnit, AutomaticRunsKeepTheChosenCountSkipUnchangedBackupsAndStopBetweenFiles)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	fs::remove(obs.scenes / "old.json");
+	auto manager = obs.manager();
+	manager->autoBackup.kept = 2;
+	std::vector<BackupManifest> backups;
+	for (int run = 1; run <= 3; ++run) {
+		writeFile(obs.scenes / "Show.json", "{\"run\": " + std::to_string(run) + "}");
+		const BackupSummary summary = manager->runBackup(nullptr, kQuiet);
+		ASSERT_TRUE(summary.success && summary.published);
+		EXPECT_EQ(summary.copied, run == 1 ? summary.done : 1) << "only what changed is copied";
+	}
+	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
+	EXPECT_EQ(backups.size(), 2u);
+
+	// Nothing changed: no backup that would push a real one out of the history.
+	manager->skipWhenUnchanged = true;
+	fs::last_write_time(obs.home / "Videos/intro.mp4", fs::file_time_type::clock::now());
+	const BackupSummary unchanged = manager->runBackup(nullptr, kQuiet);
+	EXPECT_TRUE(unchanged.success);
+	EXPECT_FALSE(unchanged.published);
+	EXPECT_EQ(unchanged.copied, 0);
+	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
+	EXPECT_EQ(backups.front().createdAt, published(obs).createdAt);
+	// A file gone counts as a change though every remaining one is unchanged.
+	fs::remove(obs.scenes / "Show.json");
+	EXPECT_TRUE(manager->runBackup(nullptr, kQuiet).published);
+
+	// A stop asked for ends the run before its next file; the published backup stays.
+	writeFile(obs.scenes / "Show.json", "{\"run\": 4}");
+	const std::string before = readFile(obs.backupFolder / "manifest.json");
+	std::atomic<bool> stop{false};
+	manager->stopRequested = &stop;
+	int files = 0;
+	const RunLog stopAtThird = [&](const std::string &line) {
+		if (line.rfind("Uploading: ", 0) == 0 && ++files == 3)
+			stop = true;
+	};
+	EXPECT_THROW(manager->runBackup(nullptr, stopAtThird), std::runtime_error);
+	EXPECT_EQ(files, 3);
+	EXPECT_EQ(readFile(obs.backupFolder / "manifest.json"), before);
+	stop = false;
+	EXPECT_TRUE(manager->runBackup(nullptr, kQuiet).published) << "the next run completes it";
+	expectWhole(obs, published(obs));
+}
+
 // The last progress report of a file comes when its copy is done and before its hash: a file
 // rewritten there (OBS saving a collection) changed under the copy.
 TEST(BackupUnit, FileRewrittenWhileCopiedIsCopiedAgainOrLeftOut)

@@ -120,6 +120,13 @@ TEST_F(SettingsTest, WrittenFileIsSortedPrivateAndLoadsBack)
 	first.writeSettings();
 
 	EXPECT_EQ(readFile(settingsFile), "{\n"
+					  "  \"auto_backup\": {\n"
+					  "    \"after_recording\": false,\n"
+					  "    \"after_stream\": false,\n"
+					  "    \"daily_at_start\": false,\n"
+					  "    \"kept\": 5,\n"
+					  "    \"on_exit\": false\n"
+					  "  },\n"
 					  "  \"client_id\": \"id\",\n"
 					  "  \"client_secret\": \"secr\u00e9t\",\n"
 					  "  \"local_path\": \"/home/al/OneDrive/Copias\",\n"
@@ -139,6 +146,39 @@ TEST_F(SettingsTest, WrittenFileIsSortedPrivateAndLoadsBack)
 	EXPECT_EQ(second.localPath, "/home/al/OneDrive/Copias");
 	EXPECT_TRUE(second.provider().isAuthenticated());
 	EXPECT_EQ(second.provider().serializeTokens(), first.provider().serializeTokens());
+}
+
+TEST_F(SettingsTest, AutomaticBackupChoicesLoadBackAndDamagedOnesKeepTheirDefaults)
+{
+	BackupManager first = manager();
+	first.autoBackup = {true, false, true, false, 12};
+	first.writeSettings();
+	BackupManager second = manager();
+	second.loadSettings();
+	EXPECT_TRUE(second.autoBackup.afterStream);
+	EXPECT_FALSE(second.autoBackup.afterRecording);
+	EXPECT_TRUE(second.autoBackup.onExit);
+	EXPECT_FALSE(second.autoBackup.dailyAtStart);
+	EXPECT_EQ(second.autoBackup.kept, 12);
+
+	const std::pair<const char *, int32_t> keptValues[] = {
+	    {"0", 5}, {"51", 5}, {"-3", 5}, {"2.5", 5}, {"\"7\"", 5}, {"1e300", 5}, {"50", 50}, {"1", 1}};
+	for (const auto &[kept, expected] : keptValues) {
+		writeFile(settingsFile,
+			  std::string(R"({"local_path": "/x", "auto_backup": {"on_exit": "yes", )") +
+			      R"("after_stream": true, "kept": )" + kept + "}}");
+		BackupManager loaded = manager();
+		loaded.loadSettings();
+		EXPECT_EQ(loaded.autoBackup.kept, expected) << kept;
+		EXPECT_FALSE(loaded.autoBackup.onExit) << "only a real true switches a backup on";
+		EXPECT_TRUE(loaded.autoBackup.afterStream);
+		EXPECT_EQ(loaded.localPath, "/x");
+	}
+	writeFile(settingsFile, R"({"local_path": "/x", "auto_backup": [true]})");
+	BackupManager loaded = manager();
+	loaded.loadSettings();
+	EXPECT_FALSE(loaded.autoBackup.afterStream);
+	EXPECT_EQ(loaded.autoBackup.kept, 5);
 }
 
 TEST_F(SettingsTest, ExistingReadableFileBecomesPrivateWhenRewritten)

@@ -4,6 +4,8 @@ of the open menu and of the dialog are kept for review."""
 
 import argparse
 import asyncio
+import glob
+import json
 import os
 import subprocess
 import sys
@@ -51,27 +53,29 @@ class BackupMenuTest(unittest.TestCase):
                         "-i", self.session.display, "-frames:v", "1", path], env=self.env, check=True)
         return path
 
-    @retry_on_shutdown_crash
-    def test_tools_menu_item_opens_the_backup_dialog(self):
-        asyncio.run(asyncio.wait_for(self.session.connect(), 120))
+    def open_backup_dialog(self, menu_screenshot=None):
         main_window = self.wait_for_window("^OBS ")
         self.assertIsNotNone(main_window, "no OBS main window")
         # Plug-in items follow OBS's own at the end of the menu; walk up from the bottom until
         # the dialog opens, closing whatever else an item opened.
-        dialog = None
         for steps in range(1, 5):
             self.xdotool("windowfocus", "--sync", main_window)
             self.xdotool("key", "--delay", "150", "alt+t")
             time.sleep(0.5)
             self.xdotool("key", "--delay", "150", *(["Up"] * steps))
-            if steps == 1:
-                self.screenshot("tools-menu.png")
+            if steps == 1 and menu_screenshot:
+                self.screenshot(menu_screenshot)
             self.xdotool("key", "Return")
             dialog = self.wait_for_window(DIALOG_TITLE, timeout=5)
             if dialog:
-                break
+                return dialog
             self.xdotool("key", "Escape")
-        self.assertIsNotNone(dialog, "choosing the Tools menu item did not open the backup dialog")
+        self.fail("choosing the Tools menu item did not open the backup dialog")
+
+    @retry_on_shutdown_crash
+    def test_tools_menu_item_opens_the_backup_dialog(self):
+        asyncio.run(asyncio.wait_for(self.session.connect(), 120))
+        dialog = self.open_backup_dialog("tools-menu.png")
         time.sleep(1)
         self.assertGreater(os.path.getsize(self.screenshot("backup-dialog.png")), 10000)
         self.xdotool("windowfocus", "--sync", dialog)
@@ -82,6 +86,55 @@ class BackupMenuTest(unittest.TestCase):
         self.assertFalse(self.xdotool("search", "--onlyvisible", "--name", DIALOG_TITLE), "dialog did not close")
         self.session.stop_obs()
         self.assertIn("Number of memory leaks: 0", self.session.log_text())
+
+    @retry_on_shutdown_crash
+    def test_a_recording_that_stops_makes_one_automatic_backup_shown_in_the_dialog(self):
+        backups = os.path.join(self.session.home, "Backups")
+        os.makedirs(backups)
+        plugin_config = os.path.join(self.session.config_dir(), "plugin_config", "kestrel")
+        os.makedirs(plugin_config, exist_ok=True)
+        # Read at every event, as the dialog would have saved them.
+        with open(os.path.join(plugin_config, "cloud-backup.json"), "w") as f:
+            json.dump({"provider": 2, "local_path": backups,
+                       "auto_backup": {"after_recording": True, "on_exit": True}}, f)
+
+        async def record():
+            await self.session.connect()
+            await self.session.request("StartRecord")
+            await asyncio.sleep(2)
+            await self.session.request("StopRecord")
+        asyncio.run(asyncio.wait_for(record(), 180))
+
+        history = os.path.join(backups, "obs-cloud-backup", "history", "*.json")
+        deadline = time.monotonic() + 60
+        while "Automatic backup (recording) done" not in self.session.log_text() and time.monotonic() < deadline:
+            time.sleep(0.5)
+        self.assertIn("Automatic backup (recording) done", self.session.log_text())
+        time.sleep(2)
+        self.assertEqual(len(glob.glob(history)), 1, "one recording, one backup")
+        with open(os.path.join(plugin_config, "auto-backup.json")) as f:
+            outcome = json.load(f)["last_run"]
+        self.assertEqual(outcome["trigger"], "recording")
+        self.assertTrue(outcome["ok"], outcome)
+        self.assertGreater(outcome["copied"], 0)
+
+        # The dialog's Settings page shows that outcome at its foot; its render is kept for
+        # review, the dialog moved up so its foot is on the 720-line screen.
+        dialog = self.open_backup_dialog()
+        geometry = self.xdotool("getwindowgeometry", dialog)
+        height = int(geometry[geometry.index("Geometry:") + 1].split("x")[1])
+        self.xdotool("windowmove", dialog, "200", str(min(0, 720 - height)))
+        time.sleep(1)
+        self.assertGreater(os.path.getsize(self.screenshot("auto-backup-dialog.png")), 10000)
+        self.xdotool("windowfocus", "--sync", dialog)
+        self.xdotool("key", "Escape")
+        # At exit the run finishes inside OBS's shutdown; a new backup only if OBS's last save
+        # changed a file.
+        self.session.stop_obs()
+        log = self.session.log_text()
+        self.assertIn("Automatic backup (exit) done", log)
+        self.assertEqual(len(glob.glob(history)), 1 if "(nothing changed, no new backup)" in log else 2)
+        self.assertIn("Number of memory leaks: 0", log)
 
 
 if __name__ == "__main__":

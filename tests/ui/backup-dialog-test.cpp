@@ -4,11 +4,15 @@
 #include "backup/restore-plan.h"
 #include "platform/recording-launcher.h"
 #include "support/obs-log-capture.h"
+#include "ui/auto-backup-status.h"
 #include "ui/skipped-line-text.h"
 #include "ui/ui-text.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QThread>
 
 #include <set>
@@ -406,3 +410,55 @@ TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
 
 } // namespace
 } // namespace kestrel
+
+namespace kestrel::test {
+namespace {
+
+TEST_F(DialogTest, AutomaticBackupChoicesAreSavedAndTheLastOutcomeShows)
+{
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	auto *group = find<QGroupBox>(*dialog, "autoBackupGroup");
+	EXPECT_EQ(group->title(), uiText(99));
+	for (const char *off : {"autoAfterStream", "autoAfterRecording", "autoOnExit", "autoDailyAtStart"})
+		EXPECT_FALSE(find<QCheckBox>(*dialog, off)->isChecked()) << off << " starts off";
+	auto *kept = find<QSpinBox>(*dialog, "autoKept");
+	EXPECT_EQ(kept->value(), 5);
+	EXPECT_EQ(kept->minimum(), 1);
+	EXPECT_EQ(kept->maximum(), 50);
+
+	find<QCheckBox>(*dialog, "autoAfterRecording")->setChecked(true);
+	find<QCheckBox>(*dialog, "autoOnExit")->setChecked(true);
+	kept->setValue(9);
+	saveFolder(*dialog, config.scratch / "OneDrive");
+	BackupManager saved(environment());
+	saved.loadSettings();
+	EXPECT_TRUE(saved.autoBackup.afterRecording);
+	EXPECT_TRUE(saved.autoBackup.onExit);
+	EXPECT_FALSE(saved.autoBackup.afterStream);
+	EXPECT_EQ(saved.autoBackup.kept, 9);
+
+	// A run that ends while the dialog is open shows at once; a failure in red with its reason.
+	AutoBackupOutcome failed;
+	failed.finishedAt = "2026-12-09T19:30:00Z";
+	failed.trigger = "recording";
+	failed.error = "Cannot lock /x: disk gone";
+	publishAutoBackupOutcome(failed);
+	auto *outcome = find<QLabel>(*dialog, "autoBackupOutcome");
+	EXPECT_TRUE(QTest::qWaitFor([&] { return outcome->text().contains("disk gone"); }, 5000))
+	    << outcome->text().toStdString();
+	EXPECT_TRUE(outcome->text().startsWith(uiText(105).arg(QString()).trimmed()));
+	EXPECT_NE(outcome->styleSheet(), "color: gray;");
+
+	AutoBackupOutcome done = failed;
+	done.ok = true;
+	done.error.clear();
+	done.copied = 3;
+	done.skipped = 1;
+	publishAutoBackupOutcome(done);
+	auto reopened = openDialog();
+	EXPECT_TRUE(find<QLabel>(*reopened, "autoBackupOutcome")->text().endsWith(uiText(106).arg(3).arg(1)));
+}
+
+} // namespace
+} // namespace kestrel::test

@@ -25,8 +25,9 @@ Commands:
             none, in the plug-in's settings file, readable by you only)
   logout    forget the cloud sign-in
 
-The last 5 backups stay restorable; a repeated backup copies only the files
-that changed. One run at a time per backup folder.
+The last 5 backups stay restorable (the number set in the plug-in's dialog);
+a repeated backup copies only the files that changed. One run at a time per
+backup folder.
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or

@@ -195,6 +195,8 @@ int run(const Options &options)
 		if (const std::string problem = connectCloud(manager, options); !problem.empty())
 			return fail(problem);
 	} else {
+		// The plug-in's settings say how many backups the history keeps.
+		manager.loadSettings();
 		manager.localPath = options.folder;
 		manager.setProvider(ProviderKind::LocalFolder);
 	}
