@@ -37,6 +37,7 @@ VideoDelaySettings withDelay(uint64_t delayNs)
 {
 	VideoDelaySettings settings;
 	settings.delayNs = delayNs;
+	settings.memoryBudgetBytes = 1024 << 20; // steers software H.264 only
 	return settings;
 }
 
@@ -88,6 +89,7 @@ TEST(VideoDelayWorker, NothingIsOfferedBeforeTheDelayHasPassed)
 	EXPECT_EQ(display.height, kHeight);
 	EXPECT_EQ(display.pixels.size(), size_t{kWidth} * kHeight * 4);
 	EXPECT_FALSE(worker.takeDecodedFrame(display)) << "the same frame is handed over once";
+	EXPECT_EQ(worker.stats().budgetBytes, 0u) << "JPEG has no memory budget";
 }
 
 TEST(VideoDelayWorker, OffersTheNewestFrameThatIsAtLeastTheDelayOld)
@@ -288,6 +290,7 @@ protected:
 		worker = std::make_unique<VideoDelayWorker>(clock, FrameCodecOptions{}, ringCapBytes);
 		VideoDelaySettings settings = withDelay(kDelay);
 		settings.engine = FrameCodec::kEngineSoftwareH264;
+		settings.memoryBudgetBytes = 64 << 20;
 		worker->applySettings(settings);
 		ASSERT_TRUE(worker->start());
 	}
@@ -338,6 +341,8 @@ TEST_F(InOrderDecoding, EveryPacketIsDecodedOnceInOrderAcrossGroups)
 	EXPECT_GT(stats.fitNs, 1000 * stats.heldNs) << "tiny frames: far more than the delay fits";
 	EXPECT_FALSE(stats.capLimited);
 	EXPECT_EQ(stats.engineInUse, FrameCodec::kEngineSoftwareH264);
+	EXPECT_EQ(stats.budgetBytes, 64u << 20);
+	EXPECT_GT(stats.psnrDb, 30.0);
 	EXPECT_EQ(log.linesContaining("via libx264").size(), 1u);
 }
 
