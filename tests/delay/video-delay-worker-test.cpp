@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -344,6 +345,42 @@ TEST_F(InOrderDecoding, EveryPacketIsDecodedOnceInOrderAcrossGroups)
 	EXPECT_EQ(stats.budgetBytes, 64u << 20);
 	EXPECT_GT(stats.psnrDb, 30.0);
 	EXPECT_EQ(log.linesContaining("via libx264").size(), 1u);
+}
+
+// Frames 30 a second under heavy grain, far more than the budget holds at the quality asked
+// for: the quantiser gives way instead of the delay.
+TEST_F(InOrderDecoding, GrainyFramesKeepToTheBudgetForTheWholeDelay)
+{
+	constexpr uint64_t frameNs = 33'333'334, delay = 3000 * kMs, budget = 150'000;
+	worker = std::make_unique<VideoDelayWorker>(clock);
+	VideoDelaySettings settings = withDelay(delay);
+	settings.engine = FrameCodec::kEngineSoftwareH264;
+	settings.memoryBudgetBytes = budget;
+	worker->applySettings(settings);
+	ASSERT_TRUE(worker->start());
+	uint32_t noise = 1;
+	uint64_t peak = 0, frameBytes = 0;
+	for (uint64_t frame = 0; frame < 360; ++frame) {
+		now = kStart + frame * frameNs;
+		RawFrame raw = frameAt(now);
+		for (size_t i = 0; i < raw.pixels.size(); ++i) {
+			noise = noise * 1103515245u + 12345u;
+			raw.pixels[i] =
+			    static_cast<uint8_t>(std::clamp(raw.pixels[i] + int(noise >> 27) - 16, 0, 255));
+		}
+		submitAndWait(*worker, std::move(raw));
+		const Stats stats = worker->stats();
+		peak = std::max(peak, stats.ringBytes);
+		if (frame == 5)
+			frameBytes = stats.ringBytes / stats.ringPackets;
+	}
+	const Stats stats = worker->stats();
+	EXPECT_GT(frameBytes * 30 * 5, budget) << "at quality 3 the delay would not fit";
+	EXPECT_LE(peak, budget);
+	EXPECT_GE(stats.heldNs, delay) << "the whole delay is held";
+	EXPECT_FALSE(stats.capLimited);
+	EXPECT_EQ(stats.droppedFrames, 0u);
+	EXPECT_GT(stats.decodedFrames, 200u);
 }
 
 TEST_F(InOrderDecoding, ResetMidGroupStartsANewGroupAtOnce)

@@ -148,11 +148,16 @@ uint64_t VideoDelayWorker::budgetBitRate(const PacketRing &ring, uint64_t budget
 	return std::max<uint64_t>(1, ring.bitRateWithin(aim, now, delayNs + FrameCodec::kGroupSpanNs));
 }
 
-uint64_t VideoDelayWorker::targetBitRate(uint64_t now) const
+uint64_t VideoDelayWorker::targetBitRate(uint64_t now)
 {
 	if (settings_.engine != FrameCodec::kEngineSoftwareH264 || settings_.memoryBudgetBytes == 0)
 		return 0;
-	return budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
+	if (targetBitRate_ == 0 || now < targetWorkedOutAt_ ||
+	    now - targetWorkedOutAt_ >= GroupRateControl::kMeasuredSpanNs) {
+		targetBitRate_ = budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
+		targetWorkedOutAt_ = now;
+	}
+	return targetBitRate_;
 }
 
 uint64_t VideoDelayWorker::fitNs() const

@@ -123,7 +123,7 @@ private:
 
 	void run();
 	void encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec);
-	uint64_t targetBitRate(uint64_t now) const;
+	uint64_t targetBitRate(uint64_t now);
 	void expireAndCap(uint64_t now);
 	void noteCapLimit(bool limited);
 	uint64_t fitNs() const;
@@ -155,6 +155,10 @@ private:
 	bool capLimited_ = false;
 	int engineInUse_ = -1;
 	double psnrDb_ = 0;
+	// The bit rate last worked out for the budget, and when: a scan of the whole ring, done a
+	// few times a second rather than for every frame.
+	uint64_t targetBitRate_ = 0;
+	uint64_t targetWorkedOutAt_ = 0;
 	uint64_t encodedFrames_ = 0;
 	uint64_t decodedFrames_ = 0;
 
