@@ -99,7 +99,7 @@ uint64_t PacketRing::bitRateWithin(uint64_t budgetBytes, uint64_t now, uint64_t 
 		if (leaves > now)
 			rate = std::min(rate, bitsPerSecond(budgetBytes - heldThen, leaves - now));
 	}
-	return static_cast<uint64_t>(rate);
+	return static_cast<uint64_t>(std::min(rate, 1e18)); // a tiny hold would overflow the cast
 }
 
 } // namespace kestrel
