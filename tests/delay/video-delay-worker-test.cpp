@@ -383,6 +383,29 @@ TEST_F(InOrderDecoding, GrainyFramesKeepToTheBudgetForTheWholeDelay)
 	EXPECT_GT(stats.decodedFrames, 200u);
 }
 
+// An encoder that cannot keep up must not be asked for dearer frames: the share of the budget
+// that dropped frames would have spent goes unspent.
+TEST_F(InOrderDecoding, DroppedFramesLowerTheBitRateAskedOfTheEncoder)
+{
+	worker = std::make_unique<VideoDelayWorker>(clock);
+	VideoDelaySettings settings = withDelay(10'000 * kMs);
+	settings.engine = FrameCodec::kEngineSoftwareH264;
+	settings.memoryBudgetBytes = 64 << 20;
+	worker->applySettings(settings);
+	const double fullRate = 0.9 * (64 << 20) * 8 / 12.0; // the aim over the delay and a group
+	for (uint64_t frame = 0; frame < VideoDelayWorker::kCaptureQueueLimit + 15; ++frame)
+		worker->submitRawFrame(frameAt(at(frame)));
+	ASSERT_TRUE(worker->start());
+	ASSERT_TRUE(eventually([&] { return worker->stats().queuedFrames == 0; }));
+	EXPECT_NEAR(static_cast<double>(worker->stats().targetBitRate), fullRate / 4, fullRate / 100)
+	    << "fifteen frames of sixteen dropped: the least share";
+
+	now = at(10);
+	submit(10);
+	EXPECT_NEAR(static_cast<double>(worker->stats().targetBitRate), fullRate, fullRate / 100)
+	    << "none dropped since";
+}
+
 TEST_F(InOrderDecoding, ResetMidGroupStartsANewGroupAtOnce)
 {
 	start();

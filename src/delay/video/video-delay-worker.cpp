@@ -12,6 +12,8 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kWakePeriod{8};
+// However many frames are dropped, the ones kept may spend at least this share of the budget.
+constexpr double kLeastKeptShare = 0.25;
 
 } // namespace
 
@@ -137,6 +139,7 @@ VideoDelayWorker::Stats VideoDelayWorker::stats() const
 		capLimited_,
 		engineInUse_,
 		budgeted ? settings_.memoryBudgetBytes : 0,
+		budgeted ? targetBitRate_ : 0,
 		engineInUse_ == FrameCodec::kEngineSoftwareH264 ? psnrDb_ : 0};
 }
 
@@ -154,8 +157,18 @@ uint64_t VideoDelayWorker::targetBitRate(uint64_t now)
 		return 0;
 	if (targetBitRate_ == 0 || now < targetWorkedOutAt_ ||
 	    now - targetWorkedOutAt_ >= GroupRateControl::kMeasuredSpanNs) {
-		targetBitRate_ = budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
+		// Frames dropped for lack of time leave their share unspent: spent on the frames kept, it
+		// would make each of them dearer to encode and drop more.
+		const auto encoded = static_cast<double>(encodedFrames_ - encodedAtTarget_ + 1);
+		const auto dropped = static_cast<double>(droppedFrames_ - droppedAtTarget_);
+		const double kept = std::max(kLeastKeptShare, encoded / (encoded + dropped));
+		const uint64_t budgetRate =
+		    budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
+		targetBitRate_ =
+		    std::max<uint64_t>(1, static_cast<uint64_t>(static_cast<double>(budgetRate) * kept));
 		targetWorkedOutAt_ = now;
+		encodedAtTarget_ = encodedFrames_;
+		droppedAtTarget_ = droppedFrames_;
 	}
 	return targetBitRate_;
 }

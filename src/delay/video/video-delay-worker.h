@@ -66,9 +66,11 @@ public:
 		// The cap is cutting the delay short: the picture runs ahead of what was asked for.
 		bool capLimited = false;
 		int engineInUse = -1; // FrameCodec's engine numbers; -1 before the first encode
-		// The memory budget the ring keeps to, 0 when the engine in use has none, and how close
-		// the picture comes back from the ring (dB), 0 until measured.
+		// The memory budget the ring keeps to, 0 when the engine in use has none, the bit rate
+		// that asks of the encoder, and how close the picture comes back from the ring (dB), 0
+		// until measured.
 		uint64_t budgetBytes = 0;
+		uint64_t targetBitRate = 0; // what the encoder is asked to keep to, bits per second
 		double psnrDb = 0;
 	};
 
@@ -155,10 +157,12 @@ private:
 	bool capLimited_ = false;
 	int engineInUse_ = -1;
 	double psnrDb_ = 0;
-	// The bit rate last worked out for the budget, and when: a scan of the whole ring, done a
-	// few times a second rather than for every frame.
+	// The bit rate last worked out for the budget, when, and the frame counts then: a scan of the
+	// whole ring, done a few times a second rather than for every frame.
 	uint64_t targetBitRate_ = 0;
 	uint64_t targetWorkedOutAt_ = 0;
+	uint64_t encodedAtTarget_ = 0;
+	uint64_t droppedAtTarget_ = 0;
 	uint64_t encodedFrames_ = 0;
 	uint64_t decodedFrames_ = 0;
 
