@@ -22,6 +22,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+# obs-websocket 5.5 and later answer this for a few seconds after the connection opens, until
+# OBS has finished loading.
+NOT_READY = 207
+
+
 class ObsShutdownCrash(RuntimeError):
     """OBS died from a signal after it had started shutting down."""
 
@@ -63,6 +68,10 @@ class ObsSession:
                     "[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
                     f"ServerPort={self.port}\nAlertsEnabled=false\nAuthRequired=false\n"
                     "ServerPassword=unused\n")
+        # OBS 31 and later read the first-run flag from user.ini; without it their set-up
+        # wizard opens over the main window.
+        with open(os.path.join(self.config_dir(), "user.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\n")
 
     def start_xvfb(self):
         if os.environ.get("KESTREL_E2E_USE_DISPLAY") and os.environ.get("DISPLAY"):
@@ -128,6 +137,9 @@ class ObsSession:
             message = json.loads(await asyncio.wait_for(self.ws.recv(), left))
             if message["op"] == 7 and message["d"]["requestId"] == request_id:
                 status = message["d"]["requestStatus"]
+                if status.get("code") == NOT_READY and deadline - time.monotonic() > 0.25:
+                    await asyncio.sleep(0.25)
+                    return await self.request(request_type, data, deadline - time.monotonic())
                 if not status["result"]:
                     raise RuntimeError(f"{request_type} failed: {status}")
                 return message["d"].get("responseData", {})
