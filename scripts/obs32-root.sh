@@ -9,11 +9,12 @@
 # tree, so no clean of a build folder can reach it. Packages come from the mirror this machine's
 # apt uses, or from $KESTREL_OBS32_MIRROR.
 #
-# `run` works in a mount namespace of its own: /proc, /sys and /dev are bound in, /tmp is a fresh
-# tmpfs (the machine's /tmp is never reachable from the root) and this repository is bound at its
-# own path, which is the working folder. The mounts are undone when the command ends, whatever
-# the outcome; the namespace ending takes them even if this script is killed. Runs take a lock
-# beside the root, so `remove` (or a second run) waits for them.
+# `run` works in mount and process namespaces of its own: /sys and /dev are bound in, /proc and
+# /tmp are fresh (the machine's /tmp is never reachable from the root) and this repository is
+# bound at its own path, which is the working folder. The mounts are undone when the command ends,
+# whatever the outcome. Nothing started inside outlives the command: when it ends, or its runner
+# is killed, the kernel kills what is left in the namespace, whose mounts go with it. Runs take a
+# lock beside the root, so `remove` (or a second run) waits for them.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,10 +55,12 @@ unbind() {
 run_inside() {
   trap unbind EXIT
   local dir
-  for dir in proc sys dev; do
+  for dir in sys dev; do
     mount --rbind "/$dir" "$root/$dir"
     bound+=("$root/$dir")
   done
+  mount -t proc proc "$root/proc"
+  bound+=("$root/proc")
   mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
   bound+=("$root/tmp")
   mkdir -p "$root$repo"
@@ -73,7 +76,13 @@ run_inside() {
 run() {
   [ -x "$root/bin/bash" ] || die "no root at $root: run '$0 create' first"
   [ $# -gt 0 ] || die "run: no command given"
-  unshare --mount --propagation private "$0" __inside "$@"
+  # unshare holds SIGTERM and SIGINT back until its child ends; a runner told to stop takes it
+  # down at once, and the kernel then ends everything inside.
+  unshare --mount --propagation private --pid --fork --kill-child "$0" __inside "$@" <&0 &
+  local child=$! status=0
+  trap 'kill -KILL "$child" 2>/dev/null' TERM INT HUP
+  wait "$child" || status=$?
+  return $status
 }
 
 create() {
