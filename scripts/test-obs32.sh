@@ -6,12 +6,13 @@
 #   scripts/test-obs32.sh    the build folder is build/obs32
 
 obs32_suite() {
-  local start=$SECONDS as_root=()
+  local start=$SECONDS lap=$SECONDS as_root=()
+  # The time of each part, for the CI log.
+  took() { echo "($1 took $((SECONDS - lap)) s)"; lap=$SECONDS; }
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)
   echo "== OBS 32 (Qt 6) root"
   "${as_root[@]}" bash scripts/obs32-root.sh create || { echo "the OBS 32 root could not be made"; status=1; return; }
-  echo "root ready in $((SECONDS - start)) s"
-  start=$SECONDS
+  took "root"
   inside=("${as_root[@]}" bash scripts/obs32-root.sh run)
   echo "== OBS 32: build"
   "${inside[@]}" obs --version
@@ -19,14 +20,18 @@ obs32_suite() {
   # What a user of that OBS does: the plug-in in their own plug-in folder.
   "${inside[@]}" cmake --install build/obs32 --component Unspecified \
     --prefix /root/.config/obs-studio/plugins/kestrel >/dev/null
+  took "build"
   echo "== OBS 32: unit tests"
   run_ctest build/obs32 -L unit -j"$jobs"
+  took "unit tests"
   echo "== OBS 32: OBS tests (headless libobs)"
   run_ctest build/obs32 -L obs
+  took "OBS tests"
   echo "== OBS 32: end-to-end tests (real obs)"
   run_ctest build/obs32 -L e2e
+  took "end-to-end tests"
   inside=()
-  echo "OBS 32 build and tests took $((SECONDS - start)) s"
+  echo "OBS 32 root, build and tests took $((SECONDS - start)) s"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
