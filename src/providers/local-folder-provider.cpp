@@ -197,7 +197,7 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 std::optional<std::string> LocalFolderProvider::storedSha256(const std::string &remotePath)
 {
 	const auto file = resolveLocalPath(remotePath);
-	if (!file || passesThroughLink(*file))
+	if (!file || refusesLink(*file, remotePath))
 		return std::nullopt;
 	return platform::sha256HexOfFile(utf8FromPath(*file));
 }

@@ -89,7 +89,7 @@ TEST(CloudBackup, HashlessBackupIsConfirmedThroughDownloads)
 
 	const std::string id = drive.idOf("obs-cloud-backup/manifest.json");
 	test::FakeGoogleDrive::Item published = drive.item(id);
-	BackupManifest old = manifestFromJson(published.content);
+	BackupManifest old = manifestFromJson(published.content.str());
 	for (auto *list : {&old.sceneCollections, &old.profiles})
 		for (auto &entry : *list) {
 			entry.sha256.clear();

@@ -22,6 +22,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+# obs-websocket 5.5 and later answer this for a few seconds after the connection opens, until
+# OBS has finished loading.
+NOT_READY = 207
+
+
 class ObsShutdownCrash(RuntimeError):
     """OBS died from a signal after it had started shutting down."""
 
@@ -62,10 +67,22 @@ class ObsSession:
     def write_global_ini(self):
         os.makedirs(self.config_dir(), exist_ok=True)
         with open(os.path.join(self.config_dir(), "global.ini"), "w") as f:
-            f.write("[General]\nFirstRun=true\nLastVersion=486539266\n\n"
+            f.write("[General]\nFirstRun=true\nLastVersion=486539266\nPre31Migrated=true\n\n"
                     "[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
                     f"ServerPort={self.port}\nAlertsEnabled=false\nAuthRequired=false\n"
                     "ServerPassword=unused\n")
+        # OBS 31 and later read the first-run flag from user.ini; without it their set-up
+        # wizard opens over the main window. Pre31Migrated stops them moving global.ini's keys
+        # there, which fails with a modal error when user.ini exists.
+        with open(os.path.join(self.config_dir(), "user.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\n")
+        # obs-websocket 5.3 and later keep their settings in a file of their own.
+        websocket_dir = os.path.join(self.config_dir(), "plugin_config", "obs-websocket")
+        os.makedirs(websocket_dir, exist_ok=True)
+        with open(os.path.join(websocket_dir, "config.json"), "w") as f:
+            json.dump({"alerts_enabled": False, "auth_required": False, "first_load": False,
+                       "server_enabled": True, "server_password": "unused",
+                       "server_port": self.port}, f)
 
     def start_xvfb(self):
         if os.environ.get("KESTREL_E2E_USE_DISPLAY") and os.environ.get("DISPLAY"):
@@ -131,6 +148,9 @@ class ObsSession:
             message = json.loads(await asyncio.wait_for(self.ws.recv(), left))
             if message["op"] == 7 and message["d"]["requestId"] == request_id:
                 status = message["d"]["requestStatus"]
+                if status.get("code") == NOT_READY and deadline - time.monotonic() > 0.25:
+                    await asyncio.sleep(0.25)
+                    return await self.request(request_type, data, deadline - time.monotonic())
                 if not status["result"]:
                     raise RuntimeError(f"{request_type} failed: {status}")
                 return message["d"].get("responseData", {})
