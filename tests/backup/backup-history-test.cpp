@@ -234,7 +234,7 @@ TEST(BackupUnit, AutomaticRunsKeepTheChosenCountSkipUnchangedBackupsAndStopBetwe
 	manager->stopRequested = &stop;
 	int files = 0;
 	const RunLog stopAtThird = [&](const std::string &line) {
-		if (line.rfind("Uploading: ", 0) == 0 && ++files == 3)
+		if ((line.rfind("Uploading: ", 0) == 0 || line.rfind("Unchanged: ", 0) == 0) && ++files == 3)
 			stop = true;
 	};
 	EXPECT_THROW(manager->runBackup(nullptr, stopAtThird), std::runtime_error);

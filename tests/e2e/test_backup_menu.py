@@ -5,6 +5,7 @@ menu and of the dialog are kept for review."""
 
 import argparse
 import asyncio
+import glob
 import json
 import os
 import subprocess
