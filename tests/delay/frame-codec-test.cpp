@@ -304,12 +304,14 @@ TEST_F(FrameCodecTest, SoftwareH264GroupsDecodeInOrderFromEachKeyFrame)
 }
 
 // A bit rate moves the quantiser only where a group starts, so every packet of a group is coded
-// alike; each key frame is decoded as it is made to tell how much of the picture the ring keeps.
+// alike, and at every group start, also when frames come a shade faster than 60 a second and
+// the group fills its frames before its two seconds; each key frame is decoded as it is made to
+// tell how much of the picture the ring keeps.
 TEST_F(FrameCodecTest, SoftwareH264BitRateTakesEffectAtTheNextGroup)
 {
 	if (!haveSoftwareH264())
 		GTEST_SKIP() << "this FFmpeg has no libx264";
-	constexpr uint64_t frameNs = 16'666'667;
+	constexpr uint64_t frameNs = 16'660'000;
 	FrameCodec codec;
 	uint64_t frame = 0, lastKeyFrame = 0;
 	int quantiser = 0;
@@ -352,8 +354,10 @@ TEST_F(FrameCodecTest, SoftwareH264BitRateTakesEffectAtTheNextGroup)
 	const int coarse = quantiser;
 	codec.setTargetBitRate(1'000'000'000); // mid-group
 	ASSERT_TRUE(encodeFrames(FrameCodec::kGroupFramesLimit, true));
-	EXPECT_EQ(lastKeyFrame - groupStart, 120u) << "the group under way ran its two seconds";
+	EXPECT_EQ(lastKeyFrame - groupStart, 120u) << "the group under way ran its frames";
 	EXPECT_EQ(quantiser, coarse - 4) << "then a few steps finer";
+	ASSERT_TRUE(encodeFrames(FrameCodec::kGroupFramesLimit + 1, true));
+	EXPECT_EQ(quantiser, coarse - 8) << "and again at the next group";
 }
 
 TEST_F(FrameCodecTest, UnknownEnginesMeanMjpeg)

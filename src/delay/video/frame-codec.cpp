@@ -111,6 +111,7 @@ bool FrameCodec::encode(const uint8_t *rgba, uint32_t width, uint32_t height, in
 	if (engineInUse_ != kEngineSoftwareH264)
 		return encoded;
 	rateControl_.count(packetOut.size());
+	framesInGroup_ = keyFrame ? 1 : framesInGroup_ + 1;
 	if (keyFrame) {
 		groupStartTimestamp_ = packetTimestampOut;
 		if (packetTimestampOut == captureTimestamp)
@@ -146,7 +147,8 @@ void FrameCodec::measureKeyFrame(const uint8_t *rgba, const std::vector<uint8_t>
 bool FrameCodec::startsGroup(uint64_t captureTimestamp) const
 {
 	return engineInUse_ == kEngineSoftwareH264 &&
-	       (keyFrameRequested_ || captureTimestamp < groupStartTimestamp_ ||
+	       (keyFrameRequested_ || framesInGroup_ >= kGroupFramesLimit ||
+		captureTimestamp < groupStartTimestamp_ ||
 		captureTimestamp - groupStartTimestamp_ >= kGroupSpanNs);
 }
 

@@ -111,6 +111,8 @@ private:
 	bool lastPacketIsKeyFrame_ = false;
 	bool keyFrameRequested_ = false;
 	uint64_t groupStartTimestamp_ = 0;
+	// Counted here so a full group is planned before the encoder would start one on its own.
+	int framesInGroup_ = 0;
 };
 
 } // namespace kestrel
