@@ -197,7 +197,7 @@ size_t fileCount(const BackupManifest &manifest)
 bool sameAsPrevious(const BackupManifest &stored, const BackupSummary &summary, BackupHistory &history)
 {
 	const std::vector<BackupManifest> kept = history.backups();
-	return summary.copied == 0 && !kept.empty() && fileCount(kept.front()) == fileCount(stored);
+	return summary.copied() == 0 && !kept.empty() && fileCount(kept.front()) == fileCount(stored);
 }
 
 // One listed file on its way into the backup.
@@ -311,8 +311,6 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			continue;
 		}
 		++summary.done;
-		if (!file.reused)
-			++summary.copied;
 		file.list->push_back(std::move(entry));
 	}
 }
@@ -442,10 +440,9 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
 		    std::to_string(summary.skipped) + " skipped.");
 	else
-		log("Backup complete. " + std::to_string(summary.total) +
-		    " files: " + std::to_string(summary.done - summary.unchanged) + " copied, " +
-		    std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
-		    " skipped.");
+		log("Backup complete. " + std::to_string(summary.total) + " files: " +
+		    std::to_string(summary.copied()) + " copied, " + std::to_string(summary.unchanged) +
+		    " unchanged, " + std::to_string(summary.skipped) + " skipped.");
 	summary.success = true;
 	summary.published = true;
 	return summary;

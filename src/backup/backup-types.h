@@ -43,11 +43,13 @@ struct BackupSummary {
 	int32_t unchanged = 0; // of `done`: files a backup kept from the previous one, not copied
 	int32_t skipped = 0;
 	bool success = false;
-	int32_t copied = 0;     // of `done`, the files stored anew (the rest reused unchanged copies)
 	bool published = false; // a backup run made a new backup
 	std::string message;    // why a run failed as a whole
 	// Each file that was not stored or restored: its path, a colon and the reason.
 	std::vector<std::string> skippedFiles;
+
+	// Of `done`, the files stored anew.
+	int32_t copied() const { return done - unchanged; }
 };
 
 enum class ProviderKind : int32_t { GoogleDrive = 0, OneDrive = 1, LocalFolder = 2 };

@@ -191,13 +191,13 @@ bool isForeignAbsolute(const std::string &path)
 // ~/D/Media/a.mp4, \\nas\share\a.mp4 -> ~/nas/share/a.mp4, /mnt/a.mp4 -> ~\mnt\a.mp4).
 std::string belowHomeFor(const std::string &foreign, const std::string &newHome)
 {
-	std::string rest = foreign;
+	std::string rest;
 	if (kWindowsPaths)
-		rest.erase(0, 1); // the leading slash
-	else if (rest[1] == ':')
-		rest.erase(1, 1); // the drive's colon
+		rest = foreign.substr(1); // the leading slash
+	else if (foreign[1] == ':')
+		rest = foreign.substr(0, 1) + foreign.substr(2); // the drive's colon
 	else
-		rest.erase(0, 2); // a network path's two backslashes
+		rest = foreign.substr(2); // a network path's two backslashes
 	return newHome + kSeparator + rest;
 }
 

@@ -133,7 +133,7 @@ void AutoBackups::record(AutoTrigger trigger, bool atStart, const BackupSummary 
 	outcome.trigger = triggerName(trigger);
 	outcome.ok = ok;
 	outcome.unchanged = ok && !summary.published;
-	outcome.copied = summary.copied;
+	outcome.copied = summary.copied();
 	outcome.skipped = summary.skipped;
 	if (!ok)
 		outcome.error = error.isEmpty() ? std::string("Unknown error") : error.toStdString();

@@ -209,7 +209,7 @@ TEST(BackupUnit, AutomaticRunsKeepTheChosenCountSkipUnchangedBackupsAndStopBetwe
 		writeFile(obs.scenes / "Show.json", "{\"run\": " + std::to_string(run) + "}");
 		const BackupSummary summary = manager->runBackup(nullptr, kQuiet);
 		ASSERT_TRUE(summary.success && summary.published);
-		EXPECT_EQ(summary.copied, run == 1 ? summary.done : 1) << "only what changed is copied";
+		EXPECT_EQ(summary.copied(), run == 1 ? summary.done : 1) << "only what changed is copied";
 	}
 	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
 	EXPECT_EQ(backups.size(), 2u);
@@ -220,7 +220,7 @@ TEST(BackupUnit, AutomaticRunsKeepTheChosenCountSkipUnchangedBackupsAndStopBetwe
 	const BackupSummary unchanged = manager->runBackup(nullptr, kQuiet);
 	EXPECT_TRUE(unchanged.success);
 	EXPECT_FALSE(unchanged.published);
-	EXPECT_EQ(unchanged.copied, 0);
+	EXPECT_EQ(unchanged.copied(), 0);
 	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
 	EXPECT_EQ(backups.front().createdAt, published(obs).createdAt);
 	// A file gone counts as a change though every remaining one is unchanged.
