@@ -32,7 +32,12 @@ for target in "${targets[@]}"; do
     "$corpus" >"$log" 2>&1
   rc=$?
   runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
-  if [ $rc -eq 0 ]; then
+  artifact=$(grep -oE "build/fuzz/findings/$target-timeout-[0-9a-f]+" "$log" | head -n 1)
+  if [ $rc -ne 0 ] && [ -n "$artifact" ] &&
+    build/fuzz/tests/fuzz/fuzz-"$target" -timeout=10 "$artifact" >"$log.replay" 2>&1; then
+    # A real hang comes back with its input; one that doesn't was the machine stalling.
+    echo "fuzz-$target: ${runs:-?} executions; a timeout did not recur when its input ran again ($artifact)"
+  elif [ $rc -eq 0 ]; then
     echo "fuzz-$target: ${runs:-?} executions, no findings"
   else
     echo "fuzz-$target: FAULT after ${runs:-?} executions (exit $rc):"

@@ -73,12 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	write(folder / "manifest.json", pieces[0]);
 	write(folder / "history/2026-01-01T00-00-00Z.json", pieces[1]);
 	write(folder / "history/2026-01-02T00-00-00Z-2.json", pieces[2]);
-	if (const std::string &name = pieces[3];
-	    !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos)
-		write(folder / "media" / name, "stored");
 	fs::create_symlink("/dev/zero", folder / "history/2026-01-03T00-00-00Z.json");
 	mkfifo((folder / "history/2026-01-04T00-00-00Z.json").c_str(), 0600);
 	fs::create_directory_symlink(outside, folder / "media/outside");
+	// A name taken by the link above stays the link.
+	if (const std::string &name = pieces[3]; !name.empty() && name != "." && name != ".." &&
+						 name != "outside" && name.find('/') == std::string::npos)
+		write(folder / "media" / name, "stored");
 
 	BackupEnvironment environment;
 	environment.tempFolder = scratch().string();
