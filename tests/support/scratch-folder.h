@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -14,11 +15,24 @@ class ScratchFolder {
 public:
 	ScratchFolder()
 	{
+#ifdef _WIN32
+		// No mkdtemp: a folder that create_directory makes anew is this test's alone.
+		std::random_device random;
+		for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+			auto candidate = std::filesystem::temp_directory_path() /
+					 ("kestrel-test-" + std::to_string(random()));
+			if (std::filesystem::create_directory(candidate))
+				root_ = candidate;
+		}
+		if (root_.empty())
+			throw std::runtime_error("no scratch folder");
+#else
 		std::string pattern =
 		    (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
 		if (!mkdtemp(pattern.data()))
 			throw std::runtime_error("mkdtemp failed");
 		root_ = pattern;
+#endif
 	}
 	~ScratchFolder()
 	{
