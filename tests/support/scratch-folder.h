@@ -42,8 +42,14 @@ public:
 	ScratchFolder(const ScratchFolder &) = delete;
 	ScratchFolder &operator=(const ScratchFolder &) = delete;
 
-	const std::filesystem::path &root() const { return root_; }
-	std::filesystem::path operator/(const std::string &relative) const { return root_ / relative; }
+	const std::filesystem::path &root() const
+	{
+		return root_;
+	}
+	std::filesystem::path operator/(const std::string &relative) const
+	{
+		return root_ / relative;
+	}
 
 private:
 	std::filesystem::path root_;
