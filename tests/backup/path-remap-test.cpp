@@ -62,14 +62,15 @@ TEST(PathRemap, RewritesEscapedSlashedAndPlainSpellings)
 	std::vector<std::string> log;
 	ObsLogCapture obsLog;
 	auto record = [&](const std::string &line) { log.push_back(line); };
-	EXPECT_EQ(rewriteEmbeddedPaths(scene.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 2);
+	// Windows names a folder in any letter case, so c:\users\alice is Alice's home too.
+	EXPECT_EQ(rewriteEmbeddedPaths(scene.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 3);
 	EXPECT_EQ(readFile(scene),
-		  R"({"file": "C:\\Users\\Bob\\Videos\\a.mp4", "other": "c:\\users\\alice\\b.mp4",
+		  R"({"file": "C:\\Users\\Bob\\Videos\\a.mp4", "other": "C:\\Users\\Bob\\b.mp4",
 "url": "C:/Users/Bob/overlay.html"})");
 	EXPECT_EQ(rewriteEmbeddedPaths(ini.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 2);
 	EXPECT_EQ(readFile(ini),
 		  "[SimpleOutput]\r\nFilePath=C:\\Users\\Bob\r\nOther=C:\\Users\\Bob\\a.mp4\n");
-	EXPECT_EQ(log, (std::vector<std::string>{"  Remapped 2 path(s) inside scene.json",
+	EXPECT_EQ(log, (std::vector<std::string>{"  Remapped 3 path(s) inside scene.json",
 						 "  Remapped 2 path(s) inside basic.ini"}));
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   rewrote 2 embedded path(s) in " + ini.string()));
 }
