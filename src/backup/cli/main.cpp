@@ -273,8 +273,12 @@ int run(const Options &options)
 
 int main(int argc, char **argv)
 {
+	const std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
+	std::vector<const char *> pointers;
+	for (const std::string &argument : arguments)
+		pointers.push_back(argument.c_str());
 	std::string error;
-	const auto options = parseOptions(argc - 1, argv + 1, error);
+	const auto options = parseOptions(static_cast<int>(pointers.size()) - 1, pointers.data() + 1, error);
 	if (!options) {
 		std::fprintf(stderr, "kestrel-backup: %s\nTry 'kestrel-backup --help'.\n",
 			     printable(error).c_str());
