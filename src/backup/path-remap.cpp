@@ -2,7 +2,7 @@
 
 #include "backup/file-bytes.h"
 #include "backup/run-steps.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/atomic-file.h"
 #include "providers/utf8-path.h"
 
@@ -209,13 +209,13 @@ int rewriteEmbeddedPaths(const std::string &file, const std::vector<PathMove> &m
 	if (std::string error = writeFileAtomically(pathFromUtf8(file), *text); !error.empty()) {
 		if (log)
 			log("  Could not remap paths inside " + name + ": " + error);
-		KESTREL_LOG(LOG_WARNING, "  could not rewrite embedded paths in %s: %s", file.c_str(),
+		KESTREL_LOG(Warning, "  could not rewrite embedded paths in %s: %s", file.c_str(),
 			    error.c_str());
 		return 0;
 	}
 	if (log)
 		log("  Remapped " + std::to_string(count) + " path(s) inside " + name);
-	KESTREL_LOG(LOG_INFO, "  rewrote %d embedded path(s) in %s", count, file.c_str());
+	KESTREL_LOG(Info, "  rewrote %d embedded path(s) in %s", count, file.c_str());
 	return count;
 }
 

@@ -4,6 +4,7 @@
 #include "backup/utf8-text.h"
 #include "cli-options.h"
 #include "cloud-account.h"
+#include "common/log.h"
 #include "console.h"
 #include "platform/app-data-folder.h"
 #include "platform/home-folder.h"
@@ -36,14 +37,15 @@ int fail(const std::string &reason, int status = kFailed)
 	return status;
 }
 
-// Lines meant for the OBS log: on standard error with --verbose, otherwise dropped.
-void obsLogLine(int level, const char *format, va_list args, void *verbose)
+// The engine's log lines: on standard error with --verbose, otherwise dropped.
+void engineLogLine(int level, const char *format, va_list args, void *verbose)
 {
 	if (!*static_cast<bool *>(verbose))
 		return;
 	char line[4096];
 	std::vsnprintf(line, sizeof line, format, args);
-	std::fprintf(stderr, "%s%s\n", level <= LOG_WARNING ? "warning: " : "", printable(line).c_str());
+	std::fprintf(stderr, "%s%s\n", level <= static_cast<int>(LogLevel::Warning) ? "warning: " : "",
+		     printable(line).c_str());
 }
 
 // The manifest records full paths, so a relative folder given here must not reach it.
@@ -294,7 +296,7 @@ int main(int argc, char **argv)
 			    "pass --force",
 			    kObsRunning);
 	bool verbose = options->verbose;
-	base_set_log_handler(&obsLogLine, &verbose);
+	setLogSink(&engineLogLine, &verbose);
 	try {
 		return run(*options);
 	} catch (const std::exception &e) {
