@@ -10,3 +10,7 @@ file(CREATE_LINK /usr/include/nlohmann ${_host_headers}/nlohmann SYMBOLIC)
 add_library(kestrel_json INTERFACE)
 target_include_directories(kestrel_json SYSTEM INTERFACE ${_host_headers})
 add_library(nlohmann_json::nlohmann_json ALIAS kestrel_json)
+
+# libcurl for Windows, built once from Debian's source by scripts/lib/mingw-curl.sh.
+set(KESTREL_MINGW_CURL "" CACHE PATH "libcurl for mingw-w64 (the folder scripts/lib/mingw-curl.sh prints)")
+find_package(CURL CONFIG REQUIRED PATHS ${KESTREL_MINGW_CURL} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)

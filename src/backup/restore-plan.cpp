@@ -323,8 +323,9 @@ std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const st
 {
 	std::vector<PathMove> moves = {{oldHome, newHome}};
 	for (const RestoreStep &step : plan)
+		// Only a real move: D:/Media/a.png restored at D:\Media\a.png stays as it is written.
 		if (step.outsideHome && !step.destination.empty() &&
-		    step.destination != step.entry->originalLocal)
+		    step.destination != normalisedPath(step.entry->originalLocal))
 			moves.push_back({step.entry->originalLocal, step.destination});
 	return moves;
 }

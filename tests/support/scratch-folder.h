@@ -10,29 +10,32 @@
 
 namespace kestrel::test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A folder inside `parent` that did not exist before.
+inline std::filesystem::path freshFolderIn(const std::filesystem::path &parent)
+{
+#ifdef _WIN32
+	// No mkdtemp: a folder that create_directory makes anew is the caller's alone.
+	std::random_device random;
+	for (int attempt = 0; attempt < 100; ++attempt) {
+		auto candidate = parent / ("kestrel-test-" + std::to_string(random()));
+		if (std::filesystem::create_directory(candidate))
+			return candidate;
+	}
+	throw std::runtime_error("no scratch folder");
+#else
+	std::string pattern = (parent / "kestrel-test-XXXXXX").string();
+	if (!mkdtemp(pattern.data()))
+		throw std::runtime_error("mkdtemp failed");
+	return pattern;
+#endif
+}
+
+// A fresh folder under the system's temporary folder (or `parent`), removed with everything in it.
 class ScratchFolder {
 public:
-	ScratchFolder()
+	explicit ScratchFolder(const std::filesystem::path &parent = std::filesystem::temp_directory_path())
+	    : root_(freshFolderIn(parent))
 	{
-#ifdef _WIN32
-		// No mkdtemp: a folder that create_directory makes anew is this test's alone.
-		std::random_device random;
-		for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-			auto candidate = std::filesystem::temp_directory_path() /
-					 ("kestrel-test-" + std::to_string(random()));
-			if (std::filesystem::create_directory(candidate))
-				root_ = candidate;
-		}
-		if (root_.empty())
-			throw std::runtime_error("no scratch folder");
-#else
-		std::string pattern =
-		    (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-		if (!mkdtemp(pattern.data()))
-			throw std::runtime_error("mkdtemp failed");
-		root_ = pattern;
-#endif
 	}
 	~ScratchFolder()
 	{
@@ -42,14 +45,8 @@ public:
 	ScratchFolder(const ScratchFolder &) = delete;
 	ScratchFolder &operator=(const ScratchFolder &) = delete;
 
-	const std::filesystem::path &root() const
-	{
-		return root_;
-	}
-	std::filesystem::path operator/(const std::string &relative) const
-	{
-		return root_ / relative;
-	}
+	const std::filesystem::path &root() const { return root_; }
+	std::filesystem::path operator/(const std::string &relative) const { return root_ / relative; }
 
 private:
 	std::filesystem::path root_;

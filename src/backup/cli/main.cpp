@@ -17,7 +17,9 @@
 #include "restore-preview.h"
 
 #include <nlohmann/json.hpp>
+#ifdef KESTREL_HAS_LIBOBS
 #include <obs.h>
+#endif
 
 #include <cinttypes>
 #include <cstdarg>
@@ -48,6 +50,16 @@ void engineLogLine(int level, const char *format, va_list args, void *verbose)
 		     printable(line).c_str());
 }
 
+// The libobs this program is built with; unknown (empty) without one.
+std::string obsVersion()
+{
+#ifdef KESTREL_HAS_LIBOBS
+	return obs_get_version_string();
+#else
+	return {};
+#endif
+}
+
 // The manifest records full paths, so a relative folder given here must not reach it.
 std::string absolutePath(const std::string &path)
 {
@@ -61,7 +73,7 @@ BackupEnvironment environmentFor(const Options &options)
 	BackupEnvironment environment;
 	environment.obsPaths = options.obsConfig.empty() ? findObsPaths(platform::roamingAppDataFolder())
 							 : obsPathsIn(absolutePath(options.obsConfig));
-	environment.obsVersion = obs_get_version_string();
+	environment.obsVersion = obsVersion();
 	environment.tempFolder = platform::temporaryFolder();
 	environment.homeFolder = platform::homeFolder();
 	if (!environment.obsPaths.configDir.empty()) {
