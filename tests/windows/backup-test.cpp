@@ -99,6 +99,11 @@ TEST(WindowsMediaPolicy, AppDataAndHiddenOrSystemFoldersAreNotBackedUp)
 		    mediaRefusal(utf8(home / pathFromUtf8(relative)), utf8(home), utf8(users.aliceConfig)),
 		    reason)
 		    << relative;
+	// A device name is no file, whatever folder or extension it comes with: nothing is read.
+	for (const char *device : {"NUL", "con", "COM1.mp4", "LPT1.png"})
+		EXPECT_NE(mediaRefusal(utf8(home / "Videos" / device), utf8(home), utf8(users.aliceConfig)),
+			  "")
+		    << device;
 	// Written in another letter case or with forward slashes, as scene collections may.
 	std::string upper = utf8(home / "APPDATA/local/Google/Chrome/User Data/Default/Login Data");
 	EXPECT_EQ(mediaRefusal(upper, utf8(home), utf8(users.aliceConfig)),
