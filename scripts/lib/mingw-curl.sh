@@ -29,12 +29,13 @@ Suites: $codename-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-mkdir -p "$work/lists/partial"
+mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
 apt_options=(-o Dir::Etc::SourceList="$work/src.sources" -o Dir::Etc::SourceParts=/nonexistent
-             -o Dir::State::Lists="$work/lists" -o APT::Sandbox::User=root)
+             -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o APT::Sandbox::User=root)
 apt-get update -qq "${apt_options[@]}" >&2
 (cd "$work" && apt-get source -qq "${apt_options[@]}" "curl=$version" >/dev/null 2>&1)
 source_dir=$(find "$work" -maxdepth 1 -type d -name 'curl-*' | head -n 1)
+[ -n "$source_dir" ] || { echo "curl $version: no source package found" >&2; exit 1; }
 cmake -S "$source_dir" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
       -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF \
