@@ -38,9 +38,8 @@ std::string refusalOf(const fs::path &path, const fs::path &home, const fs::path
 			if (isInside(path, system))
 				return std::string("inside the system folder ") + system;
 	}
-	if (isInside(path, obsConfig)) {
-		if (std::string reason = obsSettingsRefusal(path.lexically_relative(obsConfig));
-		    !reason.empty())
+	if (const auto inConfig = componentsBelow(path, obsConfig)) {
+		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
 			return reason;
 	} else if (const auto inHome = componentsBelow(path, home)) {
 		const std::string first = utf8FromPath(*inHome->begin());

@@ -110,6 +110,10 @@ TEST(WindowsMediaPolicy, AppDataAndHiddenOrSystemFoldersAreNotBackedUp)
 		  "inside the application data folder");
 	std::string lowerHome = utf8(home);
 	std::transform(lowerHome.begin(), lowerHome.end(), lowerHome.begin(), ::tolower);
+	EXPECT_EQ(mediaRefusal(
+		      lowerHome + "\\appdata\\roaming\\OBS-Studio\\PLUGIN_CONFIG\\obs-websocket\\config.json",
+		      utf8(home), utf8(users.aliceConfig)),
+		  "inside OBS's plug-in settings folder");
 	EXPECT_EQ(mediaRefusal(utf8(home / ".ssh\\id_ed25519"), lowerHome, utf8(users.aliceConfig)),
 		  "inside the hidden folder " + lowerHome + "\\.ssh");
 }
