@@ -92,6 +92,15 @@ try:
     stored = b"".join(p.read_bytes() for p in (drive_d / "OneDrive/OBS").rglob("*") if p.is_file())
     check(b"passwords" not in stored, "nothing from AppData reaches the backup folder")
 
+    # A folder name outside the ANSI code page reaches the program whole (no batch file here: its
+    # text would go through a code page).
+    shutil.copytree(drive_d / "OneDrive/OBS", drive_d / "Copias ñ配")
+    show = subprocess.run([str(wine), str(exe), "show", "--folder", "D:\\Copias ñ配"], capture_output=True,
+                          text=True, encoding="utf-8", errors="replace", timeout=300,
+                          env={**os.environ, "LANG": "C.UTF-8"})
+    print(show.stdout + show.stderr)
+    check(show.returncode == 0 and "intro ñ.mp4" in show.stdout, "show lists the backup in D:\\Copias ñ配")
+
     bob = users / "bob"
     bob_config = bob / "AppData/Roaming/obs-studio"
     write(bob_config / "global.ini", b"[Basic]\r\nSceneCollection=Old\r\nSceneCollectionFile=Old\r\n")
