@@ -9,7 +9,9 @@ windows_suite() {
   echo "== Windows build (mingw-w64) and its tests under Wine"
   curl=$(bash scripts/lib/mingw-curl.sh) || { echo "libcurl for mingw could not be built"; status=1; return; }
   echo "(libcurl for mingw ready after $((SECONDS - start)) s)"
-  build build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKESTREL_MINGW_CURL="$curl"
+  # Without debug information: about a sixth less compile time.
+  build build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKESTREL_MINGW_CURL="$curl" \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
   echo "(build done after $((SECONDS - start)) s)"
   # Made once, before the tests, so no test pays for it; removed with its server at the end.
   prefix_root=$(mktemp -d)
