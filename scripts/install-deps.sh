@@ -33,9 +33,11 @@ wanted_packages() {
   )
   if ! $plugin_only; then
     # Qt 6 builds of the Qt code, benchmarks, format, sanitizers and fuzzing (the clang runtime
-    # of the default clang), Windows compile checks, and the OBS 32 root (scripts/obs32-root.sh)
+    # of the default clang), the Windows build with GoogleTest's sources, libcurl's source
+    # (dpkg-dev unpacks it) and Wine to run it (scripts/test-windows.sh), and the OBS 32 root
+    # (scripts/obs32-root.sh)
     packages+=(qt6-base-dev qt6-svg-dev libbenchmark-dev rsync clang-format clang libclang-rt-dev
-               mingw-w64 debootstrap)
+               mingw-w64 googletest dpkg-dev wine64 debootstrap)
   fi
   echo "${packages[@]}"
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds warning-clean and runs every test: unit tests, the headless
-# libobs tests, the end-to-end test against the real obs, then the unit tests again under
+# libobs tests, the end-to-end test against the real obs, the Windows build with its tests under
+# Wine (scripts/test-windows.sh), then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and the
 # fuzz targets for a bounded time (scripts/fuzz.sh); last, the same build and tests against OBS 32
 # (Qt 6) in a Debian sid root (scripts/test-obs32.sh).
@@ -13,6 +14,7 @@ quick=false
 [ "${1:-}" = "--quick" ] && quick=true
 source scripts/lib/test-steps.sh
 source scripts/test-obs32.sh
+source scripts/test-windows.sh
 
 bash scripts/install-deps.sh || exit 1
 suite_start=$SECONDS
@@ -37,6 +39,7 @@ cmake -S . -B build/qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON -D
   cmake --build build/qt6 -j"$jobs" --target kestrel_delay_switch ui_text_tests ui_language_store_tests ui_dialog_tests \
     >build/qt6.log 2>&1 || { cat build/qt6.log; echo "build failed: build/qt6"; exit 1; }
 run_ctest build/qt6 -L qt -j"$jobs"
+windows_suite
 
 if ! $quick; then
   echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"

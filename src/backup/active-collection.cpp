@@ -2,7 +2,7 @@
 
 #include "backup/file-bytes.h"
 #include "backup/json-member-text.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/atomic-file.h"
 #include "providers/utf8-path.h"
 
@@ -72,7 +72,7 @@ void setCollectionName(const std::string &file, const std::string &name, const R
 		if (std::string error = writeFileAtomically(pathFromUtf8(file), *renamed); !error.empty())
 			throw std::runtime_error(error);
 	} catch (const std::exception &e) {
-		KESTREL_LOG(LOG_WARNING, "could not set collection name: %s", e.what());
+		KESTREL_LOG(Warning, "could not set collection name: %s", e.what());
 		return;
 	}
 	if (log)
@@ -97,8 +97,7 @@ void activateCollection(const std::string &obsConfigDir, const std::string &disp
 			continue;
 		if (log)
 			log("  Active collection set to \"" + displayName + "\"");
-		KESTREL_LOG(LOG_INFO, "  activated '%s' (%s) in %s", displayName.c_str(), fileValue.c_str(),
-			    ini);
+		KESTREL_LOG(Info, "  activated '%s' (%s) in %s", displayName.c_str(), fileValue.c_str(), ini);
 	}
 }
 

@@ -4,7 +4,7 @@
 #include "backup/manifest.h"
 #include "backup/stored-manifest.h"
 #include "backup/temp-file.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
@@ -289,11 +289,11 @@ void BackupHistory::prune(bool dropOld, const RunLog &log)
 		if (provider_.deleteItem(file))
 			++removed;
 		else
-			KESTREL_LOG(LOG_WARNING, "Cannot remove %s: %s", file.c_str(),
+			KESTREL_LOG(Warning, "Cannot remove %s: %s", file.c_str(),
 				    provider_.lastError().c_str());
 	}
 	if (removed > 0)
-		KESTREL_LOG(LOG_INFO, "Removed %d stored file(s) that no kept backup names", removed);
+		KESTREL_LOG(Info, "Removed %d stored file(s) that no kept backup names", removed);
 	// The dropped manifests go after their files, so a run stopped in between leaves them for
 	// the next run to finish.
 	while (history_.size() > keep) {
@@ -301,7 +301,7 @@ void BackupHistory::prune(bool dropOld, const RunLog &log)
 			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
 			break;
 		}
-		KESTREL_LOG(LOG_INFO, "Removed the backup of %s from the history",
+		KESTREL_LOG(Info, "Removed the backup of %s from the history",
 			    history_.back().manifest.createdAt.c_str());
 		history_.pop_back();
 	}

@@ -8,7 +8,7 @@
 #include "backup/source-hasher.h"
 #include "backup/temp-file.h"
 #include "backup/utf8-text.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "platform/plugin-install.h"
 #include "platform/sha256.h"
 #include "providers/atomic-file.h"
@@ -177,7 +177,7 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 		const RunLog &log)
 {
 	log("  Skipped: " + what + " \u2014 " + error);
-	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
+	KESTREL_LOG(Warning, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
 }
 
 // Thrown between files when an automatic run must give up; the previous backup stays as it was.
@@ -383,13 +383,13 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 			logSkipped(media, "not media", refusal, log);
 	}
 
-	KESTREL_LOG(LOG_INFO, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
+	KESTREL_LOG(Info, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
 		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
 	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
 	    std::to_string(listed.profiles.size()) + " profile file(s), " +
 	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
 	for (const auto &media : listed.mediaFiles)
-		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
+		KESTREL_LOG(Info, "  media: %s", media.originalLocal.c_str());
 
 	BackupHistory history(*provider_, environment_.tempFolder,
 			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
@@ -457,7 +457,7 @@ std::string BackupManager::storePluginCopy(BackupHistory &history, BackupManifes
 		return error;
 	const std::string fileName = lastComponent(library);
 	log("Backing up plugin: " + fileName);
-	KESTREL_LOG(LOG_INFO, "Backing up plugin binary: %s", library.c_str());
+	KESTREL_LOG(Info, "Backing up plugin binary: %s", library.c_str());
 	// Stored in place under fixed names, so the install script finds the library beside it.
 	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
 	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);

@@ -3,7 +3,7 @@
 #include "backup/file-bytes.h"
 #include "backup/json-number.h"
 #include "backup/settings-secrets.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/atomic-file.h"
 #include "providers/google-drive-provider.h"
 #include "providers/local-folder-provider.h"
@@ -132,7 +132,7 @@ void BackupManager::loadSettings()
 	} catch (const json::exception &) {
 		// What was read before the damage stays.
 	} catch (const std::exception &e) {
-		KESTREL_LOG(LOG_WARNING, "The sign-in stays in the settings file: %s", e.what());
+		KESTREL_LOG(Warning, "The sign-in stays in the settings file: %s", e.what());
 	}
 }
 

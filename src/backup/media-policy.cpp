@@ -1,6 +1,7 @@
 #include "backup/media-policy.h"
 
 #include "backup/run-steps.h"
+#include "platform/hidden-folder.h"
 #include "providers/utf8-path.h"
 
 namespace kestrel {
@@ -9,12 +10,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr bool kWindowsPaths = fs::path::preferred_separator == '\\';
+
+std::string comparable(const fs::path &component)
+{
+	const std::string text = utf8FromPath(component);
+	return kWindowsPaths ? asciiLowerCase(text) : text;
+}
+
 bool isInside(const fs::path &path, const fs::path &folder)
 {
-	if (folder.empty())
-		return false;
-	const fs::path relative = path.lexically_relative(folder);
-	return !relative.empty() && *relative.begin() != "..";
+	return componentsBelow(path, folder).has_value();
 }
 
 // Resolved as far as it exists, so ".." and links cannot hide where the path leads.
@@ -32,19 +38,48 @@ std::string refusalOf(const fs::path &path, const fs::path &home, const fs::path
 			if (isInside(path, system))
 				return std::string("inside the system folder ") + system;
 	}
-	if (isInside(path, obsConfig)) {
-		if (std::string reason = obsSettingsRefusal(path.lexically_relative(obsConfig));
-		    !reason.empty())
+	if (const auto inConfig = componentsBelow(path, obsConfig)) {
+		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
 			return reason;
-	} else if (isInside(path, home)) {
-		const std::string first = utf8FromPath(*path.lexically_relative(home).begin());
+	} else if (const auto inHome = componentsBelow(path, home)) {
+		const std::string first = utf8FromPath(*inHome->begin());
 		if (first.size() > 1 && first[0] == '.')
 			return "inside the hidden folder " + utf8FromPath(home / pathFromUtf8(first));
 	}
-	return {};
+	return windowsFolderRefusal(path, home, obsConfig);
 }
 
 } // namespace
+
+std::optional<fs::path> componentsBelow(const fs::path &path, const fs::path &folder)
+{
+	if (folder.empty())
+		return std::nullopt;
+	auto part = path.begin();
+	for (const auto &folderPart : folder) {
+		if (part == path.end() || comparable(*part) != comparable(folderPart))
+			return std::nullopt;
+		++part;
+	}
+	fs::path rest;
+	for (; part != path.end(); ++part)
+		rest /= *part;
+	if (rest.empty())
+		return std::nullopt;
+	return rest;
+}
+
+std::string windowsFolderRefusal(const fs::path &path, const fs::path &home, const fs::path &obsConfig)
+{
+	if (!kWindowsPaths || isInside(path, obsConfig))
+		return {};
+	if (const auto inHome = componentsBelow(path, home);
+	    inHome && comparable(*inHome->begin()) == "appdata")
+		return "inside the application data folder";
+	if (!platform::markedHiddenFolderAbove(utf8FromPath(path)).empty())
+		return "inside a hidden or system folder";
+	return {};
+}
 
 std::string obsSettingsRefusal(const fs::path &belowConfig)
 {

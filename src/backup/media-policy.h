@@ -1,14 +1,16 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kestrel {
 
 // Why a path that a scene collection names is not backed up as media; empty when it is
 // backed up. Media are regular files (links followed) outside the system's own folders (/proc,
-// /sys, /dev, /etc) and outside the hidden folders of the home (~/.ssh, ~/.gnupg and so on),
-// except OBS's own configuration folder, but never OBS's own settings there (see below). Scene
+// /sys, /dev, /etc) and outside the hidden folders of the home (~/.ssh, ~/.gnupg and so on; on
+// Windows also AppData and folders marked hidden or system), except OBS's own configuration
+// folder, but never OBS's own settings there (see below). Scene
 // collections are untrusted: a crafted one must not pull secrets into a synced folder.
 std::string mediaRefusal(const std::string &path, const std::string &homeFolder,
 			 const std::string &obsConfigDir);
@@ -18,5 +20,16 @@ std::string mediaRefusal(const std::string &path, const std::string &homeFolder,
 // obs-websocket's password) and OBS's own settings files ("global.ini", "user.ini"). Empty when
 // it may be media. Backups never store them as media, restores never write them as media.
 std::string obsSettingsRefusal(const std::filesystem::path &belowConfig);
+
+// The components of `path` below `folder` (both normalised; on Windows in any letter case);
+// nothing when it does not lie strictly below it.
+std::optional<std::filesystem::path> componentsBelow(const std::filesystem::path &path,
+						     const std::filesystem::path &folder);
+
+// Windows keeps programs' settings, browser profiles and credentials in the home's AppData and
+// marks its own folders hidden or system: why `path` lies in such a place, empty when it does
+// not or when it lies in OBS's own configuration folder. Always empty elsewhere.
+std::string windowsFolderRefusal(const std::filesystem::path &path, const std::filesystem::path &home,
+				 const std::filesystem::path &obsConfig);
 
 } // namespace kestrel

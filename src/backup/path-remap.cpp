@@ -2,7 +2,7 @@
 
 #include "backup/file-bytes.h"
 #include "backup/run-steps.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/atomic-file.h"
 #include "providers/utf8-path.h"
 
@@ -77,12 +77,13 @@ bool isWindowsPath(const std::string &path)
 enum class Form { Escaped, Plain };
 
 // One way a moved path is written, what it becomes, and the separator the rest of the path
-// after it takes (empty: left as it is).
+// after it takes (empty: left as it is). Windows names a path in any letter case.
 struct Spelling {
 	std::string from;
 	std::string to;
 	Form form;
 	std::string separator;
+	bool anyCase = false;
 };
 
 std::vector<Spelling> spellingsOf(const PathMove &move, Form fileForm)
@@ -94,8 +95,9 @@ std::vector<Spelling> spellingsOf(const PathMove &move, Form fileForm)
 			return {};
 		return toWindows ? (form == Form::Escaped ? "\\\\" : "\\") : "/";
 	};
+	const bool anyCase = isWindowsPath(move.from);
 	auto spelling = [&](std::string from, std::string to, Form form) {
-		return Spelling{std::move(from), std::move(to), form, separator(form)};
+		return Spelling{std::move(from), std::move(to), form, separator(form), anyCase};
 	};
 	// A path without backslashes is spelled one way; the file tells how its new one is written.
 	if (move.from.find('\\') == std::string::npos)
@@ -134,19 +136,30 @@ size_t convertRest(std::string &text, size_t at, Form form, const std::string &s
 	return std::min(at, text.size());
 }
 
+size_t findSpelling(const std::string &text, const Spelling &spelling, size_t start)
+{
+	if (!spelling.anyCase)
+		return text.find(spelling.from, start);
+	auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+	const auto found = std::search(
+	    text.begin() + static_cast<std::ptrdiff_t>(std::min(start, text.size())), text.end(),
+	    spelling.from.begin(), spelling.from.end(), [&](char a, char b) { return lower(a) == lower(b); });
+	return found == text.end() ? std::string::npos : static_cast<size_t>(found - text.begin());
+}
+
 int replaceAtBoundaries(std::string &text, const Spelling &spelling)
 {
 	int count = 0;
-	for (size_t at = text.find(spelling.from); at != std::string::npos;) {
+	for (size_t at = findSpelling(text, spelling, 0); at != std::string::npos;) {
 		if (endsAtBoundary(text, at + spelling.from.size())) {
 			text.replace(at, spelling.from.size(), spelling.to);
 			++count;
 			at += spelling.to.size();
 			if (!spelling.separator.empty())
 				at = convertRest(text, at, spelling.form, spelling.separator);
-			at = text.find(spelling.from, at);
+			at = findSpelling(text, spelling, at);
 		} else {
-			at = text.find(spelling.from, at + 1);
+			at = findSpelling(text, spelling, at + 1);
 		}
 	}
 	return count;
@@ -196,13 +209,13 @@ int rewriteEmbeddedPaths(const std::string &file, const std::vector<PathMove> &m
 	if (std::string error = writeFileAtomically(pathFromUtf8(file), *text); !error.empty()) {
 		if (log)
 			log("  Could not remap paths inside " + name + ": " + error);
-		KESTREL_LOG(LOG_WARNING, "  could not rewrite embedded paths in %s: %s", file.c_str(),
+		KESTREL_LOG(Warning, "  could not rewrite embedded paths in %s: %s", file.c_str(),
 			    error.c_str());
 		return 0;
 	}
 	if (log)
 		log("  Remapped " + std::to_string(count) + " path(s) inside " + name);
-	KESTREL_LOG(LOG_INFO, "  rewrote %d embedded path(s) in %s", count, file.c_str());
+	KESTREL_LOG(Info, "  rewrote %d embedded path(s) in %s", count, file.c_str());
 	return count;
 }
 

@@ -53,25 +53,6 @@ fs::path folderPath(const std::string &folder)
 	return path;
 }
 
-// The components of `path` below `folder`; nothing when it does not lie strictly below it.
-std::optional<fs::path> below(const fs::path &path, const fs::path &folder)
-{
-	if (folder.empty())
-		return std::nullopt;
-	auto part = path.begin();
-	for (const auto &folderPart : folder) {
-		if (part == path.end() || comparable(*part) != comparable(folderPart))
-			return std::nullopt;
-		++part;
-	}
-	fs::path rest;
-	for (; part != path.end(); ++part)
-		rest /= *part;
-	if (rest.empty())
-		return std::nullopt;
-	return rest;
-}
-
 bool startsHidden(const fs::path &components)
 {
 	return std::any_of(components.begin(), components.end(), [](const fs::path &part) {
@@ -87,11 +68,30 @@ std::string fileNameOf(const std::string &path)
 	return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+// Names Windows does not keep as written: device names (with any extension: "nul.mp4" is the
+// device), characters it reserves, and trailing dots or spaces, which it drops, so "x.bat." would
+// land as "x.bat".
+bool isStorableOnWindows(const std::string &name)
+{
+	static const std::set<std::string> kDevices = {"con",  "prn",  "aux",  "nul",  "conin$", "conout$",
+						       "com1", "com2", "com3", "com4", "com5",   "com6",
+						       "com7", "com8", "com9", "lpt1", "lpt2",   "lpt3",
+						       "lpt4", "lpt5", "lpt6", "lpt7", "lpt8",   "lpt9"};
+	if (name.empty() || name.back() == '.' || name.back() == ' ' ||
+	    name.find_first_of("<>:\"|?*") != std::string::npos)
+		return false;
+	std::string stem = asciiLowerCase(name.substr(0, name.find('.')));
+	while (!stem.empty() && stem.back() == ' ')
+		stem.pop_back();
+	return !kDevices.count(stem);
+}
+
 // On Windows a ":" would make a drive-relative path ("C:x") or name a stream of another file.
 bool isPlainFileName(const std::string &name)
 {
 	return !name.empty() && name != "." && name != ".." && !hasControlBytes(name) &&
-	       name.find_first_of(kWindowsPaths ? "/\\:" : "/\\") == std::string::npos;
+	       name.find_first_of(kWindowsPaths ? "/\\:" : "/\\") == std::string::npos &&
+	       (!kWindowsPaths || isStorableOnWindows(name));
 }
 
 // Joins checked names below a folder; the result must stay below it whatever the system makes
@@ -104,7 +104,7 @@ Decision inFolder(const fs::path &folder, const std::vector<std::string> &names)
 			return refuse("not a file name");
 		destination /= pathFromUtf8(name);
 	}
-	if (!below(destination, folder))
+	if (!componentsBelow(destination, folder))
 		return refuse("not a file name");
 	return {utf8FromPath(destination), {}};
 }
@@ -177,6 +177,23 @@ std::string systemFolderOf(const fs::path &destination)
 		   : std::string();
 }
 
+// Windows starts what lies in a Startup folder (the user's or all users') at the next sign-in.
+bool isLaunchedAtSignIn(const fs::path &destination)
+{
+	static const std::set<std::string> kLaunchable = {
+	    ".bat", ".cmd", ".com", ".cpl", ".exe", ".hta", ".js",  ".jse", ".lnk", ".msc",      ".msi",
+	    ".pif", ".ps1", ".reg", ".scr", ".url", ".vbe", ".vbs", ".wsf", ".wsh", ".appref-ms"};
+	if (!kLaunchable.count(asciiLowerCase(utf8FromPath(destination.extension()))))
+		return false;
+	std::vector<std::string> folders;
+	for (const auto &part : destination.parent_path().relative_path())
+		folders.push_back(comparable(part));
+	for (size_t i = 2; i < folders.size(); ++i)
+		if (folders[i - 2] == "start menu" && folders[i - 1] == "programs" && folders[i] == "startup")
+			return true;
+	return false;
+}
+
 // An absolute path of the other system: a drive or network path on POSIX, a rooted one on Windows.
 bool isForeignAbsolute(const std::string &path)
 {
@@ -221,21 +238,30 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 		return refuse("not an absolute path");
 	if (destination.filename().empty())
 		return refuse("not a file name");
+	if (kWindowsPaths) {
+		for (const auto &part : destination.relative_path())
+			if (!isStorableOnWindows(utf8FromPath(part)))
+				return refuse("not a file name");
+	}
+	if (kWindowsPaths && isLaunchedAtSignIn(destination))
+		return refuse("an executable or script in a Startup folder");
 	const fs::path config = folderPath(rules.obsPaths.configDir);
-	if (const auto inConfig = below(destination, config)) {
+	if (const auto inConfig = componentsBelow(destination, config)) {
 		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
 			return refuse(std::move(reason));
 	}
+	if (std::string reason = windowsFolderRefusal(destination, home, config); !reason.empty())
+		return refuse(std::move(reason));
 	if (intoHome) {
-		const auto inHome = below(destination, home);
+		const auto inHome = componentsBelow(destination, home);
 		if (!inHome)
 			return refuse("outside the home folder");
-		if (startsHidden(*inHome) && !below(destination, config))
+		if (startsHidden(*inHome) && !componentsBelow(destination, config))
 			return refuse("hidden file or folder of the home");
 	} else if (startsHidden(destination.relative_path())) {
 		return refuse("hidden file or folder");
 	} else if (const std::string system = systemFolderOf(destination);
-		   !system.empty() && !below(destination, home)) {
+		   !system.empty() && !componentsBelow(destination, home)) {
 		return refuse("inside the system folder " + system);
 	}
 	return {utf8FromPath(destination), {}};
@@ -297,8 +323,9 @@ std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const st
 {
 	std::vector<PathMove> moves = {{oldHome, newHome}};
 	for (const RestoreStep &step : plan)
+		// Only a real move: D:/Media/a.png restored at D:\Media\a.png stays as it is written.
 		if (step.outsideHome && !step.destination.empty() &&
-		    step.destination != step.entry->originalLocal)
+		    step.destination != normalisedPath(step.entry->originalLocal))
 			moves.push_back({step.entry->originalLocal, step.destination});
 	return moves;
 }

@@ -5,7 +5,7 @@
 #include "backup/run-steps.h"
 #include "backup/stored-manifest.h"
 #include "backup/verified-download.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
 
@@ -67,7 +67,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	const std::vector<PathMove> moves =
 	    pathMovesOf(plan, findSourceHome(manifest), environment_.homeFolder);
 	const std::string requestedName = restoreCollectionName;
-	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
+	KESTREL_LOG(Info, "Restore: %d file(s)", summary.total);
 
 	const auto skipped = [this](const std::string &reason, const std::string &file) {
 		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
@@ -83,22 +83,21 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 			const std::string why = refusalText(plan[k]);
 			summary.skippedFiles.push_back(why);
 			log(skipped(plan[k].refusal, refusedPlace(plan[k])));
-			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
-				    why.c_str());
+			KESTREL_LOG(Warning, "Restore skipped %s \u2014 %s", entry.name.c_str(), why.c_str());
 			continue;
 		}
 		const std::string &destination = plan[k].destination;
 		log("Restoring: " + entry.name);
-		KESTREL_LOG(LOG_INFO, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
+		KESTREL_LOG(Info, "Restoring %s -> %s", entry.remotePath.c_str(), destination.c_str());
 		if (destination != entry.originalLocal)
-			KESTREL_LOG(LOG_INFO, "  (remapped from %s)", entry.originalLocal.c_str());
+			KESTREL_LOG(Info, "  (remapped from %s)", entry.originalLocal.c_str());
 		std::string error;
 		if (!downloadVerified(*provider_, entry, destination,
 				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
 			summary.skippedFiles.push_back(destination + ": " + error);
 			log(skipped("error", error));
-			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
+			KESTREL_LOG(Warning, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());
 			continue;
 		}

@@ -1,6 +1,6 @@
 #include "backup/settings-secrets.h"
 
-#include "module/log.h"
+#include "common/log.h"
 #include "providers/authorization-listener.h"
 
 #include <atomic>
@@ -37,7 +37,7 @@ bool plainReference(const std::string &reference)
 void logOnce(std::atomic<bool> &logged, const std::string &line)
 {
 	if (!logged.exchange(true))
-		KESTREL_LOG(LOG_WARNING, "%s", line.c_str());
+		KESTREL_LOG(Warning, "%s", line.c_str());
 }
 
 std::atomic<bool> unreachableLogged{false};

@@ -1,10 +1,11 @@
+#include "common/log.h"
 #include "delay/switch/delay-switch-host.h"
 #include "delay/switch/delay-switch.h"
 #include "module/auto-backup-events.h"
 #include "module/backup-menu.h"
-#include "module/log.h"
 #include "module/source-registry.h"
 #include "platform/key-state.h"
+#include "ui/auto-backup-status.h"
 
 #include <obs-frontend-api.h>
 #include <obs-module.h>
@@ -19,17 +20,28 @@ MODULE_EXPORT const char *obs_module_description(void)
 	       "filters.";
 }
 
+namespace {
+
+// Every layer's log lines go to the OBS log.
+void obsLogSink(int level, const char *format, va_list args, void *)
+{
+	blogva(level, format, args);
+}
+
+} // namespace
+
 bool obs_module_load(void)
 {
+	kestrel::setLogSink(&obsLogSink, nullptr);
 	kestrel::platform::startWatchingDesktopKeys();
 	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
 	kestrel::registerToggleHotkey();
 	kestrel::registerDumpHotkey();
-	kestrel::createDelaySwitchDock();
+	kestrel::createDelaySwitchDock(kestrel::autoBackupStatusFeed);
 	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
 	kestrel::startAutoBackups();
-	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
+	KESTREL_LOG(Info, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
 }
 
@@ -41,5 +53,5 @@ void obs_module_unload(void)
 	kestrel::unregisterDumpHotkey();
 	kestrel::unregisterToggleHotkey();
 	kestrel::platform::stopWatchingDesktopKeys();
-	KESTREL_LOG(LOG_INFO, "Module unloaded");
+	KESTREL_LOG(Info, "Module unloaded");
 }

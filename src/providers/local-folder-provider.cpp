@@ -1,6 +1,6 @@
 #include "providers/local-folder-provider.h"
 
-#include "module/log.h"
+#include "common/log.h"
 #include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
@@ -115,7 +115,7 @@ bool LocalFolderProvider::refusesLink(const fs::path &file, const std::string &r
 void LocalFolderProvider::reportLeftAlone(const fs::path &item, const char *what)
 {
 	if (reported_.insert(item).second)
-		KESTREL_LOG(LOG_WARNING, "Left alone a %s in the backup folder: %s", what,
+		KESTREL_LOG(Warning, "Left alone a %s in the backup folder: %s", what,
 			    utf8FromPath(item).c_str());
 }
 

@@ -1,7 +1,7 @@
 #include "ui/auto-backup-group.h"
 
+#include "common/ui-text.h"
 #include "ui/auto-backup-status.h"
-#include "ui/ui-text.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

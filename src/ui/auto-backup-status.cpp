@@ -1,6 +1,6 @@
 #include "ui/auto-backup-status.h"
 
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include <QDateTime>
 
@@ -56,6 +56,12 @@ QString autoBackupOutcomeLine(const std::optional<AutoBackupOutcome> &outcome)
 	else
 		detail = uiText(106).arg(outcome->copied).arg(outcome->skipped);
 	return uiText(105).arg(localTimeText(outcome->finishedAt) + QStringLiteral(" \u2014 ") + detail);
+}
+
+StatusLine autoBackupStatusLine()
+{
+	const auto outcome = latestAutoBackupOutcome();
+	return {autoBackupOutcomeLine(outcome), outcome.has_value(), outcome && !outcome->ok};
 }
 
 } // namespace kestrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/auto-backup-state.h"
+#include "common/status-line.h"
 
 #include <QString>
 
@@ -17,5 +18,9 @@ uint64_t autoBackupOutcomeVersion();
 
 // "Last automatic backup: 2026-12-09 19:30 — 12 files copied, 0 skipped", in the current language.
 QString autoBackupOutcomeLine(const std::optional<AutoBackupOutcome> &outcome);
+
+// The latest outcome as the dock shows it: only once there is one, marked when it failed.
+StatusLine autoBackupStatusLine();
+inline constexpr StatusFeed autoBackupStatusFeed{&autoBackupOutcomeVersion, &autoBackupStatusLine};
 
 } // namespace kestrel

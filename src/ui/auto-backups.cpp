@@ -2,7 +2,7 @@
 
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
-#include "module/log.h"
+#include "common/log.h"
 #include "platform/module-path.h"
 #include "ui/auto-backup-status.h"
 #include "ui/backup-worker.h"
@@ -78,16 +78,16 @@ AutoBackupScheduler::Decision AutoBackups::decide(AutoTrigger trigger, bool atSt
 	const AutoBackupScheduler::Decision decision = scheduler_.onTrigger(trigger, manager_->autoBackup);
 	switch (decision) {
 	case AutoBackupScheduler::Decision::Start:
-		KESTREL_LOG(LOG_INFO, "Automatic backup (%s) started", name);
+		KESTREL_LOG(Info, "Automatic backup (%s) started", name);
 		start(trigger, atStart);
 		break;
 	case AutoBackupScheduler::Decision::Deferred:
-		KESTREL_LOG(LOG_INFO,
+		KESTREL_LOG(Info,
 			    "Automatic backup (%s) deferred: another backup or restore is using the folder",
 			    name);
 		break;
 	case AutoBackupScheduler::Decision::Merged:
-		KESTREL_LOG(LOG_INFO, "Automatic backup (%s) joins the run that just started", name);
+		KESTREL_LOG(Info, "Automatic backup (%s) joins the run that just started", name);
 		break;
 	case AutoBackupScheduler::Decision::Off:
 		break;
@@ -138,11 +138,11 @@ void AutoBackups::record(AutoTrigger trigger, bool atStart, const BackupSummary 
 	if (!ok)
 		outcome.error = error.isEmpty() ? std::string("Unknown error") : error.toStdString();
 	if (ok)
-		KESTREL_LOG(LOG_INFO, "Automatic backup (%s) done: %d file(s) copied, %d skipped%s",
+		KESTREL_LOG(Info, "Automatic backup (%s) done: %d file(s) copied, %d skipped%s",
 			    outcome.trigger.c_str(), outcome.copied, outcome.skipped,
 			    outcome.unchanged ? " (nothing changed, no new backup)" : "");
 	else
-		KESTREL_LOG(LOG_WARNING, "Automatic backup (%s) failed: %s", outcome.trigger.c_str(),
+		KESTREL_LOG(Warning, "Automatic backup (%s) failed: %s", outcome.trigger.c_str(),
 			    outcome.error.c_str());
 	{
 		const std::lock_guard lock(stateMutex_);
@@ -153,7 +153,7 @@ void AutoBackups::record(AutoTrigger trigger, bool atStart, const BackupSummary 
 		if (ok && atStart)
 			state.lastDailyDate = startDate_;
 		if (const std::string failure = storeAutoBackupState(statePath_, state); !failure.empty())
-			KESTREL_LOG(LOG_WARNING, "Cannot store the automatic backup's outcome: %s",
+			KESTREL_LOG(Warning, "Cannot store the automatic backup's outcome: %s",
 				    failure.c_str());
 	}
 	publishAutoBackupOutcome(outcome);
@@ -165,7 +165,7 @@ void AutoBackups::markUnfinished()
 	AutoBackupState state = loadAutoBackupState(statePath_);
 	state.exitUnfinished = true;
 	if (const std::string failure = storeAutoBackupState(statePath_, state); !failure.empty())
-		KESTREL_LOG(LOG_WARNING, "Cannot store the automatic backup's state: %s", failure.c_str());
+		KESTREL_LOG(Warning, "Cannot store the automatic backup's state: %s", failure.c_str());
 }
 
 bool AutoBackups::finish(std::chrono::milliseconds waitLimit, std::chrono::milliseconds stopLimit)
@@ -175,7 +175,7 @@ bool AutoBackups::finish(std::chrono::milliseconds waitLimit, std::chrono::milli
 	const auto stopAt = (exitAt_ ? *exitAt_ : clock_()) + waitLimit;
 	const int64_t patience = std::max<int64_t>(0, milliseconds(stopAt - clock_()));
 	if (!thread_->wait(static_cast<unsigned long>(patience))) {
-		KESTREL_LOG(LOG_WARNING,
+		KESTREL_LOG(Warning,
 			    "Automatic backup still running as OBS closes; stopping it (the next start "
 			    "makes it again)");
 		stop_.store(true);
@@ -185,7 +185,7 @@ bool AutoBackups::finish(std::chrono::milliseconds waitLimit, std::chrono::milli
 			// Its thread, worker, manager and this object must outlive the run, and so
 			// must the plug-in's code, which OBS unloads next.
 			const bool kept = platform::keepOwnLibraryLoaded();
-			KESTREL_LOG(LOG_WARNING, "Automatic backup did not stop in time; it ends with OBS%s",
+			KESTREL_LOG(Warning, "Automatic backup did not stop in time; it ends with OBS%s",
 				    kept ? "" : " (the plug-in could not be kept loaded for it)");
 			thread_ = nullptr;
 			(void)manager_.release();

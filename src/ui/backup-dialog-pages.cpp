@@ -1,9 +1,9 @@
 #include "ui/backup-dialog.h"
 
+#include "common/ui-text.h"
 #include "delay/keys/key-lists.h"
 #include "ui/auto-backup-group.h"
 #include "ui/support-panel.h"
-#include "ui/ui-text.h"
 
 #include <QComboBox>
 #include <QGridLayout>

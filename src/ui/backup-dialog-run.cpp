@@ -1,6 +1,6 @@
 #include "ui/backup-dialog.h"
 
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include <QComboBox>
 #include <QDateTime>

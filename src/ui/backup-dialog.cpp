@@ -1,10 +1,10 @@
 #include "ui/backup-dialog.h"
 
-#include "module/log.h"
+#include "common/log.h"
+#include "common/ui-text.h"
 #include "platform/obs-restart.h"
 #include "ui/auto-backup-group.h"
 #include "ui/skipped-line-text.h"
-#include "ui/ui-text.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -80,7 +80,7 @@ BackupDialog::BackupDialog(BackupEnvironment environment, DelaySwitchKeys keys, 
 BackupDialog::~BackupDialog()
 {
 	if (worker_)
-		KESTREL_LOG(LOG_INFO, "Backup dialog closing: waiting for the running job to end");
+		KESTREL_LOG(Info, "Backup dialog closing: waiting for the running job to end");
 	stopWorker();
 }
 
@@ -262,7 +262,7 @@ bool BackupDialog::writeSettingsOrWarn()
 	}
 	if (reason.isEmpty())
 		return true;
-	KESTREL_LOG(LOG_WARNING, "Settings not saved: %s", reason.toUtf8().constData());
+	KESTREL_LOG(Warning, "Settings not saved: %s", reason.toUtf8().constData());
 	updateConnectionStatus();
 	QMessageBox::warning(this, uiText(22), noteText(Note::SettingsNotSaved) + "\n\n" + reason);
 	return false;
@@ -296,7 +296,7 @@ void BackupDialog::restartObs()
 	const QString tempFolder = QDir::toNativeSeparators(QDir::tempPath());
 	if (!platform::restartObsLater(executable.toStdString(), folder.toStdString(),
 				       tempFolder.toStdString()))
-		KESTREL_LOG(LOG_WARNING, "Could not start the OBS restart script in %s",
+		KESTREL_LOG(Warning, "Could not start the OBS restart script in %s",
 			    tempFolder.toUtf8().constData());
 }
 

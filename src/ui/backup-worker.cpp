@@ -1,6 +1,6 @@
 #include "ui/backup-worker.h"
 
-#include "module/log.h"
+#include "common/log.h"
 
 #include <exception>
 
@@ -17,10 +17,10 @@ void BackupWorker::run()
 	try {
 		runMode();
 	} catch (const std::exception &e) {
-		KESTREL_LOG(LOG_ERROR, "Worker exception (%d): %s", mode, e.what());
+		KESTREL_LOG(Error, "Worker exception (%d): %s", mode, e.what());
 		finishFailed(QStringLiteral("Error: ") + QString::fromUtf8(e.what()));
 	} catch (...) {
-		KESTREL_LOG(LOG_ERROR, "Worker unknown exception (mode %d)", mode);
+		KESTREL_LOG(Error, "Worker unknown exception (mode %d)", mode);
 		finishFailed(QStringLiteral("Unknown error"));
 	}
 }

@@ -1,6 +1,6 @@
 #include "ui/skipped-line-text.h"
 
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include <string_view>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "ui/support-panel.h"
 
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include <QDesktopServices>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #include "backup/active-collection.h"
 
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 namespace kestrel {
 namespace {
 
-using test::ObsLogCapture;
+using test::LogCapture;
 using test::readFile;
 using test::ScratchFolder;
 using test::writeFile;
@@ -41,11 +41,11 @@ TEST(ActiveCollection, NameIsReadAndSetKeepingTheRest)
 	EXPECT_EQ(readCollectionName((scratch / "missing.json").string()), "");
 
 	writeFile(scene, "{broken");
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	setCollectionName(scene.string(), "X", nullptr);
 	EXPECT_EQ(readFile(scene), "{broken");
 	ASSERT_EQ(obsLog.lines().size(), 1u);
-	EXPECT_EQ(obsLog.lines()[0].level, LOG_WARNING);
+	EXPECT_EQ(obsLog.lines()[0].level, LogLevel::Warning);
 	EXPECT_EQ(obsLog.lines()[0].text.rfind("[Kestrel] could not set collection name: ", 0), 0u);
 }
 
@@ -75,14 +75,15 @@ TEST(ActiveCollection, ActivationWritesWhereTheKeysAreAsThatOBSReadsThem)
 	writeFile(scratch / "user.ini", "[Basic]\nSceneCollection=Old\nSceneCollectionFile=Old.json\n");
 	writeFile(scratch / "global.ini", "[General]\nFirstRun=true\n");
 	std::vector<std::string> log;
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	activateCollection(scratch.root().string(), "My Show", "My_Show",
 			   [&](const std::string &line) { log.push_back(line); });
 	EXPECT_EQ(readFile(scratch / "user.ini"),
 		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
 	EXPECT_EQ(readFile(scratch / "global.ini"), "[General]\nFirstRun=true\n");
 	EXPECT_EQ(log, std::vector<std::string>{"  Active collection set to \"My Show\""});
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
+	EXPECT_TRUE(
+	    obsLog.contains(LogLevel::Info, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
 	EXPECT_EQ(obsLog.lines().size(), 1u);
 
 	// OBS 30 and older: the keys in global.ini, the bare stem.
@@ -92,7 +93,8 @@ TEST(ActiveCollection, ActivationWritesWhereTheKeysAreAsThatOBSReadsThem)
 	EXPECT_EQ(readFile(scratch / "global.ini"),
 		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show\n");
 	EXPECT_FALSE(std::filesystem::exists(scratch / "user.ini"));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
+	EXPECT_TRUE(
+	    obsLog.contains(LogLevel::Info, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
 	activateCollection("", "X", "X", nullptr);
 }
 

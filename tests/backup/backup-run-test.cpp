@@ -3,7 +3,7 @@
 #include "backup/remote-layout.h"
 
 #include "fake-obs-config.h"
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FakeObsConfig;
-using test::ObsLogCapture;
+using test::LogCapture;
 using test::readFile;
 using test::writeFile;
 
@@ -54,7 +54,7 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	obs.addRealisticSetup();
 	auto manager = obs.manager();
 	RunRecord run;
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	const BackupSummary summary = manager->runBackup(run.progressCallback(), run.logCallback());
 
 	// 4 collections (old.json is a folder and fails), 4 profile files, 3 media files (the font
@@ -119,14 +119,14 @@ TEST(BackupRun, StoresTheWholeConfigurationWithLayoutLogAndManifest)
 	});
 	EXPECT_NE(skipped, run.log.end());
 
-	EXPECT_TRUE(obsLog.contains(LOG_INFO,
+	EXPECT_TRUE(obsLog.contains(LogLevel::Info,
 				    "[Kestrel] Backup set: 4 scene(s), 4 profile file(s), 3 media file(s)"));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   media: " + intro));
-	EXPECT_TRUE(
-	    obsLog.contains(LOG_INFO, "[Kestrel] Backing up plugin binary: " + obs.pluginLibrary.string()));
+	EXPECT_TRUE(obsLog.contains(LogLevel::Info, "[Kestrel]   media: " + intro));
+	EXPECT_TRUE(obsLog.contains(LogLevel::Info,
+				    "[Kestrel] Backing up plugin binary: " + obs.pluginLibrary.string()));
 	const std::string skipPrefix =
 	    "[Kestrel] Skipped old.json (" + (obs.scenes / "old.json").string() + ") \u2014 ";
-	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_WARNING, skipPrefix));
+	EXPECT_TRUE(obsLog.containsLineStartingWith(LogLevel::Warning, skipPrefix));
 
 	// Progress carries the run's own index and total, once per uploaded file at 100 %.
 	ASSERT_EQ(run.progress.size(), 10u);

@@ -1,6 +1,6 @@
 #include "backup/path-remap.h"
 
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 namespace kestrel {
 namespace {
 
-using test::ObsLogCapture;
+using test::LogCapture;
 using test::readFile;
 using test::ScratchFolder;
 using test::writeFile;
@@ -60,18 +60,20 @@ TEST(PathRemap, RewritesEscapedSlashedAndPlainSpellings)
 "url": "C:/Users/Alice/overlay.html"})");
 	writeFile(ini, "[SimpleOutput]\r\nFilePath=C:\\Users\\Alice\r\nOther=C:\\Users\\Alice\\a.mp4\n");
 	std::vector<std::string> log;
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	auto record = [&](const std::string &line) { log.push_back(line); };
-	EXPECT_EQ(rewriteEmbeddedPaths(scene.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 2);
+	// Windows names a folder in any letter case, so c:\users\alice is Alice's home too.
+	EXPECT_EQ(rewriteEmbeddedPaths(scene.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 3);
 	EXPECT_EQ(readFile(scene),
-		  R"({"file": "C:\\Users\\Bob\\Videos\\a.mp4", "other": "c:\\users\\alice\\b.mp4",
+		  R"({"file": "C:\\Users\\Bob\\Videos\\a.mp4", "other": "C:\\Users\\Bob\\b.mp4",
 "url": "C:/Users/Bob/overlay.html"})");
 	EXPECT_EQ(rewriteEmbeddedPaths(ini.string(), {{"C:\\Users\\Alice", "C:\\Users\\Bob"}}, record), 2);
 	EXPECT_EQ(readFile(ini),
 		  "[SimpleOutput]\r\nFilePath=C:\\Users\\Bob\r\nOther=C:\\Users\\Bob\\a.mp4\n");
-	EXPECT_EQ(log, (std::vector<std::string>{"  Remapped 2 path(s) inside scene.json",
+	EXPECT_EQ(log, (std::vector<std::string>{"  Remapped 3 path(s) inside scene.json",
 						 "  Remapped 2 path(s) inside basic.ini"}));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   rewrote 2 embedded path(s) in " + ini.string()));
+	EXPECT_TRUE(
+	    obsLog.contains(LogLevel::Info, "[Kestrel]   rewrote 2 embedded path(s) in " + ini.string()));
 }
 
 TEST(PathRemap, AcrossSystemsTheRestOfEachPathTakesTheNewSeparators)
@@ -149,7 +151,7 @@ TEST(PathRemap, NothingToDoLeavesTheFileAlone)
 	ScratchFolder scratch;
 	const auto ini = scratch / "basic.ini";
 	writeFile(ini, "Path=D:\\Media\n");
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	EXPECT_EQ(rewriteEmbeddedPaths(ini.string(), {{"", "C:\\Users\\Bob"}}, nullptr), 0);
 	EXPECT_EQ(rewriteEmbeddedPaths(ini.string(), {{"C:\\Users\\Al", ""}}, nullptr), 0);
 	EXPECT_EQ(rewriteEmbeddedPaths(ini.string(), {{"C:\\Users\\Al", "C:\\Users\\Bob"}}, nullptr), 0);

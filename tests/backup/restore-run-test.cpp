@@ -5,7 +5,7 @@
 
 #include "fake-obs-config.h"
 #include "restore-fixtures.h"
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeObsConfig;
 using test::HandMadeBackup;
-using test::ObsLogCapture;
+using test::LogCapture;
 using test::OtherComputer;
 using test::readFile;
 using test::replaced;
@@ -55,7 +55,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 			      [](const BackupEntry &e) { return e.name == "Main Show.json"; });
 
 	std::vector<int32_t> indexes;
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	const BackupSummary summary = manager->runRestore(
 	    manifest, [&](const std::string &, int32_t, int32_t index, int32_t) { indexes.push_back(index); },
 	    log.callback());
@@ -91,15 +91,17 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 		  "[Basic]\r\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
 	EXPECT_TRUE(log.has("  Renamed collection to \"My Show\""));
 	EXPECT_TRUE(log.has("  Remapped 1 path(s) inside basic.ini"));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel] Restore: 10 file(s)"));
+	EXPECT_TRUE(obsLog.contains(LogLevel::Info, "[Kestrel] Restore: 10 file(s)"));
 	EXPECT_TRUE(
-	    obsLog.contains(LOG_INFO, "[Kestrel] Restoring obs-cloud-backup/scenes/Main Show.json -> " +
-					  (scenes / "My_Show.json").string()));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   (remapped from " +
-						  (alice.scenes / "Main Show.json").string() + ")"));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
-	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
-	EXPECT_FALSE(obsLog.containsLineStartingWith(LOG_WARNING, "[Kestrel] Restore skipped"));
+	    obsLog.contains(LogLevel::Info, "[Kestrel] Restoring obs-cloud-backup/scenes/Main Show.json -> " +
+						(scenes / "My_Show.json").string()));
+	EXPECT_TRUE(obsLog.contains(LogLevel::Info, "[Kestrel]   (remapped from " +
+							(alice.scenes / "Main Show.json").string() + ")"));
+	EXPECT_TRUE(
+	    obsLog.contains(LogLevel::Info, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
+	EXPECT_TRUE(
+	    obsLog.contains(LogLevel::Info, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
+	EXPECT_FALSE(obsLog.containsLineStartingWith(LogLevel::Warning, "[Kestrel] Restore skipped"));
 }
 
 TEST(RestoreRun, KeptNameComesFromTheFileOrItsStem)
@@ -267,7 +269,7 @@ TEST(RestoreRun, RemotePathsLeavingTheBackupAreNotFollowed)
 	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/P/basic.INI",
 		   (bob.config / "basic/profiles/P/basic.INI").string(), &ok);
 	RunLines log;
-	ObsLogCapture obsLog;
+	LogCapture obsLog;
 	const BackupSummary summary =
 	    bob.manager(backup.folder)->runRestore(backup.manifest, nullptr, log.callback());
 	EXPECT_EQ(summary.done, 1);

@@ -7,7 +7,7 @@
 
 #include "fake-obs-config.h"
 #include "restore-fixtures.h"
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 #include "support/unreadable-profile.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::FakeObsConfig;
 using test::HandMadeBackup;
-using test::ObsLogCapture;
+using test::LogCapture;
 using test::OtherComputer;
 using test::readFile;
 using test::replaced;
@@ -282,7 +282,7 @@ TEST(HostileFolder, PlantedLinksAreNeverFollowed)
 
 	const char *links[] = {"media/x", "profiles/Other", "scenes", "history/2000-01-01T00-00-00Z.json"};
 	for (int run = 0; run < 2; ++run) {
-		ObsLogCapture obsLog;
+		LogCapture obsLog;
 		const BackupSummary summary = obs.manager()->runBackup(nullptr, kQuiet);
 		EXPECT_TRUE(summary.success);
 		EXPECT_EQ(summary.skipped, 1) << "the scene collection cannot go behind a link";
@@ -297,7 +297,7 @@ TEST(HostileFolder, PlantedLinksAreNeverFollowed)
 			const std::string line = "[Kestrel] Left alone a link in the backup folder: " +
 						 (obs.backupFolder / link).string();
 			EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-						[&](const ObsLogCapture::Line &l) { return l.text == line; }),
+						[&](const LogCapture::Line &l) { return l.text == line; }),
 				  1)
 			    << "reported once a run: " << line;
 		}

@@ -3,8 +3,8 @@
 #include "providers/local-folder-provider.h"
 #include "providers/onedrive-provider.h"
 
+#include "support/log-capture.h"
 #include "support/memory-keyring.h"
-#include "support/obs-log-capture.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +86,7 @@ TEST_F(SettingsTest, AnOlderFileHandsItsSignInToTheKeyringOnFirstUse)
 	// Where no keyring is reachable the file keeps it, as before, and the log says so once.
 	writeFile(settingsFile, older);
 	keyring->reachableNow = false;
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	BackupManager headless = manager(keyring);
 	headless.loadSettings();
 	headless.writeSettings();

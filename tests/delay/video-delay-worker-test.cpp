@@ -1,6 +1,6 @@
 #include "delay/video/video-delay-worker.h"
 
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 #include "test-images.h"
 
 #include <gtest/gtest.h>
@@ -136,7 +136,7 @@ TEST(VideoDelayWorker, LoweringTheDelayJumpsForwardAndRaisingItHolds)
 
 TEST(VideoDelayWorker, RingCapDropsTheOldestPacketsAndLogsOnce)
 {
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	std::vector<uint8_t> probe;
 	uint64_t stamp = 0;
 	FrameCodec codec;
@@ -172,7 +172,7 @@ TEST(VideoDelayWorker, CapKeepsOnePacketEvenWhenItAloneIsTooLarge)
 
 TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
 {
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	VideoDelayWorker worker(nowNs); // not started: nothing drains the queue
 	constexpr uint64_t queued = VideoDelayWorker::kCaptureQueueLimit;
 	for (uint64_t i = 1; i <= 125 + queued; ++i)
@@ -192,7 +192,7 @@ TEST(VideoDelayWorker, QueueDropsAreCountedAndLoggedEvery120)
 
 TEST(VideoDelayWorker, ResetDiscardsQueuedFramesAndStartsBufferingAgain)
 {
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	VideoDelayWorker worker(nowNs);
 	worker.applySettings(withDelay(0));
 	worker.submitRawFrame(frameAt(nowNs()));
@@ -243,7 +243,7 @@ TEST(VideoDelayWorker, StoppingWaitsForTheRunningEncode)
 
 TEST(VideoDelayWorker, EncodeFailureIsLoggedOnceUntilAFrameSucceeds)
 {
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	VideoDelayWorker worker(nowNs);
 	worker.applySettings(withDelay(60'000 * kMs));
 	ASSERT_TRUE(worker.start());
@@ -318,7 +318,7 @@ protected:
 	}
 
 	static inline std::atomic<uint64_t> now{0};
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	std::unique_ptr<VideoDelayWorker> worker;
 };
 

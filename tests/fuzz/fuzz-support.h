@@ -1,7 +1,5 @@
 #pragma once
 
-#include <obs.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,10 +16,6 @@ inline void require(bool condition, const char *what)
 		std::abort();
 	}
 }
-
-// The engine's log lines would only slow the fuzzer down.
-inline const bool kQuietObsLog =
-    (base_set_log_handler([](int, const char *, va_list, void *) {}, nullptr), true);
 
 // One file of this process's own, rewritten for each input of the readers that take a path.
 inline const std::string &scratchFile()

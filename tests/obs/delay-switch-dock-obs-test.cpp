@@ -1,10 +1,10 @@
 #include "delay-switch-sources.h"
 
+#include "common/ui-text.h"
 #include "delay/delays-disabled.h"
 #include "delay/switch/delay-switch-dock.h"
 #include "delay/switch/delay-switch.h"
 #include "ui/auto-backup-status.h"
-#include "ui/ui-text.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,7 @@ protected:
 		waitOutDebounce();
 		delaysDisabled.store(false);
 		currentLanguage().store(0);
-		dock = std::make_unique<DelaySwitchDock>();
+		dock = std::make_unique<DelaySwitchDock>(autoBackupStatusFeed);
 		dock->show();
 		processEventsFor(60);
 	}

@@ -72,13 +72,13 @@ TEST_F(DelaySwitchInObs, TogglesOnlyOnceWithinTheDebounceAndTwiceBeyondIt)
 	EXPECT_TRUE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOff);
 	EXPECT_TRUE(obs_source_enabled(sources.filter(4))) << "a filter of another type was switched";
-	EXPECT_TRUE(log.contains(LOG_INFO, "[Kestrel] delays DESACTIVADOS (todo en vivo)"));
+	EXPECT_TRUE(log.contains(LogLevel::Info, "[Kestrel] delays DESACTIVADOS (todo en vivo)"));
 
 	std::this_thread::sleep_for(std::chrono::milliseconds(250));
 	toggleAllDelays();
 	EXPECT_FALSE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOn);
-	EXPECT_TRUE(log.contains(LOG_INFO, "[Kestrel] delays REACTIVADOS"));
+	EXPECT_TRUE(log.contains(LogLevel::Info, "[Kestrel] delays REACTIVADOS"));
 }
 
 TEST_F(DelaySwitchInObs, ToggleTwiceReenablesFiltersDisabledOneByOne)
@@ -111,7 +111,7 @@ TEST_F(DelaySwitchInObs, AdoptsTheCollectionsStateOnLoadingAndCollectionChangeOn
 	onFrontendEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING, nullptr);
 	EXPECT_TRUE(delaysDisabled.load());
 	EXPECT_TRUE(log.contains(
-	    LOG_WARNING, "[Kestrel] delays start DISABLED (filter eye off) — press the key to enable"));
+	    LogLevel::Warning, "[Kestrel] delays start DISABLED (filter eye off) — press the key to enable"));
 
 	// Off because one filter was off: the next toggle turns every delay on.
 	toggleAllDelays();

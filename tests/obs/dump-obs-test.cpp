@@ -71,7 +71,7 @@ TEST(DumpInObs, VideoHoldsTheLastDelayedFrameAndNeverShowsWhatCameBeforeTheDump)
 	for (const RenderedColours::Frame &frame : output.frames())
 		EXPECT_NE(frame.colour, kGreen) << "green went out at " << frame.timestamp;
 	EXPECT_TRUE(
-	    log.contains(LOG_INFO, "[Kestrel] delays DUMPED: 1 delay(s) dropped everything they held"));
+	    log.contains(LogLevel::Info, "[Kestrel] delays DUMPED: 1 delay(s) dropped everything they held"));
 }
 
 // Beeps before the dump never reach the mix; it stays silent until sound from after the dump

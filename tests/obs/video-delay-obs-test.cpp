@@ -103,7 +103,7 @@ TEST_F(VideoDelayInObs, ShowsLiveUntilTheDelayHasFilledThenThePictureOfOneDelayE
 	EXPECT_EQ(output.colourAt(change + 650 * kMs), kGreen) << "the green of one delay earlier";
 	EXPECT_EQ(countLines(log, "video delay on '?': capturing"), 0u);
 	EXPECT_EQ(log.linesContaining("': capturing").size(), 1u);
-	EXPECT_TRUE(log.contains(LOG_INFO,
+	EXPECT_TRUE(log.contains(LogLevel::Info,
 				 "[Kestrel] video delay READY: showing 0.5s-delayed video (compressed "
 				 "ring)"));
 }
@@ -423,8 +423,9 @@ TEST(VideoDelayTypes, DelayOutsideTheSliderIsClamped)
 		    obs_source_create_private("orv_screen_delay_video", "clamped", settings);
 	}
 	for (const char *seconds : {"120.0", "0.0", "20.0"})
-		EXPECT_TRUE(log.contains(LOG_INFO, std::string("[Kestrel] video delay filter created (") +
-						       seconds + "s, compressed ring)"))
+		EXPECT_TRUE(
+		    log.contains(LogLevel::Info, std::string("[Kestrel] video delay filter created (") +
+						     seconds + "s, compressed ring)"))
 		    << seconds;
 }
 

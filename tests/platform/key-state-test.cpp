@@ -1,7 +1,7 @@
 #include "platform/key-state.h"
 
 #include "scripted-keys.h"
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 
 #include <gtest/gtest.h>
 
@@ -198,7 +198,7 @@ TEST(DesktopKeysOnALostX11, KeysReadReleasedAndTheProcessRuns)
 	PrivateXServer server;
 	if (server.display().empty())
 		GTEST_SKIP() << "Xvfb could not be started";
-	test::ObsLogCapture log; // before the watcher's thread, which logs into it
+	test::LogCapture log; // before the watcher's thread, which logs into it
 	const auto keys = watchDesktopKeys(server.display());
 	server.xdotool({"keydown", "v"});
 	ASSERT_TRUE(eventually([&] { return keys->isKeyDown(kV); }));
@@ -209,7 +209,7 @@ TEST(DesktopKeysOnALostX11, KeysReadReleasedAndTheProcessRuns)
 
 TEST(DesktopKeysWithoutDisplay, EveryKeyReadsUpAndOneLineIsLogged)
 {
-	test::ObsLogCapture log;
+	test::LogCapture log;
 	{
 		const auto keys = watchDesktopKeys(":4093"); // no server there
 		ASSERT_TRUE(eventually([&] { return !log.linesContaining("[Kestrel]").empty(); }));

@@ -4,7 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace kestrel::test {
 

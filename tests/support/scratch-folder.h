@@ -4,21 +4,38 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 namespace kestrel::test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A folder inside `parent` that did not exist before.
+inline std::filesystem::path freshFolderIn(const std::filesystem::path &parent)
+{
+#ifdef _WIN32
+	// No mkdtemp: a folder that create_directory makes anew is the caller's alone.
+	std::random_device random;
+	for (int attempt = 0; attempt < 100; ++attempt) {
+		auto candidate = parent / ("kestrel-test-" + std::to_string(random()));
+		if (std::filesystem::create_directory(candidate))
+			return candidate;
+	}
+	throw std::runtime_error("no scratch folder");
+#else
+	std::string pattern = (parent / "kestrel-test-XXXXXX").string();
+	if (!mkdtemp(pattern.data()))
+		throw std::runtime_error("mkdtemp failed");
+	return pattern;
+#endif
+}
+
+// A fresh folder under the system's temporary folder (or `parent`), removed with everything in it.
 class ScratchFolder {
 public:
-	ScratchFolder()
+	explicit ScratchFolder(const std::filesystem::path &parent = std::filesystem::temp_directory_path())
+	    : root_(freshFolderIn(parent))
 	{
-		std::string pattern =
-		    (std::filesystem::temp_directory_path() / "kestrel-test-XXXXXX").string();
-		if (!mkdtemp(pattern.data()))
-			throw std::runtime_error("mkdtemp failed");
-		root_ = pattern;
 	}
 	~ScratchFolder()
 	{

@@ -2,11 +2,11 @@
 
 #include "backup/manifest.h"
 #include "backup/restore-plan.h"
+#include "common/ui-text.h"
 #include "platform/recording-launcher.h"
 #include "support/obs-log-capture.h"
 #include "ui/auto-backup-status.h"
 #include "ui/skipped-line-text.h"
-#include "ui/ui-text.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "ui/backup-worker.h"
 
 #include "backup/fake-obs-config.h"
-#include "support/obs-log-capture.h"
+#include "support/log-capture.h"
 #include "support/unreadable-profile.h"
 
 #include <QTest>
@@ -101,13 +101,13 @@ TEST(BackupWorker, AnUnreadableFolderIsSkippedAndTheRunGoesOn)
 	config.addRealisticSetup();
 	test::UnreadableProfile locked(config.profiles);
 	auto manager = config.manager();
-	test::ObsLogCapture obsLog;
+	test::LogCapture obsLog;
 
 	WorkerRun backup(*manager, WorkerMode::Backup);
 	ASSERT_EQ(backup.count("backup"), 1);
 	EXPECT_EQ(backup.arrived.back(), "backup ok ");
 	EXPECT_EQ(backup.count("log   Skipped: sub \u2014 cannot read the folder: "), 1);
-	EXPECT_FALSE(obsLog.containsLineStartingWith(LOG_ERROR, "[Kestrel] Worker exception"));
+	EXPECT_FALSE(obsLog.containsLineStartingWith(LogLevel::Error, "[Kestrel] Worker exception"));
 	EXPECT_EQ(backup.count("progress"), 10);
 }
 

@@ -1,6 +1,6 @@
 #include "dialog-fixture.h"
 
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include <QDir>
 #include <QTabBar>

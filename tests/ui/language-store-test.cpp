@@ -1,4 +1,4 @@
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
 #include "support/scratch-settings-store.h"
 

@@ -1,5 +1,5 @@
-#include "ui/ui-text-table.h"
-#include "ui/ui-text.h"
+#include "common/ui-text-table.h"
+#include "common/ui-text.h"
 
 #include "support/scratch-settings-store.h"
 

@@ -4,6 +4,7 @@
 #include "backup/utf8-text.h"
 #include "cli-options.h"
 #include "cloud-account.h"
+#include "common/log.h"
 #include "console.h"
 #include "platform/app-data-folder.h"
 #include "platform/home-folder.h"
@@ -16,7 +17,9 @@
 #include "restore-preview.h"
 
 #include <nlohmann/json.hpp>
+#ifdef KESTREL_HAS_LIBOBS
 #include <obs.h>
+#endif
 
 #include <cinttypes>
 #include <cstdarg>
@@ -36,14 +39,25 @@ int fail(const std::string &reason, int status = kFailed)
 	return status;
 }
 
-// Lines meant for the OBS log: on standard error with --verbose, otherwise dropped.
-void obsLogLine(int level, const char *format, va_list args, void *verbose)
+// The engine's log lines: on standard error with --verbose, otherwise dropped.
+void engineLogLine(int level, const char *format, va_list args, void *verbose)
 {
 	if (!*static_cast<bool *>(verbose))
 		return;
 	char line[4096];
 	std::vsnprintf(line, sizeof line, format, args);
-	std::fprintf(stderr, "%s%s\n", level <= LOG_WARNING ? "warning: " : "", printable(line).c_str());
+	std::fprintf(stderr, "%s%s\n", level <= static_cast<int>(LogLevel::Warning) ? "warning: " : "",
+		     printable(line).c_str());
+}
+
+// The libobs this program is built with; unknown (empty) without one.
+std::string obsVersion()
+{
+#ifdef KESTREL_HAS_LIBOBS
+	return obs_get_version_string();
+#else
+	return {};
+#endif
 }
 
 // The manifest records full paths, so a relative folder given here must not reach it.
@@ -59,7 +73,7 @@ BackupEnvironment environmentFor(const Options &options)
 	BackupEnvironment environment;
 	environment.obsPaths = options.obsConfig.empty() ? findObsPaths(platform::roamingAppDataFolder())
 							 : obsPathsIn(absolutePath(options.obsConfig));
-	environment.obsVersion = obs_get_version_string();
+	environment.obsVersion = obsVersion();
 	environment.tempFolder = platform::temporaryFolder();
 	environment.homeFolder = platform::homeFolder();
 	if (!environment.obsPaths.configDir.empty()) {
@@ -273,8 +287,12 @@ int run(const Options &options)
 
 int main(int argc, char **argv)
 {
+	const std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
+	std::vector<const char *> pointers;
+	for (const std::string &argument : arguments)
+		pointers.push_back(argument.c_str());
 	std::string error;
-	const auto options = parseOptions(argc - 1, argv + 1, error);
+	const auto options = parseOptions(static_cast<int>(pointers.size()) - 1, pointers.data() + 1, error);
 	if (!options) {
 		std::fprintf(stderr, "kestrel-backup: %s\nTry 'kestrel-backup --help'.\n",
 			     printable(error).c_str());
@@ -290,7 +308,7 @@ int main(int argc, char **argv)
 			    "pass --force",
 			    kObsRunning);
 	bool verbose = options->verbose;
-	base_set_log_handler(&obsLogLine, &verbose);
+	setLogSink(&engineLogLine, &verbose);
 	try {
 		return run(*options);
 	} catch (const std::exception &e) {

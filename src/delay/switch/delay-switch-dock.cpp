@@ -1,9 +1,8 @@
 #include "delay/switch/delay-switch-dock.h"
 
+#include "common/ui-text.h"
 #include "delay/delays-disabled.h"
 #include "delay/switch/delay-switch.h"
-#include "ui/auto-backup-status.h"
-#include "ui/ui-text.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -31,9 +30,9 @@ const char *const dumpStyle =
 
 } // namespace
 
-DelaySwitchDock::DelaySwitchDock(QWidget *parent)
+DelaySwitchDock::DelaySwitchDock(StatusFeed status, QWidget *parent)
     : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)),
-      autoBackupLine_(new QLabel(this)), timer_(this)
+      autoBackupLine_(new QLabel(this)), timer_(this), status_(status)
 {
 	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
 	auto *layout = new QVBoxLayout(this);
@@ -74,12 +73,12 @@ void DelaySwitchDock::refreshButton()
 
 void DelaySwitchDock::refreshAutoBackupLine()
 {
-	autoBackupShownVersion_ = autoBackupOutcomeVersion();
-	const auto outcome = latestAutoBackupOutcome();
+	autoBackupShownVersion_ = status_.version();
+	const StatusLine line = status_.line();
 	// Only once there is something to tell.
-	autoBackupLine_->setVisible(outcome.has_value());
-	autoBackupLine_->setText(autoBackupOutcomeLine(outcome));
-	autoBackupLine_->setStyleSheet(outcome && !outcome->ok ? "color: #e05a4a;" : "color: gray;");
+	autoBackupLine_->setVisible(line.shown);
+	autoBackupLine_->setText(line.text);
+	autoBackupLine_->setStyleSheet(line.failed ? "color: #e05a4a;" : "color: gray;");
 }
 
 void DelaySwitchDock::onTimerTick()
@@ -88,7 +87,7 @@ void DelaySwitchDock::onTimerTick()
 	pollDumpKey();
 	const bool disabled = delaysDisabled.load();
 	const int language = currentLanguage().load();
-	if (autoBackupOutcomeVersion() != autoBackupShownVersion_)
+	if (status_.version() != autoBackupShownVersion_)
 		refreshAutoBackupLine();
 	if (!buttonNeedsRefresh_ && disabled == buttonShownDisabled_ && language == buttonShownLanguage_)
 		return;

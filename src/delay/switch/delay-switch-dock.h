@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/status-line.h"
+
 #include <QTimer>
 #include <QWidget>
 
@@ -11,11 +13,11 @@ class QPushButton;
 namespace kestrel {
 
 // The dock's content: one checkable button showing the switch state in the dialog's language,
-// a Dump button and the last automatic backup's outcome in one line. A 40 ms timer polls the toggle and dump
-// keys and picks up toggles from the hotkey and language changes.
+// a Dump button and one status line (the last automatic backup's outcome). A 40 ms timer polls the toggle and
+// dump keys and picks up toggles from the hotkey and language changes.
 class DelaySwitchDock : public QWidget {
 public:
-	explicit DelaySwitchDock(QWidget *parent = nullptr);
+	explicit DelaySwitchDock(StatusFeed status, QWidget *parent = nullptr);
 
 	QPushButton *button() const { return button_; }
 	QPushButton *dumpButton() const { return dumpButton_; }
@@ -30,6 +32,7 @@ private:
 	QPushButton *dumpButton_;
 	QLabel *autoBackupLine_;
 	QTimer timer_;
+	StatusFeed status_;
 	uint64_t autoBackupShownVersion_ = 0;
 	bool buttonNeedsRefresh_ = true;
 	bool buttonShownDisabled_ = false;

@@ -21,7 +21,7 @@ QPointer<QDockWidget> dockWindow;
 
 } // namespace
 
-void createDelaySwitchDock()
+void createDelaySwitchDock(StatusFeed status)
 {
 	loadToggleKey();
 	loadDumpKey();
@@ -29,12 +29,12 @@ void createDelaySwitchDock()
 	if (!mainWindow)
 		return;
 #if LIBOBS_API_MAJOR_VER >= 30
-	obs_frontend_add_dock_by_id(dockId, dockTitle, new DelaySwitchDock());
+	obs_frontend_add_dock_by_id(dockId, dockTitle, new DelaySwitchDock(status));
 #else
 	// libobs 29 only takes a finished QDockWidget and leaves placing it to the plug-in.
 	dockWindow = new QDockWidget(QString::fromUtf8(dockTitle), mainWindow);
 	dockWindow->setObjectName(QString::fromLatin1(dockId));
-	dockWindow->setWidget(new DelaySwitchDock(dockWindow));
+	dockWindow->setWidget(new DelaySwitchDock(status, dockWindow));
 	mainWindow->addDockWidget(Qt::RightDockWidgetArea, dockWindow);
 	obs_frontend_add_dock(dockWindow);
 #endif

@@ -1,10 +1,10 @@
 #include "delay/switch/delay-switch.h"
 
+#include "common/log.h"
+#include "common/settings-store.h"
 #include "delay/delay-ids.h"
 #include "delay/delays-disabled.h"
-#include "module/log.h"
 #include "platform/key-state.h"
-#include "ui/settings-store.h"
 
 #include <util/platform.h>
 
@@ -113,7 +113,7 @@ void toggleAllDelays()
 		if (obs_source_enabled(filter) != enable)
 			obs_source_set_enabled(filter, enable);
 	});
-	KESTREL_LOG(LOG_INFO, "delays %s", wasDisabled ? "REACTIVADOS" : "DESACTIVADOS (todo en vivo)");
+	KESTREL_LOG(Info, "delays %s", wasDisabled ? "REACTIVADOS" : "DESACTIVADOS (todo en vivo)");
 }
 
 void onToggleHotkey(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
@@ -144,7 +144,7 @@ void dumpAllDelays()
 	int dumped = 0;
 	forEachDelayFilter([&dumped](obs_source_t *) { ++dumped; });
 	obs_enum_sources(countPlaybackSource, &dumped);
-	KESTREL_LOG(LOG_INFO, "delays DUMPED: %d delay(s) dropped everything they held", dumped);
+	KESTREL_LOG(Info, "delays DUMPED: %d delay(s) dropped everything they held", dumped);
 }
 
 void onDumpHotkey(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
@@ -177,7 +177,7 @@ void syncDelaysFromFilterState()
 		return;
 	delaysDisabled.store(anyDisabled);
 	if (anyDisabled)
-		KESTREL_LOG(LOG_WARNING, "delays start DISABLED (filter eye off) — press the key to enable");
+		KESTREL_LOG(Warning, "delays start DISABLED (filter eye off) — press the key to enable");
 }
 
 void onFrontendEvent(enum obs_frontend_event event, void *)

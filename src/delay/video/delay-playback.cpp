@@ -1,8 +1,8 @@
 #include "delay/video/delay-playback.h"
 
+#include "common/log.h"
 #include "delay/delay-slider.h"
 #include "delay/keys/key-list-property.h"
-#include "module/log.h"
 
 #include <obs-module.h>
 #include <obs.hpp>
@@ -122,8 +122,7 @@ void *createDelayPlayback(obs_data_t *settings, obs_source_t *source)
 		std::lock_guard guard(filter->cloneLock);
 		name = filter->cloneSourceName;
 	}
-	KESTREL_LOG(LOG_INFO, "Delay Playback source created (%.1fs, '%s')", delaySeconds(*filter),
-		    name.c_str());
+	KESTREL_LOG(Info, "Delay Playback source created (%.1fs, '%s')", delaySeconds(*filter), name.c_str());
 	return filter;
 }
 

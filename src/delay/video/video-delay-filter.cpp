@@ -1,11 +1,11 @@
 #include "delay/video/video-delay-filter.h"
 
+#include "common/log.h"
 #include "delay/delay-slider.h"
 #include "delay/keys/key-list-property.h"
 #include "delay/source-types.h"
 #include "delay/video/buffer-status.h"
 #include "delay/video/delay-playback.h"
-#include "module/log.h"
 
 #include <obs-module.h>
 #include <util/platform.h>
@@ -53,7 +53,7 @@ void *create(obs_data_t *settings, obs_source_t *source)
 	auto *filter = new VideoDelayFilter(source, false, false, nullptr, nullptr);
 	applyVideoDelaySettings(*filter, settings);
 	if ((filter = startVideoDelay(filter)))
-		KESTREL_LOG(LOG_INFO, "video delay filter created (%.1fs, compressed ring)",
+		KESTREL_LOG(Info, "video delay filter created (%.1fs, compressed ring)",
 			    delaySeconds(*filter));
 	return filter;
 }
@@ -65,7 +65,7 @@ void *createCamera(obs_data_t *settings, obs_source_t *source)
 				 "Push-to-Delay cámara (mantener para mostrar la cámara demorada)");
 	applyVideoDelaySettings(*filter, settings);
 	if ((filter = startVideoDelay(filter)))
-		KESTREL_LOG(LOG_INFO, "camera push-to-delay filter created (%.1fs)", delaySeconds(*filter));
+		KESTREL_LOG(Info, "camera push-to-delay filter created (%.1fs)", delaySeconds(*filter));
 	return filter;
 }
 
@@ -267,7 +267,7 @@ VideoDelayFilter *startVideoDelay(VideoDelayFilter *filter)
 {
 	if (filter->worker.start())
 		return filter;
-	KESTREL_LOG(LOG_ERROR, "video delay: could not start its worker thread");
+	KESTREL_LOG(Error, "video delay: could not start its worker thread");
 	delete filter;
 	return nullptr;
 }

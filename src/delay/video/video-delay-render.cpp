@@ -1,6 +1,6 @@
+#include "common/log.h"
 #include "delay/delays-disabled.h"
 #include "delay/video/video-delay-filter.h"
-#include "module/log.h"
 #include "platform/key-state.h"
 
 #include <graphics/vec4.h>
@@ -31,19 +31,19 @@ void enterStatus(VideoDelayFilter &filter, CaptureStatus status)
 	const char *name = parentName(filter);
 	switch (status) {
 	case CaptureStatus::Capturing:
-		KESTREL_LOG(LOG_INFO, "video delay on '%s': capturing", name);
+		KESTREL_LOG(Info, "video delay on '%s': capturing", name);
 		break;
 	case CaptureStatus::NoTarget:
-		KESTREL_LOG(LOG_WARNING, "video delay on '%s': no filter target", name);
+		KESTREL_LOG(Warning, "video delay on '%s': no filter target", name);
 		break;
 	case CaptureStatus::ZeroSize:
-		KESTREL_LOG(LOG_WARNING,
+		KESTREL_LOG(Warning,
 			    "video delay on '%s': source size is 0 (window hidden/minimized or capture not "
 			    "attached)",
 			    name);
 		break;
 	case CaptureStatus::GpuFailure:
-		KESTREL_LOG(LOG_WARNING, "video delay on '%s': GPU helper alloc failed", name);
+		KESTREL_LOG(Warning, "video delay on '%s': GPU helper alloc failed", name);
 		break;
 	case CaptureStatus::Unknown:
 		break;
@@ -240,8 +240,7 @@ bool drawDelayed(VideoDelayFilter &filter)
 		filter.textureStale = false;
 		if (!filter.readyLogged) {
 			filter.readyLogged = true;
-			KESTREL_LOG(LOG_INFO,
-				    "video delay READY: showing %.1fs-delayed video (compressed ring)",
+			KESTREL_LOG(Info, "video delay READY: showing %.1fs-delayed video (compressed ring)",
 				    delaySeconds(filter));
 		}
 	}

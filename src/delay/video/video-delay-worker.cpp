@@ -1,6 +1,6 @@
 #include "delay/video/video-delay-worker.h"
 
-#include "module/log.h"
+#include "common/log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -83,7 +83,7 @@ void VideoDelayWorker::submitRawFrame(RawFrame frame)
 		if (captureQueue_.size() >= kCaptureQueueLimit) {
 			recycle(std::move(frame.pixels));
 			if (++droppedFrames_ % kLagLogEvery == 1)
-				KESTREL_LOG(LOG_WARNING,
+				KESTREL_LOG(Warning,
 					    "video delay: encoder lagging, dropped %llu frame(s) — lower "
 					    "Buffer FPS or "
 					    "raise compression",
@@ -220,7 +220,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	if (!encoded) {
 		if (!encodeFailedLogged_) {
 			encodeFailedLogged_ = true;
-			KESTREL_LOG(LOG_ERROR, "video delay: encode failed (%ux%u) — showing live video",
+			KESTREL_LOG(Error, "video delay: encode failed (%ux%u) — showing live video",
 				    frame.width, frame.height);
 		}
 		return;
@@ -232,7 +232,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	if (packet.empty() || packetTimestamp < notBefore_)
 		return;
 	if (ring_.empty())
-		KESTREL_LOG(LOG_INFO,
+		KESTREL_LOG(Info,
 			    "video delay (compressed): buffering started @ %ux%u via %s (%.0f KB/frame)",
 			    frame.width, frame.height, codec.encoderName().c_str(),
 			    static_cast<double>(packet.size()) / 1024.0);
@@ -245,8 +245,8 @@ void VideoDelayWorker::expireAndCap(uint64_t now)
 	if (ring_.dropOldestGroupsOver(ringCapBytes_) > 0) {
 		if (!capLogged_) {
 			capLogged_ = true;
-			KESTREL_LOG(LOG_WARNING, "video delay: ring hit the 1.5 GB cap — dropping oldest "
-						 "frames (lower quality/FPS)");
+			KESTREL_LOG(Warning, "video delay: ring hit the 1.5 GB cap — dropping oldest "
+					     "frames (lower quality/FPS)");
 		}
 		noteCapLimit(true);
 	} else if (ring_.frontIsDue(now, settings_.delayNs)) {
@@ -262,15 +262,14 @@ void VideoDelayWorker::noteCapLimit(bool limited)
 	capLimited_ = limited;
 	const double delaySeconds = static_cast<double>(settings_.delayNs) / 1e9;
 	if (limited)
-		KESTREL_LOG(LOG_WARNING,
+		KESTREL_LOG(Warning,
 			    "video delay: only %.1f s of the %.1f s delay fit in %.0f MB at %.0f KB/frame — "
 			    "the picture runs ahead of the sound (lower quality/FPS or use H.264 (CPU))",
 			    static_cast<double>(ring_.spanNs()) / 1e9, delaySeconds,
 			    static_cast<double>(ringCapBytes_) / (1 << 20),
 			    static_cast<double>(ring_.bytes()) / 1024.0 / static_cast<double>(ring_.size()));
 	else
-		KESTREL_LOG(LOG_INFO, "video delay: the ring holds the whole %.1f s delay again",
-			    delaySeconds);
+		KESTREL_LOG(Info, "video delay: the ring holds the whole %.1f s delay again", delaySeconds);
 }
 
 void VideoDelayWorker::decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now)

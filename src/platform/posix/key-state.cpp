@@ -1,6 +1,6 @@
 #include "platform/key-state.h"
 
-#include "module/log.h"
+#include "common/log.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -199,7 +199,7 @@ private:
 		int opcode = 0, event = 0, error = 0, major = 2, minor = 0;
 		if (!XQueryExtension(display_, "XInputExtension", &opcode, &event, &error) ||
 		    XIQueryVersion(display_, &major, &minor) != Success) {
-			KESTREL_LOG(LOG_INFO, "XInput 2 is not available: mouse buttons read as released");
+			KESTREL_LOG(Info, "XInput 2 is not available: mouse buttons read as released");
 			return;
 		}
 		int count = 0;
@@ -280,9 +280,8 @@ private:
 	{
 		Display *display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
 		if (!display) {
-			KESTREL_LOG(LOG_WARNING,
-				    "No X display: keys chosen in the delay filters and the delay "
-				    "switch read as released; OBS hotkeys still work");
+			KESTREL_LOG(Warning, "No X display: keys chosen in the delay filters and the delay "
+					     "switch read as released; OBS hotkeys still work");
 			return;
 		}
 		X11Desktop desktop(display);
@@ -290,9 +289,8 @@ private:
 			const KeyBits down = desktop.poll();
 			if (desktop.lost()) {
 				publish({});
-				KESTREL_LOG(LOG_WARNING,
-					    "Lost the X display: keys chosen in the delay filters "
-					    "and the delay switch read as released");
+				KESTREL_LOG(Warning, "Lost the X display: keys chosen in the delay filters "
+						     "and the delay switch read as released");
 				return;
 			}
 			publish(down);

@@ -14,4 +14,9 @@ bool stdinIsTerminal()
 	return isatty(STDIN_FILENO) == 1;
 }
 
+std::vector<std::string> utf8Arguments(int argc, char **argv)
+{
+	return std::vector<std::string>(argv, argv + argc);
+}
+
 } // namespace kestrel::platform

@@ -3,7 +3,9 @@
 #include "platform/temp-files.h"
 #include "platform/win/wide-text.h"
 
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 namespace kestrel::platform {
 
@@ -44,6 +46,23 @@ std::string unusableSource(const std::wstring &from)
 	return attributes & FILE_ATTRIBUTE_DIRECTORY ? systemMessage(ERROR_DIRECTORY) : std::string();
 }
 
+// Sync clients, indexers and virus scanners open files for a moment, and while they hold the
+// target Windows refuses to replace it: the move is tried again for a while before it fails.
+bool moveIntoPlace(const std::wstring &from, const std::wstring &to)
+{
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+	while (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+		const DWORD code = GetLastError();
+		if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) ||
+		    std::chrono::steady_clock::now() >= deadline) {
+			SetLastError(code);
+			return false;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	}
+	return true;
+}
+
 } // namespace
 
 // Windows has no unnamed files that can be named later, so the copy always goes through a
@@ -59,8 +78,7 @@ std::string copyFileIntoPlace(const std::string &source, const std::string &targ
 	if (sibling.empty())
 		return error;
 	const std::wstring copy = toWide(sibling);
-	if (copyFile(from, copy, progress, 0) &&
-	    MoveFileExW(copy.c_str(), toWide(target).c_str(), MOVEFILE_REPLACE_EXISTING))
+	if (copyFile(from, copy, progress, 0) && moveIntoPlace(copy, toWide(target)))
 		return {};
 	error = systemMessage(GetLastError());
 	DeleteFileW(copy.c_str());

@@ -28,6 +28,18 @@ public:
 	}
 };
 
+// cmd.exe expands "%" even inside quotes; doubled, it stands for itself.
+std::string batchText(const std::string &text)
+{
+	std::string out;
+	for (char c : text) {
+		out += c;
+		if (c == '%')
+			out += '%';
+	}
+	return out;
+}
+
 } // namespace
 
 const ProcessLauncher &systemProcessLauncher()
@@ -36,13 +48,16 @@ const ProcessLauncher &systemProcessLauncher()
 	return launcher;
 }
 
+// The paths are UTF-8: code page 65001 makes cmd.exe read the lines after it that way, so a
+// user name with accents still names the right folder.
 std::string obsRestartScript(const std::string &executable, const std::string &folder, int64_t)
 {
 	return "@echo off\r\n"
+	       "chcp 65001 >nul\r\n"
 	       "timeout /t 1 >nul\r\n"
 	       "taskkill /f /im obs64.exe >nul 2>&1\r\n"
 	       "start \"\" /d \"" +
-	       folder + "\" \"" + executable +
+	       batchText(folder) + "\" \"" + batchText(executable) +
 	       "\"\r\n"
 	       "del \"%~f0\"\r\n";
 }

@@ -1,7 +1,7 @@
-#include "ui/ui-text.h"
+#include "common/ui-text.h"
 
-#include "ui/settings-store.h"
-#include "ui/ui-text-table.h"
+#include "common/settings-store.h"
+#include "common/ui-text-table.h"
 
 namespace kestrel {
 namespace {

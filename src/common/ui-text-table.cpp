@@ -1,4 +1,4 @@
-#include "ui/ui-text-table.h"
+#include "common/ui-text-table.h"
 
 namespace kestrel {
 
