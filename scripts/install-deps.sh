@@ -6,13 +6,16 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make pkg-config git
+  # the Debian package (scripts/package.sh): dpkg-shlibdeps, and file to find the libraries
+  dpkg-dev file
   libobs-dev qtbase5-dev libqt5svg5-dev qt6-base-dev qt6-svg-dev
   libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev libjpeg62-turbo-dev
   libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libx11-dev libxi-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev mingw-w64 clang-format clang libclang-rt-14-dev rsync
   xvfb xauth x11-utils xdotool python3 python3-websockets ffmpeg
-  # running the plug-in
+  # running the plug-in; the dock's and dialog's symbols and its Chinese and Japanese texts
+  fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   obs-studio
 )
 

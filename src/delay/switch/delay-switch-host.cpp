@@ -2,6 +2,9 @@
 
 #include "delay/switch/delay-switch-dock.h"
 #include "delay/switch/delay-switch.h"
+#include "delay/switch/dock-placement.h"
+#include "module/log.h"
+#include "ui/settings-store.h"
 
 #include <QDockWidget>
 #include <QMainWindow>
@@ -38,6 +41,16 @@ void createDelaySwitchDock()
 	mainWindow->addDockWidget(Qt::RightDockWidgetArea, dockWindow);
 	obs_frontend_add_dock(dockWindow);
 #endif
+}
+
+void showDelaySwitchDockOnFirstStart()
+{
+	auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+	if (!mainWindow)
+		return;
+	QSettings store = userSettingsStore();
+	if (placeDockOnFirstStart(*mainWindow, QString::fromLatin1(dockId), store))
+		KESTREL_LOG(LOG_INFO, "delay switch dock shown beside the controls (first start)");
 }
 
 void removeDelaySwitchDock()

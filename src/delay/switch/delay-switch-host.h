@@ -6,5 +6,7 @@ namespace kestrel {
 // "wrenfield_delay_switch"; without a main window (headless libobs) only the key is read.
 void createDelaySwitchDock();
 void removeDelaySwitchDock();
+// Once OBS has restored its layout: shows the dock, docked, on the plug-in's first start.
+void showDelaySwitchDockOnFirstStart();
 
 } // namespace kestrel
