@@ -1,6 +1,7 @@
 #include "delay/video/frame-codec.h"
 #include "delay/video/video-delay-worker.h"
 #include "game-frame.h"
+#include "stream-encode.h"
 #include "test-images.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@ extern "C" {
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -127,7 +129,7 @@ void BM_WorkerSustained(benchmark::State &state)
 	const auto &frames = framesFor(c.width, c.height);
 	for (auto _ : state) {
 		VideoDelayWorker worker(steadyNs, c.options);
-		worker.applySettings({50'000'000, c.quality, c.full444, 0});
+		worker.applySettings({50'000'000, c.quality, c.full444, 0, 0});
 		worker.start();
 		const auto start = std::chrono::steady_clock::now();
 		const double cpuStart = processCpuSeconds();
@@ -165,22 +167,46 @@ double threadCpuMs()
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// Engines side by side at 1080p: 120 consecutive frames (one H.264 group at 60 fps) encoded and
-// decoded in order, timing only the codec (CPU milliseconds of the thread). Arguments: engine (0 JPEG, 2
-// H.264 on the CPU), scene (0 game frames with grain, 1 panning scene without), quality.
+// The delay a memory budget is spread over, and the frames before the budget's quantiser has
+// settled (its first group), which the figures leave out.
+constexpr uint64_t kBudgetDelayNs = 120'000'000'000;
+constexpr uint32_t kSettledFrom = 120;
+
+// The bit rate the worker asks of software H.264 for a budget over the long delay, with the ring
+// as full as it gets.
+uint64_t budgetBitRate(int64_t megabytes)
+{
+	if (megabytes == 0)
+		return 0;
+	return VideoDelayWorker::budgetBitRate(PacketRing{}, static_cast<uint64_t>(megabytes) << 20,
+					       kBudgetDelayNs, 0);
+}
+
+// The ring side by side at 1080p60: 360 consecutive frames encoded and decoded in order, timing
+// only the codec (CPU milliseconds of the thread), then what viewers get: the ring's output and
+// the source itself each streamed at 6 Mb/s and compared with the source. Arguments: engine (0
+// JPEG, 2 H.264 on the CPU), scene (0 game frames with grain, 1 panning scene without), quality,
+// memory budget in MB over a 120 s delay (0: none, a constant quantiser).
 void BM_Engine1080p(benchmark::State &state)
 {
 	av_log_set_level(AV_LOG_ERROR);
 	const int engine = static_cast<int>(state.range(0));
+	const int64_t scene = state.range(1);
 	const int quality = static_cast<int>(state.range(2));
-	constexpr uint32_t width = 1920, height = 1080, frames = 120;
+	constexpr uint32_t width = 1920, height = 1080, frames = 360;
+	static std::map<int64_t, double> sourceStreamDb; // the same for every engine
 	for (auto _ : state) {
 		FrameCodec codec;
+		codec.setTargetBitRate(budgetBitRate(state.range(3)));
+		StreamEncode ringStream(width, height, kSettledFrom);
+		std::optional<StreamEncode> sourceStream;
+		if (!sourceStreamDb.count(scene))
+			sourceStream.emplace(width, height, kSettledFrom);
 		std::vector<uint8_t> packet, decoded;
 		double encodeMs = 0, decodeMs = 0, psnrSum = 0;
 		size_t bytes = 0;
 		for (uint32_t index = 0; index < frames; ++index) {
-			const std::vector<uint8_t> source = sceneFrame(state.range(1), width, height, index);
+			const std::vector<uint8_t> source = sceneFrame(scene, width, height, index);
 			uint64_t timestamp = 0;
 			uint32_t outWidth = 0, outHeight = 0;
 			double start = threadCpuMs();
@@ -195,14 +221,26 @@ void BM_Engine1080p(benchmark::State &state)
 				state.SkipWithError("encode or decode failed");
 				break;
 			}
-			bytes += packet.size();
-			psnrSum += test::psnr(source, decoded);
+			if (index >= kSettledFrom) {
+				bytes += packet.size();
+				psnrSum += test::psnr(source, decoded);
+			}
+			ringStream.push(decoded, source);
+			if (sourceStream)
+				sourceStream->push(source, source);
 		}
+		if (sourceStream)
+			sourceStreamDb[scene] = sourceStream->finish();
+		const double settled = frames - kSettledFrom;
 		state.counters["encode_ms"] = encodeMs / frames;
 		state.counters["decode_ms"] = decodeMs / frames;
-		state.counters["KB_per_frame"] = static_cast<double>(bytes) / 1024.0 / frames;
-		state.counters["PSNR_dB"] = psnrSum / frames;
-		state.counters["MiB_for_120s"] = static_cast<double>(bytes) / frames * 60 * 120 / kMiB;
+		state.counters["KB_per_frame"] = static_cast<double>(bytes) / 1024.0 / settled;
+		state.counters["MiB_for_120s"] = static_cast<double>(bytes) / settled * 60 * 120 / kMiB;
+		state.counters["PSNR_dB"] = psnrSum / settled;
+		state.counters["measured_dB"] = codec.measuredPsnr();
+		state.counters["stream_dB"] = ringStream.finish();
+		state.counters["stream_source_dB"] = sourceStreamDb[scene];
+		state.counters["stream_loss_dB"] = sourceStreamDb[scene] - state.counters["stream_dB"];
 	}
 }
 
@@ -218,52 +256,83 @@ std::vector<std::vector<uint8_t>> pingPongFrames(int64_t scene)
 	return frames;
 }
 
-// 1080p frames handed over at exactly 60 per second for six seconds through a two-second delay:
-// drops, decoded frames per second once the delay has filled, cores used, and the ring's memory
-// per delayed second against raw RGBA and for a 120 s delay. Arguments as BM_Engine1080p.
+// 1080p frames handed over at exactly 60 per second through the delay and eight seconds more:
+// drops, and once the delay has filled (every frame then encoded and decoded, as for the rest of
+// a stream) the drops, decoded frames per second and cores the worker used (the process less the
+// thread handing frames over); the ring's largest size, and its memory for a 120 s delay at the
+// rate it held. Arguments as BM_Engine1080p, then the delay in seconds.
 void BM_Worker1080p60(benchmark::State &state)
 {
+	av_log_set_level(AV_LOG_ERROR);
 	const int engine = static_cast<int>(state.range(0));
 	const int quality = static_cast<int>(state.range(2));
+	const auto budgetBytes = static_cast<uint64_t>(state.range(3)) << 20;
 	const auto frames = pingPongFrames(state.range(1));
-	constexpr double delaySeconds = 2.0;
+	const double delaySeconds = static_cast<double>(state.range(4));
+	const int total = static_cast<int>((delaySeconds + 8) * 60);
+	const int filled = static_cast<int>((delaySeconds + 0.5) * 60);
 	for (auto _ : state) {
 		VideoDelayWorker worker(steadyNs);
-		worker.applySettings({static_cast<uint64_t>(delaySeconds * 1e9), quality, false, engine});
+		worker.applySettings(
+		    {static_cast<uint64_t>(delaySeconds * 1e9), quality, false, engine, budgetBytes});
 		worker.start();
 		const auto start = std::chrono::steady_clock::now();
-		const double cpuStart = processCpuSeconds();
-		uint64_t decodedAtFill = 0;
-		for (int frame = 0; frame < 360; ++frame) {
+		std::chrono::steady_clock::time_point fillTime;
+		double cpuAtFill = 0, feederAtFill = 0;
+		uint64_t decodedAtFill = 0, droppedAtFill = 0, peakBytes = 0;
+		for (int frame = 0; frame < total; ++frame) {
 			std::this_thread::sleep_until(start +
 						      frame * std::chrono::nanoseconds(1'000'000'000 / 60));
-			if (frame == 150)
-				decodedAtFill = worker.stats().decodedFrames;
+			const VideoDelayWorker::Stats stats = worker.stats();
+			peakBytes = std::max(peakBytes, stats.ringBytes);
+			if (frame == filled) {
+				fillTime = std::chrono::steady_clock::now();
+				cpuAtFill = processCpuSeconds();
+				feederAtFill = threadCpuMs() / 1e3;
+				decodedAtFill = stats.decodedFrames;
+				droppedAtFill = stats.droppedFrames;
+			}
 			submitCopy(worker, frames[static_cast<size_t>(frame) % frames.size()], 1920, 1080);
 		}
-		const double seconds =
-		    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+		const double steadySeconds =
+		    std::chrono::duration<double>(std::chrono::steady_clock::now() - fillTime).count();
+		const double feederSeconds = threadCpuMs() / 1e3 - feederAtFill;
 		const VideoDelayWorker::Stats stats = worker.stats();
 		state.counters["dropped"] = static_cast<double>(stats.droppedFrames);
-		state.counters["decoded_fps"] =
-		    static_cast<double>(stats.decodedFrames - decodedAtFill) / (seconds - 2.5);
-		state.counters["cpu_cores"] = (processCpuSeconds() - cpuStart) / seconds;
+		state.counters["dropped_filled"] = static_cast<double>(stats.droppedFrames - droppedAtFill);
+		state.counters["decoded_fps"] = static_cast<double>(stats.decodedFrames - decodedAtFill) /
+						(static_cast<double>(total - filled) / 60);
+		state.counters["worker_cores"] =
+		    (processCpuSeconds() - cpuAtFill - feederSeconds) / steadySeconds;
 		const double heldSeconds = static_cast<double>(stats.heldNs) / 1e9;
 		const double ringMBPerSecond = static_cast<double>(stats.ringBytes) / 1e6 / heldSeconds;
 		state.counters["ring_MB_per_s"] = ringMBPerSecond;
 		state.counters["raw_over_ring"] = kRawFrameMB * 60.0 / ringMBPerSecond;
 		state.counters["MiB_for_120s"] = ringMBPerSecond * 1e6 * 120 / kMiB;
+		state.counters["peak_MiB"] = static_cast<double>(peakBytes) / kMiB;
+		state.counters["measured_dB"] = stats.psnrDb;
+		state.counters["target_Mbps"] = static_cast<double>(stats.targetBitRate) / 1e6;
 	}
 }
 
-// JPEG at quality 3 against H.264 at the qualities around the one that matches it, per scene.
-void engineArguments(benchmark::internal::Benchmark *bench, std::initializer_list<int64_t> h264Qualities)
+// Per scene: JPEG at quality 3, software H.264 at quality 3's constant quantiser, and the same
+// within a 1 GB budget.
+void engineArguments(benchmark::internal::Benchmark *bench, bool withDelay)
 {
-	bench->ArgNames({"engine", "scene", "q"});
+	if (withDelay)
+		bench->ArgNames({"engine", "scene", "q", "MB", "delay"});
+	else
+		bench->ArgNames({"engine", "scene", "q", "MB"});
 	for (int64_t scene : {0, 1}) {
-		bench->Args({FrameCodec::kEngineMjpeg, scene, 3});
-		for (int64_t quality : h264Qualities)
-			bench->Args({FrameCodec::kEngineSoftwareH264, scene, quality});
+		const auto add = [&](int64_t engine, int64_t megabytes, int64_t delay) {
+			if (withDelay)
+				bench->Args({engine, scene, 3, megabytes, delay});
+			else
+				bench->Args({engine, scene, 3, megabytes});
+		};
+		add(FrameCodec::kEngineMjpeg, 0, 2);
+		add(FrameCodec::kEngineSoftwareH264, 0, 2);
+		add(FrameCodec::kEngineSoftwareH264, 1024, 120);
 	}
 	bench->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 }
@@ -291,8 +360,8 @@ BENCHMARK(BM_WorkerSustained)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Engine1080p)->Apply([](auto *bench) { engineArguments(bench, {1, 3, 5}); });
-BENCHMARK(BM_Worker1080p60)->Apply([](auto *bench) { engineArguments(bench, {3}); });
+BENCHMARK(BM_Engine1080p)->Apply([](auto *bench) { engineArguments(bench, false); });
+BENCHMARK(BM_Worker1080p60)->Apply([](auto *bench) { engineArguments(bench, true); });
 
 } // namespace
 } // namespace kestrel::bench

@@ -8,7 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-15}
-targets=(manifest settings scene path-remap ini sign-in)
+targets=(manifest history settings scene path-remap ini sign-in service-answers)
 if ! command -v clang++ >/dev/null; then
   echo "fuzzing skipped: clang++ is not installed (scripts/install-deps.sh adds it)"
   exit 0

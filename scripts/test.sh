@@ -2,50 +2,20 @@
 # Installs what is missing, builds warning-clean and runs every test: unit tests, the headless
 # libobs tests, the end-to-end test against the real obs, then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and the
-# fuzz targets for a bounded time (scripts/fuzz.sh).
+# fuzz targets for a bounded time (scripts/fuzz.sh); last, the same build and tests against OBS 32
+# (Qt 6) in a Debian sid root (scripts/test-obs32.sh).
 #   scripts/test.sh            everything
-#   scripts/test.sh --quick    the plain build's tests only (no sanitizer builds)
+#   scripts/test.sh --quick    this machine's OBS only, and no sanitizer builds
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 quick=false
 [ "${1:-}" = "--quick" ] && quick=true
-jobs=$(nproc)
-passed=0
-failed=0
-status=0
-failures=$(mktemp)
+source scripts/lib/test-steps.sh
+source scripts/test-obs32.sh
 
 bash scripts/install-deps.sh || exit 1
-
-# Runs ctest in a build folder and adds its counts to the totals.
-run_ctest() {
-  local dir=$1; shift
-  local out
-  out=$(cd "$dir" && ctest --output-on-failure --no-tests=error "$@" 2>&1)
-  local rc=$?
-  echo "$out" | grep -v -E '^(debug|info): ' | tail -n 60
-  local line total fails
-  line=$(echo "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n 1)
-  if [ -n "$line" ]; then
-    fails=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
-    total=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
-    passed=$((passed + total - fails))
-    failed=$((failed + fails))
-  fi
-  if [ $rc -ne 0 ]; then
-    status=1
-    # The failing cases and their messages, repeated at the end where a short log still shows them.
-    echo "$out" | grep -E -A6 '^\[  FAILED  \]|: Failure$|ERROR: .*Sanitizer|WARNING: ThreadSanitizer|\*\*\*(Failed|Timeout|Exception)' |
-      grep -v -E '^(debug|info): ' | head -n 120 >>"$failures"
-  fi
-}
-
-build() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON "$@" >/dev/null &&
-    cmake --build "$dir" -j"$jobs" >"$dir.log" 2>&1 || { cat "$dir.log"; echo "build failed: $dir"; exit 1; }
-}
+suite_start=$SECONDS
 
 echo "== Format"
 if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror; then
@@ -81,11 +51,9 @@ if ! $quick; then
   bash scripts/fuzz.sh 15 || status=1
 fi
 
-echo
-if [ -s "$failures" ]; then
-  echo "== What failed"
-  cat "$failures"
+echo "OBS 29 suite took $((SECONDS - suite_start)) s"
+
+if ! $quick; then
+  obs32_suite
 fi
-rm -f "$failures"
-echo "$passed passed, $failed failed"
-exit $status
+finish

@@ -84,16 +84,21 @@ void activateCollection(const std::string &obsConfigDir, const std::string &disp
 {
 	if (obsConfigDir.empty())
 		return;
-	for (const char *ini : {"user.ini", "global.ini"}) {
+	// OBS 31 and later keep these keys in user.ini with the file's extension; OBS 30 and older
+	// in global.ini as the bare stem, adding ".json" themselves (a ".json" there opens an empty
+	// "NAME.json.json").
+	const std::pair<const char *, std::string> files[] = {{"user.ini", fileStem + ".json"},
+							      {"global.ini", fileStem}};
+	for (const auto &[ini, fileValue] : files) {
 		const std::string path = utf8FromPath(pathFromUtf8(obsConfigDir) / ini);
 		const bool name = replaceIniValue(path, "SceneCollection", displayName);
-		const bool file = replaceIniValue(path, "SceneCollectionFile", fileStem + ".json");
+		const bool file = replaceIniValue(path, "SceneCollectionFile", fileValue);
 		if (!name && !file)
 			continue;
 		if (log)
 			log("  Active collection set to \"" + displayName + "\"");
-		KESTREL_LOG(LOG_INFO, "  activated '%s' (%s) in %s", displayName.c_str(),
-			    (fileStem + ".json").c_str(), ini);
+		KESTREL_LOG(LOG_INFO, "  activated '%s' (%s) in %s", displayName.c_str(), fileValue.c_str(),
+			    ini);
 	}
 }
 

@@ -18,7 +18,8 @@ std::string readCollectionName(const std::string &file);
 void setCollectionName(const std::string &file, const std::string &name, const RunLog &log);
 
 // Makes OBS open this collection at its next start: the SceneCollection and
-// SceneCollectionFile keys of "user.ini" and "global.ini" in OBS's configuration folder.
+// SceneCollectionFile keys of "user.ini" (OBS 31 and later: the file name) and "global.ini"
+// (OBS 30 and older: the file stem) in OBS's configuration folder, where they already are.
 void activateCollection(const std::string &obsConfigDir, const std::string &displayName,
 			const std::string &fileStem, const RunLog &log);
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "backup/obs-paths.h"
+#include "platform/secret-store.h"
 #include "providers/cloud-services.h"
 
+#include <memory>
 #include <string>
 
 namespace kestrel {
@@ -18,9 +20,15 @@ struct BackupEnvironment {
 	std::string homeFolder;    // the current user's profile folder; restores move paths below it
 	// Where the cloud back-ends connect and how they sign in.
 	CloudServices cloudServices;
+	// Keeps the cloud sign-in out of the settings file; null = no keyring (the file keeps it).
+	std::shared_ptr<platform::SecretStore> keyring;
 };
 
-// This computer's folders, the plug-in's own library, and the two values only OBS knows.
+// This computer's folders and keyring, the plug-in's own library, and the two values only OBS
+// knows.
 BackupEnvironment systemBackupEnvironment(std::string settingsPath, std::string obsVersion);
+
+// Where Windows keeps the protected sign-in of the settings file at `settingsPath`.
+std::string secretsFolderBeside(const std::string &settingsPath);
 
 } // namespace kestrel

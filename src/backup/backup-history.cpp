@@ -1,10 +1,11 @@
 #include "backup/backup-history.h"
 
 #include "backup/backup-manager.h"
-#include "backup/file-bytes.h"
 #include "backup/manifest.h"
+#include "backup/stored-manifest.h"
 #include "backup/temp-file.h"
 #include "module/log.h"
+#include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 
@@ -35,16 +36,18 @@ std::string compactDate(const std::string &createdAt)
 	return compact.empty() ? "undated" : compact;
 }
 
-// Backups of the same second are told apart by "-2", "-3"... in their history name.
+// Backups of the same second are told apart by "-2", "-3"... in their history name. A number
+// no run would reach counts as none.
 int sameSecondNumber(const std::string &remotePath)
 {
+	constexpr int kLargest = 1'000'000;
 	const size_t end = remotePath.size() - 5; // ".json"
 	const size_t dash = remotePath.rfind('-');
 	if (dash == std::string::npos || dash == 0 || remotePath[dash - 1] != 'Z' || dash + 1 >= end)
 		return 1;
 	int number = 0;
 	for (size_t i = dash + 1; i < end; ++i) {
-		if (remotePath[i] < '0' || remotePath[i] > '9')
+		if (remotePath[i] < '0' || remotePath[i] > '9' || number >= kLargest)
 			return 1;
 		number = number * 10 + (remotePath[i] - '0');
 	}
@@ -66,17 +69,9 @@ void addNamedFiles(const BackupManifest &manifest, std::set<std::string> &names)
 
 } // namespace
 
-BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder)
-    : provider_(provider), tempFolder_(std::move(tempFolder))
+BackupHistory::BackupHistory(ICloudProvider &provider, std::string tempFolder, size_t kept)
+    : provider_(provider), tempFolder_(std::move(tempFolder)), kept_(std::max<size_t>(kept, 1))
 {
-}
-
-std::optional<std::string> BackupHistory::download(const std::string &remotePath)
-{
-	TempFile file(tempFolder_, "obs_manifest_dl.json.");
-	if (file.path().empty() || !provider_.downloadFile(remotePath, file.path(), nullptr))
-		return std::nullopt;
-	return readFileBytes(file.path());
 }
 
 std::string BackupHistory::upload(const std::string &bytes, const std::string &remotePath)
@@ -102,17 +97,68 @@ std::string BackupHistory::historyPath(const BackupManifest &manifest) const
 
 void BackupHistory::load(const RunLog &log, bool repair)
 {
+	loadHistory(log);
+	for (const auto &kept : history_)
+		addNamedFiles(kept.manifest, reserved_);
+
+	ManifestProblem problem;
+	const int64_t listed = storedSize(kPublished);
+	auto published =
+	    readStoredManifest(provider_, tempFolder_, kPublished,
+			       listed >= 0 ? std::optional<uint64_t>(listed) : std::nullopt, problem);
+	if (!published) {
+		if (!problem.missing)
+			log("  Warning: cannot read the latest backup \u2014 " + problem.text);
+		return;
+	}
+	const std::string &text = published->text;
+	published_ = std::move(published->manifest);
+	addNamedFiles(*published_, reserved_);
+	forEachEntry(*published_, [&](const BackupEntry &entry) {
+		previous_.emplace(entry.originalLocal.empty() ? entry.remotePath : entry.originalLocal,
+				  entry);
+	});
+	const bool inHistory = std::any_of(history_.begin(), history_.end(),
+					   [&](const Kept &kept) { return kept.text == text; });
+	if (!inHistory) {
+		const std::string path = historyPath(*published_);
+		if (const std::string error = repair ? upload(text, path) : std::string(); !error.empty())
+			log("  Warning: cannot add the previous backup to the history \u2014 " + error);
+		history_.insert(history_.begin(), {path, *published_, text});
+	}
+}
+
+void BackupHistory::loadHistory(const RunLog &log)
+{
 	std::vector<RemoteEntry> entries;
-	if (provider_.listFolder(kHistoryFolder, entries)) {
-		for (const auto &entry : entries) {
-			if (entry.isFolder || entry.name.size() < 5 ||
-			    entry.name.compare(entry.name.size() - 5, 5, ".json") != 0 ||
-			    !isSafeRemotePath(entry.path))
-				continue;
-			if (auto text = download(entry.path)) {
-				BackupManifest manifest = manifestFromJson(*text);
-				history_.push_back({entry.path, std::move(manifest), std::move(*text)});
-			}
+	if (!provider_.listFolder(kHistoryFolder, entries))
+		return;
+	std::vector<const RemoteEntry *> files;
+	for (const auto &entry : entries)
+		if (!entry.isFolder && entry.name.size() > 5 &&
+		    entry.name.compare(entry.name.size() - 5, 5, ".json") == 0 &&
+		    isSafeRemotePath(entry.path))
+			files.push_back(&entry);
+	// Names carry the date, so the newest come first, and only so many are read: a folder
+	// flooded with files costs no more than those.
+	std::sort(files.begin(), files.end(),
+		  [](const RemoteEntry *a, const RemoteEntry *b) { return a->name > b->name; });
+	uint64_t bytes = 0;
+	for (size_t read = 0; read < files.size(); ++read) {
+		if (read == kMostHistoryRead || bytes > kLargestHistory) {
+			log("  Warning: " + std::to_string(files.size() - read) +
+			    " older history file(s) not read");
+			break;
+		}
+		ManifestProblem problem;
+		if (auto stored = readStoredManifest(provider_, tempFolder_, files[read]->path,
+						     files[read]->size, problem)) {
+			bytes += stored->text.size();
+			history_.push_back(
+			    {files[read]->path, std::move(stored->manifest), std::move(stored->text)});
+		} else {
+			log("  Warning: skipped the history file " + files[read]->name + " \u2014 " +
+			    problem.text);
 		}
 	}
 	std::sort(history_.begin(), history_.end(), [](const Kept &a, const Kept &b) {
@@ -120,27 +166,6 @@ void BackupHistory::load(const RunLog &log, bool repair)
 			return a.manifest.createdAt > b.manifest.createdAt;
 		return sameSecondNumber(a.remotePath) > sameSecondNumber(b.remotePath);
 	});
-	for (const auto &kept : history_)
-		addNamedFiles(kept.manifest, reserved_);
-
-	if (const auto text = download(kPublished)) {
-		published_ = manifestFromJson(*text);
-		addNamedFiles(*published_, reserved_);
-		forEachEntry(*published_, [&](const BackupEntry &entry) {
-			previous_.emplace(
-			    entry.originalLocal.empty() ? entry.remotePath : entry.originalLocal, entry);
-		});
-		const bool inHistory = std::any_of(history_.begin(), history_.end(),
-						   [&](const Kept &kept) { return kept.text == *text; });
-		if (!inHistory) {
-			const std::string path = historyPath(*published_);
-			if (const std::string error = repair ? upload(*text, path) : std::string();
-			    !error.empty())
-				log("  Warning: cannot add the previous backup to the history \u2014 " +
-				    error);
-			history_.insert(history_.begin(), {path, *published_, *text});
-		}
-	}
 }
 
 std::vector<BackupManifest> BackupHistory::backups() const
@@ -174,6 +199,27 @@ int64_t BackupHistory::storedSize(const std::string &remotePath)
 	}
 	const auto file = listed->second.find(remotePath.substr(slash + 1));
 	return file == listed->second.end() ? -1 : file->second;
+}
+
+std::optional<std::string> BackupHistory::storedSha256(const std::string &remotePath)
+{
+	if (auto inPlace = provider_.storedSha256(remotePath))
+		return inPlace;
+	TempFile file(tempFolder_, "obs_stored_copy.");
+	if (file.path().empty() || !provider_.downloadFile(remotePath, file.path(), nullptr))
+		return std::nullopt;
+	return platform::sha256HexOfFile(file.path());
+}
+
+bool BackupHistory::changedSincePublished(int64_t modified) const
+{
+	using namespace std::chrono;
+	const auto madeAt = published_ ? timestampTime(published_->createdAt) : std::nullopt;
+	if (!madeAt)
+		return true;
+	// The date is cut to the second; a change within that second may still predate the backup.
+	const auto end = file_clock::from_sys(*madeAt + seconds(1));
+	return nanoseconds(modified) >= duration_cast<nanoseconds>(end.time_since_epoch());
 }
 
 std::string BackupHistory::freeRemotePath(const std::string &plain, const std::string &createdAt)
@@ -222,26 +268,23 @@ void BackupHistory::listStored(const std::string &remoteFolder, std::vector<std:
 
 void BackupHistory::prune(bool dropOld, const RunLog &log)
 {
-	while (dropOld && history_.size() > kKeptBackups) {
-		if (!provider_.deleteItem(history_.back().remotePath)) {
-			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
-			break;
-		}
-		KESTREL_LOG(LOG_INFO, "Removed the backup of %s from the history",
-			    history_.back().manifest.createdAt.c_str());
-		history_.pop_back();
-	}
-	std::set<std::string> named;
-	for (const auto &kept : history_)
-		addNamedFiles(kept.manifest, named);
+	const size_t keep = dropOld ? std::min(history_.size(), kept_) : history_.size();
+	std::set<std::string> kept;
+	for (size_t i = 0; i < keep; ++i)
+		addNamedFiles(history_[i].manifest, kept);
 	if (published_)
-		addNamedFiles(*published_, named);
+		addNamedFiles(*published_, kept);
+	// Only files a backup made go: those its manifests name (kept or dropped) and this run's
+	// own. Whatever else lies in the folder belongs to someone else.
+	std::set<std::string> ours = reserved_;
+	for (const auto &backup : history_)
+		addNamedFiles(backup.manifest, ours);
 	std::vector<std::string> stored;
 	for (const char *folder : {"/scenes", "/profiles", "/media"})
 		listStored(kRoot + folder, stored);
 	int removed = 0;
 	for (const auto &file : stored) {
-		if (named.count(file))
+		if (!ours.count(file) || kept.count(file))
 			continue;
 		if (provider_.deleteItem(file))
 			++removed;
@@ -251,6 +294,17 @@ void BackupHistory::prune(bool dropOld, const RunLog &log)
 	}
 	if (removed > 0)
 		KESTREL_LOG(LOG_INFO, "Removed %d stored file(s) that no kept backup names", removed);
+	// The dropped manifests go after their files, so a run stopped in between leaves them for
+	// the next run to finish.
+	while (history_.size() > keep) {
+		if (!provider_.deleteItem(history_.back().remotePath)) {
+			log("  Warning: cannot remove an old backup \u2014 " + provider_.lastError());
+			break;
+		}
+		KESTREL_LOG(LOG_INFO, "Removed the backup of %s from the history",
+			    history_.back().manifest.createdAt.c_str());
+		history_.pop_back();
+	}
 }
 
 } // namespace kestrel
@@ -268,6 +322,9 @@ bool BackupManager::fetchHistory(std::vector<BackupManifest> &backups, const Run
 	backups = history.backups();
 	if (backups.empty())
 		log("No backup found on " + provider_->name() + ".");
+	else
+		log(std::to_string(backups.size()) + " backup(s) found; the newest is from " +
+		    backups.front().createdAt + ".");
 	return !backups.empty();
 }
 

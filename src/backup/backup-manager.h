@@ -1,10 +1,13 @@
 #pragma once
 
+#include "backup/auto-backup-settings.h"
 #include "backup/backup-environment.h"
 #include "backup/backup-types.h"
 #include "backup/restore-plan.h"
 #include "providers/cloud-provider.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 namespace kestrel {
@@ -24,6 +27,15 @@ public:
 	std::string localPath;
 	std::string restoreCollectionName; // empty = keep the backed-up name
 	bool restoreOutsideHome = false;   // media that lay outside the old home goes back there
+	// Words a restore's "Skipped (reason): file" log line; empty: English, as the command line
+	// prints it. Called on the run's thread.
+	std::function<std::string(const std::string &reason, const std::string &file)> skippedLine;
+	AutoBackupSettings autoBackup; // also how many backups the history keeps
+
+	// For automatic runs: a backup that would hold exactly the previous one's files is not
+	// made, and a set flag stops the run before its next file (the previous backup stays).
+	bool skipWhenUnchanged = false;
+	const std::atomic<bool> *stopRequested = nullptr;
 
 	ProviderKind providerKind() const { return providerKind_; }
 	ICloudProvider &provider() const { return *provider_; }
@@ -42,14 +54,15 @@ public:
 
 	// Stores the OBS configuration as a new backup, published as a whole only at the end: a
 	// run that fails or dies leaves the previous backup as it was. Unchanged files are not
-	// copied again; the last kKeptBackups backups stay restorable. Partial when `skipped` > 0.
+	// copied again; the last `autoBackup.kept` backups stay restorable. Partial when `skipped` > 0.
 	BackupSummary runBackup(RunProgress progress, RunLog log);
 
 	// Every backup kept in the active back-end, newest first; false when there is none.
 	bool fetchHistory(std::vector<BackupManifest> &backups, const RunLog &log);
 
 	// Downloads and reads the manifest of the backup in the active back-end into `manifest`;
-	// false (manifest untouched) when there is none or the back-end is not connected.
+	// false (manifest untouched, the log says why) when there is none, it is damaged or too
+	// large, or the back-end is not connected.
 	bool fetchManifest(BackupManifest &manifest, const RunLog &log);
 
 	// Where each file of the manifest would land, or why it would be skipped.
@@ -61,8 +74,9 @@ public:
 
 private:
 	// The plug-in's library with its install texts, so a backup can set it up elsewhere;
-	// listed in the manifest so an unchanged copy is not stored again.
-	void storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log);
+	// listed in the manifest so an unchanged copy is not stored again. Why the library could
+	// not be stored; empty when it was or there is none.
+	std::string storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log);
 
 	BackupEnvironment environment_;
 	ProviderKind providerKind_ = ProviderKind::GoogleDrive;

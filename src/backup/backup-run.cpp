@@ -7,6 +7,7 @@
 #include "backup/run-steps.h"
 #include "backup/source-hasher.h"
 #include "backup/temp-file.h"
+#include "backup/utf8-text.h"
 #include "module/log.h"
 #include "platform/plugin-install.h"
 #include "platform/sha256.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 
 namespace kestrel {
 
@@ -42,39 +44,48 @@ BackupEntry entryFor(const std::string &localPath, std::string remotePath)
 	return entry;
 }
 
-// The previous backup's stored copy may hold this file's content: it has a hash, and the file
-// and the stored copy have the size it lists.
+// The previous backup's stored copy may hold this file's content: it has the file's size, and
+// so does its entry where it lists one. An entry with a hash fits at any time; one from a backup
+// made before hashes were kept only when the file has not changed since that backup.
 bool previousCopyFits(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
 {
-	return !previous.sha256.empty() && now.size >= 0 && previous.size == now.size &&
-	       history.storedSize(previous.remotePath) == now.size;
+	if (now.size < 0)
+		return false;
+	const bool hashed = !previous.sha256.empty();
+	if (hashed ? previous.size != now.size
+		   : (previous.size >= 0 && previous.size != now.size) ||
+			 history.changedSincePublished(now.modified))
+		return false;
+	return history.storedSize(previous.remotePath) == now.size;
 }
 
-// It does when the file's time is the same too, or when only the time moved, the hash. A hash
-// taken goes to `hashed`, so a file that changed is not read twice for it.
-bool holdsSameContent(const BackupEntry &previous, const SourceState &now,
-		      std::optional<SourceHasher::Result> *hashed = nullptr)
+// The content's hash when the stored copy holds it: at once when the file's time is the same,
+// otherwise when the file's hash equals the listed one or, where none is listed, the stored
+// copy's own (taken once; the new manifest keeps it). A hash of the file goes to `hashed`, so a
+// file that changed is not read twice for it.
+std::optional<std::string> sameContentHash(const BackupEntry &previous, const SourceState &now,
+					   BackupHistory &history,
+					   std::optional<SourceHasher::Result> *hashed = nullptr)
 {
-	if (previous.modified == now.modified)
-		return true;
+	if (!previous.sha256.empty() && previous.modified == now.modified)
+		return previous.sha256;
+	const std::optional<std::string> stored =
+	    previous.sha256.empty() ? history.storedSha256(previous.remotePath) : previous.sha256;
+	if (!stored)
+		return std::nullopt;
 	SourceHasher::Result hash = SourceHasher::hash(previous.originalLocal, now);
-	const bool same = hash.sha256 == previous.sha256;
+	const bool same = hash.sha256 == stored;
 	if (hashed)
 		*hashed = std::move(hash);
-	return same;
-}
-
-bool isUnchanged(const BackupEntry &previous, const SourceState &now, BackupHistory &history)
-{
-	return previousCopyFits(previous, now, history) && holdsSameContent(previous, now);
+	return same ? stored : std::nullopt;
 }
 
 // Takes the previous backup's copy for a file whose content it holds.
-void reuse(const BackupEntry &previous, const SourceState &now, BackupEntry &entry)
+void reuse(const BackupEntry &previous, const SourceState &now, std::string sha256, BackupEntry &entry)
 {
 	entry.remotePath = previous.remotePath;
 	entry.size = now.size;
-	entry.sha256 = previous.sha256;
+	entry.sha256 = std::move(sha256);
 	entry.modified = now.modified;
 }
 
@@ -83,6 +94,13 @@ void confirmCopy(BackupEntry &entry, const SourceState &copied, std::string sha2
 	entry.size = copied.size;
 	entry.sha256 = std::move(sha256);
 	entry.modified = copied.modified;
+}
+
+// Why a listed file could not be hashed.
+std::string unreadable(const std::string &file)
+{
+	return sourceState(file).size < 0 ? "it is no longer a regular file (" + file + ")"
+					  : "cannot read " + file;
 }
 
 // A file written while it was copied (OBS saving a collection) gets one more copy, hashed at
@@ -94,33 +112,65 @@ std::string copyAgain(ICloudProvider &provider, const ProgressCallback &progress
 		return provider.lastError();
 	const std::optional<std::string> digest = platform::sha256HexOfFile(entry.originalLocal);
 	if (!digest)
-		return "cannot read " + entry.originalLocal;
+		return unreadable(entry.originalLocal);
 	if (start.size < 0 || sourceState(entry.originalLocal) != start)
 		return "it changed while it was copied (" + entry.originalLocal + ")";
 	confirmCopy(entry, start, *digest);
 	return {};
 }
 
-// Files of every profile, depth first; directory links are not followed.
-std::vector<BackupEntry> profileEntries(const ObsPaths &paths)
+// A file or folder the listing found but leaves out, and why.
+struct LeftOut {
+	std::string path;
+	std::string reason;
+};
+
+// Why a path cannot be stored: a name that is not UTF-8 could not be named in the manifest.
+std::string unstorable(const std::string &path)
 {
-	std::vector<BackupEntry> entries;
-	const fs::path profiles = pathFromUtf8(paths.profilesDir);
-	for (const auto &folder : listProfileFolders(paths)) {
-		std::error_code ec;
-		for (const auto &item :
-		     fs::recursive_directory_iterator(profiles / pathFromUtf8(folder), ec)) {
-			if (!item.is_regular_file(ec))
+	return isValidUtf8(path) ? std::string() : "its name is not valid UTF-8";
+}
+
+// Appends the files below `folder`, depth first, in the file system's order; folder links are
+// not followed. A folder that cannot be read is left out with the reason, the rest goes on.
+void walkProfileFolder(const fs::path &folder, const fs::path &profiles, std::vector<BackupEntry> &entries,
+		       std::vector<LeftOut> &leftOut)
+{
+	const std::string folderText = utf8FromPath(folder);
+	if (std::string reason = unstorable(folderText); !reason.empty()) {
+		leftOut.push_back({folderText, std::move(reason)});
+		return;
+	}
+	std::error_code ec;
+	fs::directory_iterator item(folder, ec);
+	for (; !ec && item != fs::directory_iterator(); item.increment(ec)) {
+		const std::string path = utf8FromPath(item->path());
+		std::error_code statusError;
+		if (fs::is_directory(item->symlink_status(statusError))) {
+			walkProfileFolder(item->path(), profiles, entries, leftOut);
+		} else if (item->is_regular_file(statusError)) {
+			if (std::string reason = unstorable(path); !reason.empty()) {
+				leftOut.push_back({path, std::move(reason)});
 				continue;
+			}
 			// Relative to the walked path itself: resolving a linked file would point its
 			// remote path outside the backup.
-			std::string relative = utf8FromPath(item.path().lexically_relative(profiles));
+			std::string relative = utf8FromPath(item->path().lexically_relative(profiles));
 			std::replace(relative.begin(), relative.end(), '\\', '/');
-			entries.push_back(
-			    entryFor(utf8FromPath(item.path()), kRoot + "/profiles/" + relative));
+			entries.push_back(entryFor(path, kRoot + "/profiles/" + relative));
 		}
 	}
-	return entries;
+	if (ec)
+		leftOut.push_back({folderText, "cannot read the folder: " + ec.message()});
+}
+
+// Why a folder OBS keeps its configuration in exists but cannot be listed; empty otherwise.
+std::string unreadableFolder(const std::string &folder)
+{
+	std::error_code ec;
+	fs::directory_iterator(pathFromUtf8(folder), ec);
+	return ec && ec != std::errc::no_such_file_or_directory ? "cannot read the folder: " + ec.message()
+								: std::string();
 }
 
 void logSkipped(const std::string &what, const std::string &where, const std::string &error,
@@ -128,6 +178,26 @@ void logSkipped(const std::string &what, const std::string &where, const std::st
 {
 	log("  Skipped: " + what + " \u2014 " + error);
 	KESTREL_LOG(LOG_WARNING, "Skipped %s (%s) \u2014 %s", what.c_str(), where.c_str(), error.c_str());
+}
+
+// Thrown between files when an automatic run must give up; the previous backup stays as it was.
+void throwIfStopped(const std::atomic<bool> *stopRequested)
+{
+	if (stopRequested && stopRequested->load())
+		throw std::runtime_error("Stopped before it finished; the previous backup is unchanged.");
+}
+
+size_t fileCount(const BackupManifest &manifest)
+{
+	return manifest.sceneCollections.size() + manifest.profiles.size() + manifest.mediaFiles.size();
+}
+
+// The new backup would name the very copies the previous one names (a file that keeps failing
+// is missing from both).
+bool sameAsPrevious(const BackupManifest &stored, const BackupSummary &summary, BackupHistory &history)
+{
+	const std::vector<BackupManifest> kept = history.backups();
+	return summary.copied() == 0 && !kept.empty() && fileCount(kept.front()) == fileCount(stored);
 }
 
 // One listed file on its way into the backup.
@@ -164,7 +234,7 @@ void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
 // of copy and hash to after the later one.
 void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
 		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
-		 BackupSummary &summary)
+		 const std::atomic<bool> *stopRequested, BackupSummary &summary)
 {
 	std::vector<PlannedFile> plan;
 	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
@@ -193,18 +263,25 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 		logSkipped(entry.name, entry.originalLocal, error, log);
 	};
 	for (PlannedFile &file : plan) {
+		throwIfStopped(stopRequested);
 		BackupEntry &entry = file.entry;
-		log("Uploading: " + entry.name + " (" + std::to_string(file.index) + "/" +
-		    std::to_string(summary.total) + ")");
+		const std::string position =
+		    " (" + std::to_string(file.index) + "/" + std::to_string(summary.total) + ")";
 		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
-		// A moved time is checked against the hash here, where the log names the file.
-		if (file.previous && holdsSameContent(*file.previous, file.before, &file.hashedInPlace)) {
-			reuse(*file.previous, file.before, entry);
+		// A moved time is checked against the hash at the file's turn in the run.
+		std::optional<std::string> sameHash;
+		if (file.previous)
+			sameHash = sameContentHash(*file.previous, file.before, history, &file.hashedInPlace);
+		if (sameHash) {
+			log("Unchanged: " + entry.name + position);
+			reuse(*file.previous, file.before, std::move(*sameHash), entry);
 			file.reused = true;
+			++summary.unchanged;
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
+		log("Uploading: " + entry.name + position);
 		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
@@ -222,7 +299,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			const SourceHasher::Result &hash =
 			    file.hashedInPlace ? *file.hashedInPlace : hashes[file.hashTicket];
 			if (!hash.sha256)
-				error = "cannot read " + entry.originalLocal;
+				error = unreadable(entry.originalLocal);
 			else if (hash.heldStill && file.afterCopy == file.before)
 				confirmCopy(entry, file.before, *hash.sha256);
 			else
@@ -282,9 +359,22 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	listed.obsVersion = environment_.obsVersion;
 	listed.providerName = provider_->name();
 
-	for (const auto &file : listSceneCollectionFiles(paths))
-		listed.sceneCollections.push_back(entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
-	listed.profiles = profileEntries(paths);
+	std::vector<LeftOut> leftOut;
+	for (const std::string &folder : {paths.scenesDir, paths.profilesDir})
+		if (std::string reason = unreadableFolder(folder); !reason.empty())
+			leftOut.push_back({folder, std::move(reason)});
+	for (const auto &file : listSceneCollectionFiles(paths)) {
+		if (std::string reason = unstorable(file); !reason.empty())
+			leftOut.push_back({file, std::move(reason)});
+		else
+			listed.sceneCollections.push_back(
+			    entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
+	}
+	for (const auto &profile : listProfileFolders(paths))
+		walkProfileFolder(pathFromUtf8(paths.profilesDir) / pathFromUtf8(profile),
+				  pathFromUtf8(paths.profilesDir), listed.profiles, leftOut);
+	for (const auto &[path, reason] : leftOut)
+		logSkipped(lastComponent(path), path, reason, log);
 	for (const auto &media : collectMediaPaths(paths)) {
 		const std::string refusal = mediaRefusal(media, environment_.homeFolder, paths.configDir);
 		if (refusal.empty())
@@ -301,14 +391,22 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	for (const auto &media : listed.mediaFiles)
 		KESTREL_LOG(LOG_INFO, "  media: %s", media.originalLocal.c_str());
 
-	BackupHistory history(*provider_, environment_.tempFolder);
+	BackupHistory history(*provider_, environment_.tempFolder,
+			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
+							     AutoBackupSettings::kMaxKept)));
 	history.load(log);
 	// The new manifest names only what this run really holds.
 	BackupManifest stored = listed;
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	storeListed(*provider_, history, listed, stored, progress, log, summary);
+	storeListed(*provider_, history, listed, stored, progress, log, stopRequested, summary);
+	// What the listing left out makes the run partial.
+	for (const auto &[path, reason] : leftOut) {
+		++summary.total;
+		++summary.skipped;
+		summary.skippedFiles.push_back(path + ": " + reason);
+	}
 	if (summary.done == 0) {
 		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
 				  " file(s) failed. The previous backup is unchanged.";
@@ -316,7 +414,17 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		return summary;
 	}
 
-	storePluginCopy(history, stored, log);
+	if (skipWhenUnchanged && sameAsPrevious(stored, summary, history)) {
+		log("Nothing changed since the last backup; no new backup made.");
+		summary.success = true;
+		return summary;
+	}
+	throwIfStopped(stopRequested);
+	if (const std::string error = storePluginCopy(history, stored, log); !error.empty()) {
+		++summary.total;
+		++summary.skipped;
+		summary.skippedFiles.push_back(environment_.pluginLibrary + ": " + error);
+	}
 
 	log("Uploading manifest\u2026");
 	if (const std::string error = history.publish(stored); !error.empty()) {
@@ -328,17 +436,25 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	// Old backups go only after a complete run; files no kept backup names go after any.
 	history.prune(summary.skipped == 0, log);
 
-	log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
-	    std::to_string(summary.skipped) + " skipped.");
+	if (summary.unchanged == 0)
+		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
+		    std::to_string(summary.skipped) + " skipped.");
+	else
+		log("Backup complete. " + std::to_string(summary.total) + " files: " +
+		    std::to_string(summary.copied()) + " copied, " + std::to_string(summary.unchanged) +
+		    " unchanged, " + std::to_string(summary.skipped) + " skipped.");
 	summary.success = true;
+	summary.published = true;
 	return summary;
 }
 
-void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &manifest, const RunLog &log)
+std::string BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &manifest,
+					   const RunLog &log)
 {
 	const std::string &library = environment_.pluginLibrary;
+	std::string error;
 	if (library.empty())
-		return;
+		return error;
 	const std::string fileName = lastComponent(library);
 	log("Backing up plugin: " + fileName);
 	KESTREL_LOG(LOG_INFO, "Backing up plugin binary: %s", library.c_str());
@@ -346,15 +462,20 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 	BackupEntry copy = entryFor(library, kRoot + "/plugin/" + fileName);
 	const BackupEntry *previous = history.previousEntry(copy.originalLocal, copy.remotePath);
 	const SourceState now = sourceState(library);
-	if (previous && previous->remotePath == copy.remotePath && isUnchanged(*previous, now, history)) {
-		manifest.pluginFiles.push_back(*previous);
+	std::optional<std::string> sameHash;
+	if (previous && previous->remotePath == copy.remotePath && previousCopyFits(*previous, now, history))
+		sameHash = sameContentHash(*previous, now, history);
+	if (sameHash) {
+		reuse(*previous, now, std::move(*sameHash), copy);
+		manifest.pluginFiles.push_back(copy);
 	} else if (provider_->uploadFile(library, copy.remotePath, nullptr)) {
 		copy.size = now.size;
 		copy.sha256 = platform::sha256HexOfFile(library).value_or(std::string());
 		copy.modified = now.modified;
 		manifest.pluginFiles.push_back(copy);
 	} else {
-		log("  Warning: plugin backup failed \u2014 " + provider_->lastError());
+		error = provider_->lastError();
+		log("  Warning: plugin backup failed \u2014 " + error);
 	}
 
 	// The install texts are a convenience; a failure to store them is not reported.
@@ -377,6 +498,7 @@ void BackupManager::storePluginCopy(BackupHistory &history, BackupManifest &mani
 		if (file.write(*text) && provider_->uploadFile(file.path(), entry.remotePath, nullptr))
 			manifest.pluginFiles.push_back(entry);
 	}
+	return error;
 }
 
 } // namespace kestrel

@@ -2,6 +2,8 @@
 
 #include "backup/file-bytes.h"
 #include "backup/json-number.h"
+#include "backup/settings-secrets.h"
+#include "module/log.h"
 #include "providers/atomic-file.h"
 #include "providers/google-drive-provider.h"
 #include "providers/local-folder-provider.h"
@@ -10,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
@@ -23,6 +26,40 @@ std::string stringSetting(const json &settings, const char *key)
 {
 	const auto it = settings.find(key);
 	return it == settings.end() ? std::string() : it->get<std::string>();
+}
+
+bool flagSetting(const json &settings, const char *key, bool fallback)
+{
+	const auto it = settings.find(key);
+	return it != settings.end() && it->is_boolean() ? it->get<bool>() : fallback;
+}
+
+// A damaged or missing part keeps the default of what it could not read.
+AutoBackupSettings autoBackupFrom(const json &settings)
+{
+	AutoBackupSettings automatic;
+	const auto it = settings.find("auto_backup");
+	if (it == settings.end() || !it->is_object())
+		return automatic;
+	automatic.afterStream = flagSetting(*it, "after_stream", automatic.afterStream);
+	automatic.afterRecording = flagSetting(*it, "after_recording", automatic.afterRecording);
+	automatic.onExit = flagSetting(*it, "on_exit", automatic.onExit);
+	automatic.dailyAtStart = flagSetting(*it, "daily_at_start", automatic.dailyAtStart);
+	if (const auto kept = it->find("kept"); kept != it->end() && kept->is_number())
+		automatic.kept = static_cast<int32_t>(
+		    integerInRange(*kept, AutoBackupSettings::kMinKept, AutoBackupSettings::kMaxKept)
+			.value_or(automatic.kept));
+	return automatic;
+}
+
+json autoBackupJson(const AutoBackupSettings &automatic)
+{
+	return {
+	    {"after_stream", automatic.afterStream},
+	    {"after_recording", automatic.afterRecording},
+	    {"on_exit", automatic.onExit},
+	    {"daily_at_start", automatic.dailyAtStart},
+	    {"kept", std::clamp(automatic.kept, AutoBackupSettings::kMinKept, AutoBackupSettings::kMaxKept)}};
 }
 
 } // namespace
@@ -76,17 +113,26 @@ void BackupManager::loadSettings()
 		if (!settings.is_object())
 			return;
 		clientId = stringSetting(settings, "client_id");
-		clientSecret = stringSetting(settings, "client_secret");
+		bool moveToKeyring = false;
+		const SignInSecrets secrets =
+		    SettingsSecrets(environment_.keyring).read(settings, moveToKeyring);
+		clientSecret = secrets.clientSecret;
 		localPath = stringSetting(settings, "local_path");
+		autoBackup = autoBackupFrom(settings);
 		const auto provider = settings.find("provider");
 		setProvider(providerKindFromNumber(
 		    provider == settings.end()
 			? 0
 			: integerInRange(*provider, INT32_MIN, INT32_MAX).value_or(0)));
-		if (const std::string tokens = stringSetting(settings, "tokens"); !tokens.empty())
-			provider_->loadTokens(tokens);
+		if (!secrets.tokens.empty())
+			provider_->loadTokens(secrets.tokens);
+		// A file from before the keyring hands its sign-in over on first use.
+		if (moveToKeyring)
+			writeSettings();
 	} catch (const json::exception &) {
 		// What was read before the damage stays.
+	} catch (const std::exception &e) {
+		KESTREL_LOG(LOG_WARNING, "The sign-in stays in the settings file: %s", e.what());
 	}
 }
 
@@ -97,12 +143,15 @@ void BackupManager::writeSettings()
 	const std::filesystem::path file = pathFromUtf8(environment_.settingsPath);
 	if (file.has_parent_path())
 		std::filesystem::create_directories(file.parent_path());
-	const json settings = {
+	json settings = {
 	    {"client_id", clientId},
-	    {"client_secret", clientSecret},
 	    {"local_path", localPath},
 	    {"provider", static_cast<int32_t>(providerKindFromNumber(static_cast<int32_t>(providerKind_)))},
-	    {"tokens", provider_->serializeTokens()}};
+	    {"auto_backup", autoBackupJson(autoBackup)}};
+	const auto previous = readFileBytes(environment_.settingsPath);
+	settings.update(SettingsSecrets(environment_.keyring)
+			    .members({clientSecret, provider_->serializeTokens()},
+				     previous ? json::parse(*previous, nullptr, false) : json()));
 	const std::string text = withNativeLineEnds(settings.dump(2, ' ', false));
 	if (std::string error = writeFileAtomically(file, text, true); !error.empty())
 		throw std::runtime_error("Cannot write settings file " + environment_.settingsPath + ": " +

@@ -39,12 +39,17 @@ struct BackupManifest {
 // The result of a backup or restore run.
 struct BackupSummary {
 	int32_t total = 0;
-	int32_t done = 0;
+	int32_t done = 0;      // stored or restored
+	int32_t unchanged = 0; // of `done`: files a backup kept from the previous one, not copied
 	int32_t skipped = 0;
 	bool success = false;
-	std::string message; // why a run failed as a whole
+	bool published = false; // a backup run made a new backup
+	std::string message;    // why a run failed as a whole
 	// Each file that was not stored or restored: its path, a colon and the reason.
 	std::vector<std::string> skippedFiles;
+
+	// Of `done`, the files stored anew.
+	int32_t copied() const { return done - unchanged; }
 };
 
 enum class ProviderKind : int32_t { GoogleDrive = 0, OneDrive = 1, LocalFolder = 2 };

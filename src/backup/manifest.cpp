@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -31,18 +32,33 @@ json entriesToJson(const std::vector<BackupEntry> &entries)
 	return list;
 }
 
-// Members of the wrong type throw; the caller stops reading there.
-std::string stringMember(const json &object, const char *key)
+[[noreturn]] void damaged(const std::string &where, const std::string &problem)
 {
-	const auto it = object.find(key);
-	return it == object.end() ? std::string() : it->get<std::string>();
+	throw DamagedManifest(where + problem);
 }
 
-// A number out of range (or not an integer) reads as missing.
-int64_t integerMember(const json &object, const char *key, int64_t min)
+std::string stringMember(const json &object, const char *key, const std::string &where)
 {
 	const auto it = object.find(key);
-	return it == object.end() ? 0 : integerInRange(*it, min, INT64_MAX).value_or(0);
+	if (it == object.end())
+		return {};
+	if (!it->is_string())
+		damaged(where, "\"" + std::string(key) + "\" is " + it->type_name() + ", not a string");
+	return it->get<std::string>();
+}
+
+int64_t integerMember(const json &object, const char *key, const std::string &where)
+{
+	const auto it = object.find(key);
+	if (it == object.end())
+		return 0;
+	if (!it->is_number())
+		damaged(where, "\"" + std::string(key) + "\" is " + it->type_name() + ", not a number");
+	const std::optional<int64_t> number = integerInRange(*it, INT64_MIN, INT64_MAX);
+	if (!number)
+		damaged(where,
+			"\"" + std::string(key) + "\" is " + it->dump() + ", not a whole number in range");
+	return *number;
 }
 
 void readEntries(const json &manifest, const char *key, std::vector<BackupEntry> &entries)
@@ -51,18 +67,22 @@ void readEntries(const json &manifest, const char *key, std::vector<BackupEntry>
 	if (list == manifest.end())
 		return;
 	if (!list->is_array())
-		throw std::invalid_argument(std::string(key) + " is not an array");
+		damaged("", "\"" + std::string(key) + "\" is " + list->type_name() + ", not an array");
 	for (const auto &element : *list) {
+		const std::string where =
+		    "\"" + std::string(key) + "\" entry " + std::to_string(entries.size() + 1) + ": ";
 		if (!element.is_object())
-			throw std::invalid_argument("entry is not an object");
+			damaged(where, std::string(element.type_name()) + ", not an object");
 		BackupEntry entry;
-		entry.name = stringMember(element, "name");
-		entry.remotePath = stringMember(element, "remotePath");
-		entry.originalLocal = stringMember(element, "originalLocal");
-		// -1 marks a size that could not be read; anything else out of range is missing.
-		entry.size = integerMember(element, "size", -1);
-		entry.sha256 = stringMember(element, "sha256");
-		entry.modified = integerMember(element, "modified", INT64_MIN);
+		entry.name = stringMember(element, "name", where);
+		entry.remotePath = stringMember(element, "remotePath", where);
+		entry.originalLocal = stringMember(element, "originalLocal", where);
+		// A missing or negative size is unknown (-1): older writers left it out.
+		entry.size = element.contains("size")
+				 ? std::max<int64_t>(integerMember(element, "size", where), -1)
+				 : -1;
+		entry.sha256 = stringMember(element, "sha256", where);
+		entry.modified = integerMember(element, "modified", where);
 		entries.push_back(std::move(entry));
 	}
 }
@@ -84,21 +104,25 @@ std::string manifestToJson(const BackupManifest &manifest)
 
 BackupManifest manifestFromJson(const std::string &text)
 {
-	BackupManifest manifest;
-	const json object = json::parse(text, nullptr, false);
-	if (!object.is_object())
-		return manifest;
+	json object;
 	try {
-		manifest.createdAt = stringMember(object, "createdAt");
-		manifest.obsVersion = stringMember(object, "obsVersion");
-		manifest.providerName = stringMember(object, "providerName");
-		readEntries(object, "sceneCollections", manifest.sceneCollections);
-		readEntries(object, "profiles", manifest.profiles);
-		readEntries(object, "mediaFiles", manifest.mediaFiles);
-		readEntries(object, "pluginFiles", manifest.pluginFiles);
-	} catch (const std::exception &) {
-		// A damaged manifest is read as far as it goes.
+		object = json::parse(text);
+	} catch (const json::exception &e) {
+		// Without the library's "[json.exception...] " tag.
+		const std::string what = e.what();
+		const size_t tag = what.find("] ");
+		damaged("not valid JSON: ", tag == std::string::npos ? what : what.substr(tag + 2));
 	}
+	if (!object.is_object())
+		damaged("", std::string("the manifest is ") + object.type_name() + ", not an object");
+	BackupManifest manifest;
+	manifest.createdAt = stringMember(object, "createdAt", "");
+	manifest.obsVersion = stringMember(object, "obsVersion", "");
+	manifest.providerName = stringMember(object, "providerName", "");
+	readEntries(object, "sceneCollections", manifest.sceneCollections);
+	readEntries(object, "profiles", manifest.profiles);
+	readEntries(object, "mediaFiles", manifest.mediaFiles);
+	readEntries(object, "pluginFiles", manifest.pluginFiles);
 	return manifest;
 }
 
@@ -115,6 +139,23 @@ std::string currentTimestamp()
 		      static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
 		      static_cast<int>(time.seconds().count()));
 	return text;
+}
+
+std::optional<std::chrono::sys_seconds> timestampTime(const std::string &timestamp)
+{
+	using namespace std::chrono;
+	int y = 0, h = 0, mi = 0, se = 0;
+	unsigned mo = 0, d = 0;
+	char zone = 0;
+	int end = 0;
+	if (std::sscanf(timestamp.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d%c%n", &y, &mo, &d, &h, &mi, &se, &zone,
+			&end) != 7 ||
+	    zone != 'Z' || static_cast<size_t>(end) != timestamp.size())
+		return std::nullopt;
+	const year_month_day date{year{y}, month{mo}, day{d}};
+	if (!date.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 || se > 60)
+		return std::nullopt;
+	return sys_days{date} + hours{h} + minutes{mi} + seconds{se};
 }
 
 } // namespace kestrel

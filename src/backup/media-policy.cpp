@@ -1,8 +1,7 @@
 #include "backup/media-policy.h"
 
+#include "backup/run-steps.h"
 #include "providers/utf8-path.h"
-
-#include <filesystem>
 
 namespace kestrel {
 
@@ -33,7 +32,11 @@ std::string refusalOf(const fs::path &path, const fs::path &home, const fs::path
 			if (isInside(path, system))
 				return std::string("inside the system folder ") + system;
 	}
-	if (isInside(path, home) && !isInside(path, obsConfig)) {
+	if (isInside(path, obsConfig)) {
+		if (std::string reason = obsSettingsRefusal(path.lexically_relative(obsConfig));
+		    !reason.empty())
+			return reason;
+	} else if (isInside(path, home)) {
 		const std::string first = utf8FromPath(*path.lexically_relative(home).begin());
 		if (first.size() > 1 && first[0] == '.')
 			return "inside the hidden folder " + utf8FromPath(home / pathFromUtf8(first));
@@ -42,6 +45,23 @@ std::string refusalOf(const fs::path &path, const fs::path &home, const fs::path
 }
 
 } // namespace
+
+std::string obsSettingsRefusal(const fs::path &belowConfig)
+{
+	if (belowConfig.empty())
+		return {};
+	std::string first = utf8FromPath(*belowConfig.begin());
+	if constexpr (fs::path::preferred_separator == '\\')
+		first = asciiLowerCase(first);
+	if (first == "plugins")
+		return "inside OBS's plug-in folder";
+	if (first == "plugin_config")
+		return "inside OBS's plug-in settings folder";
+	if ((first == "global.ini" || first == "user.ini") &&
+	    std::next(belowConfig.begin()) == belowConfig.end())
+		return "OBS's own settings file";
+	return {};
+}
 
 std::string mediaRefusal(const std::string &path, const std::string &homeFolder,
 			 const std::string &obsConfigDir)

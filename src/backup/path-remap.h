@@ -20,10 +20,19 @@ std::string findSourceHome(const BackupManifest &manifest);
 // otherwise where it was. An empty `newHome` changes nothing.
 std::string remapUserPath(const std::string &path, const std::string &newHome);
 
-// Replaces `oldHome` by `newHome` inside a restored JSON or ini file, in its JSON-escaped,
-// forward-slash and plain spellings, only where the match ends at a path boundary. Returns
-// the number of replacements.
-int rewriteEmbeddedPaths(const std::string &file, const std::string &oldHome, const std::string &newHome,
-			 const RunLog &log);
+// A path that a restore moved: a home folder, or a file put somewhere else.
+struct PathMove {
+	std::string from;
+	std::string to;
+};
+
+// Replaces each move's `from` by its `to` inside a restored JSON or ini file, in its
+// JSON-escaped, forward-slash and plain spellings, only where the match ends at a path
+// boundary. Between a Windows and a POSIX path, the rest of each path after the match takes
+// the new system's separators too. Returns the number of replacements.
+int rewriteEmbeddedPaths(const std::string &file, const std::vector<PathMove> &moves, const RunLog &log);
+
+// The same on a file's text: `json` when backslashes are escaped in it. Returns the count.
+int rewritePathsInText(std::string &text, const std::vector<PathMove> &moves, bool json);
 
 } // namespace kestrel

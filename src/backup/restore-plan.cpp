@@ -1,13 +1,16 @@
 #include "backup/restore-plan.h"
 
 #include "backup/active-collection.h"
+#include "backup/media-policy.h"
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
 #include "providers/remote-path.h"
 #include "providers/utf8-path.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <set>
 
 namespace kestrel {
 
@@ -156,6 +159,48 @@ Decision profileDestination(const BackupEntry &entry, const RestoreRules &rules)
 	return inFolder(profiles, tail);
 }
 
+// The system's own folders and its programs' (the system plug-in folders among them), where
+// no restore writes whatever a backup says; empty when the path lies in none of them.
+std::string systemFolderOf(const fs::path &destination)
+{
+	static const std::set<std::string> kPosix = {
+	    "Applications", "Library", "System", "bin",  "boot", "dev",  "etc",  "lib", "lib32", "lib64",
+	    "libx32",       "private", "proc",   "root", "run",  "sbin", "snap", "sys", "usr",   "var"};
+	static const std::set<std::string> kWindows = {"windows", "program files", "program files (x86)",
+						       "programdata"};
+	const fs::path inside = destination.relative_path();
+	if (inside.empty())
+		return {};
+	const std::string top = comparable(*inside.begin());
+	return (kWindowsPaths ? kWindows : kPosix).count(top)
+		   ? utf8FromPath(destination.root_path() / *inside.begin())
+		   : std::string();
+}
+
+// An absolute path of the other system: a drive or network path on POSIX, a rooted one on Windows.
+bool isForeignAbsolute(const std::string &path)
+{
+	if (kWindowsPaths)
+		return path.size() > 1 && path[0] == '/' && path[1] != '/';
+	const bool drive = path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+			   path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+	return drive || path.rfind("\\\\", 0) == 0;
+}
+
+// Below the new home, in folders named after the drive and the path (D:\Media\a.mp4 ->
+// ~/D/Media/a.mp4, \\nas\share\a.mp4 -> ~/nas/share/a.mp4, /mnt/a.mp4 -> ~\mnt\a.mp4).
+std::string belowHomeFor(const std::string &foreign, const std::string &newHome)
+{
+	std::string rest;
+	if (kWindowsPaths)
+		rest = foreign.substr(1); // the leading slash
+	else if (foreign[1] == ':')
+		rest = foreign.substr(0, 1) + foreign.substr(2); // the drive's colon
+	else
+		rest = foreign.substr(2); // a network path's two backslashes
+	return newHome + kSeparator + rest;
+}
+
 Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 {
 	const std::string &original = entry.originalLocal;
@@ -164,20 +209,24 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 	const bool belowAHome = !userHomePrefix(original).empty();
 	if (!belowAHome && !rules.outsideHome)
 		return refuse("outside the home folder; restore it with --outside-home");
+	const bool intoHome = belowAHome || isForeignAbsolute(original);
 	const fs::path home = folderPath(rules.newHome);
-	if (belowAHome && home.empty())
+	if (intoHome && home.empty())
 		return refuse("home folder unknown");
-	const fs::path destination =
-	    pathFromUtf8(normalisedPath(belowAHome ? remapUserPath(original, rules.newHome) : original));
+	const std::string placed = belowAHome ? remapUserPath(original, rules.newHome)
+				   : intoHome ? belowHomeFor(original, rules.newHome)
+					      : original;
+	const fs::path destination = pathFromUtf8(normalisedPath(placed));
 	if (destination.empty())
 		return refuse("not an absolute path");
 	if (destination.filename().empty())
 		return refuse("not a file name");
 	const fs::path config = folderPath(rules.obsPaths.configDir);
-	// OBS loads every library it finds there.
-	if (below(destination, config / "plugins"))
-		return refuse("inside OBS's plug-in folder");
-	if (belowAHome) {
+	if (const auto inConfig = below(destination, config)) {
+		if (std::string reason = obsSettingsRefusal(*inConfig); !reason.empty())
+			return refuse(std::move(reason));
+	}
+	if (intoHome) {
 		const auto inHome = below(destination, home);
 		if (!inHome)
 			return refuse("outside the home folder");
@@ -185,6 +234,9 @@ Decision mediaDestination(const BackupEntry &entry, const RestoreRules &rules)
 			return refuse("hidden file or folder of the home");
 	} else if (startsHidden(destination.relative_path())) {
 		return refuse("hidden file or folder");
+	} else if (const std::string system = systemFolderOf(destination);
+		   !system.empty() && !below(destination, home)) {
+		return refuse("inside the system folder " + system);
 	}
 	return {utf8FromPath(destination), {}};
 }
@@ -222,22 +274,45 @@ std::vector<RestoreStep> restorePlan(const BackupManifest &manifest, const Resto
 	    {EntryKind::SceneCollection, &manifest.sceneCollections},
 	    {EntryKind::Profile, &manifest.profiles},
 	    {EntryKind::Media, &manifest.mediaFiles}};
+	std::set<std::string> destinations;
 	for (const auto &[kind, entries] : lists) {
 		for (const auto &entry : *entries) {
 			const bool first = plan.empty() && kind == EntryKind::SceneCollection;
+			const bool outsideHome =
+			    kind == EntryKind::Media && userHomePrefix(entry.originalLocal).empty();
 			Decision decision = destinationFor(entry, kind, first, rules);
-			plan.push_back({&entry, kind, first, std::move(decision.destination),
+			// A second entry for one place would silently replace the first.
+			if (!decision.destination.empty() &&
+			    !destinations.insert(comparable(pathFromUtf8(decision.destination))).second)
+				decision = refuse("same destination as an earlier entry");
+			plan.push_back({&entry, kind, first, outsideHome, std::move(decision.destination),
 					std::move(decision.refusal)});
 		}
 	}
 	return plan;
 }
 
+std::vector<PathMove> pathMovesOf(const std::vector<RestoreStep> &plan, const std::string &oldHome,
+				  const std::string &newHome)
+{
+	std::vector<PathMove> moves = {{oldHome, newHome}};
+	for (const RestoreStep &step : plan)
+		if (step.outsideHome && !step.destination.empty() &&
+		    step.destination != step.entry->originalLocal)
+			moves.push_back({step.entry->originalLocal, step.destination});
+	return moves;
+}
+
 std::string refusalText(const RestoreStep &step)
+{
+	return "(" + step.refusal + "): " + refusedPlace(step);
+}
+
+std::string refusedPlace(const RestoreStep &step)
 {
 	// A refused remote path is named as the manifest gives it, a refused place by its path.
 	const bool remote = !isSafeRemotePath(step.entry->remotePath);
-	return "(" + step.refusal + "): " + (remote ? step.entry->remotePath : step.entry->originalLocal);
+	return remote ? step.entry->remotePath : step.entry->originalLocal;
 }
 
 } // namespace kestrel

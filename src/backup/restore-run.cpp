@@ -1,11 +1,9 @@
 #include "backup/backup-manager.h"
 
 #include "backup/active-collection.h"
-#include "backup/file-bytes.h"
-#include "backup/manifest.h"
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
-#include "backup/temp-file.h"
+#include "backup/stored-manifest.h"
 #include "backup/verified-download.h"
 #include "module/log.h"
 #include "providers/remote-path.h"
@@ -36,16 +34,15 @@ bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
 		return false;
 	}
 	log("Downloading manifest\u2026");
-	TempFile download(environment_.tempFolder, "obs_manifest_dl.json.");
-	if (download.path().empty()) {
-		log("Cannot create a temporary file: " + download.error());
+	ManifestProblem problem;
+	auto stored = readStoredManifest(*provider_, environment_.tempFolder,
+					 std::string(kBackupRoot) + "/manifest.json", std::nullopt, problem);
+	if (!stored) {
+		log((problem.missing ? "No backup found on " : "Cannot read the backup on ") +
+		    provider_->name() + ": " + problem.text);
 		return false;
 	}
-	if (!provider_->downloadFile(std::string(kBackupRoot) + "/manifest.json", download.path(), nullptr)) {
-		log("No backup found on " + provider_->name() + ": " + provider_->lastError());
-		return false;
-	}
-	manifest = manifestFromJson(readFileBytes(download.path()).value_or(std::string()));
+	manifest = std::move(stored->manifest);
 	log("Manifest loaded. Backup from: " + manifest.createdAt);
 	return true;
 }
@@ -64,12 +61,17 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		summary.message = provider_->lastError();
 		return summary;
 	}
+	const auto start = std::filesystem::file_time_type::clock::now();
 	const std::vector<RestoreStep> plan = planRestore(manifest);
 	summary.total = static_cast<int32_t>(plan.size());
-	const std::string oldHome = findSourceHome(manifest);
-	const std::string &newHome = environment_.homeFolder;
+	const std::vector<PathMove> moves =
+	    pathMovesOf(plan, findSourceHome(manifest), environment_.homeFolder);
 	const std::string requestedName = restoreCollectionName;
 	KESTREL_LOG(LOG_INFO, "Restore: %d file(s)", summary.total);
+
+	const auto skipped = [this](const std::string &reason, const std::string &file) {
+		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
+	};
 
 	std::string activeName, activeStem;
 	for (size_t k = 0; k < plan.size(); ++k) {
@@ -80,7 +82,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 			++summary.skipped;
 			const std::string why = refusalText(plan[k]);
 			summary.skippedFiles.push_back(why);
-			log("  Skipped " + why);
+			log(skipped(plan[k].refusal, refusedPlace(plan[k])));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    why.c_str());
 			continue;
@@ -95,7 +97,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 				      runProgressFor(progress, index, summary.total), error)) {
 			++summary.skipped;
 			summary.skippedFiles.push_back(destination + ": " + error);
-			log("  Skipped (error): " + error);
+			log(skipped("error", error));
 			KESTREL_LOG(LOG_WARNING, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());
 			continue;
@@ -103,7 +105,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		++summary.done;
 		const std::string extension = lowerExtension(destination);
 		if (extension == ".json" || extension == ".ini")
-			rewriteEmbeddedPaths(destination, oldHome, newHome, log);
+			rewriteEmbeddedPaths(destination, moves, log);
 		if (firstCollection) {
 			if (!requestedName.empty()) {
 				setCollectionName(destination, requestedName, log);
@@ -118,11 +120,14 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 	}
 	if (!activeStem.empty())
 		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
+	removeStaleCopies(plan, start);
 
-	// A restore that had files and restored none has failed, whatever the reason per file.
-	if (summary.total > 0 && summary.done == 0) {
-		summary.message = "Nothing could be restored: all " + std::to_string(summary.total) +
-				  " file(s) failed. See the log for the reasons.";
+	// A restore that restored nothing has failed, whatever the reason per file.
+	if (summary.done == 0) {
+		summary.message = summary.total == 0
+				      ? "Nothing to restore: the backup lists no files."
+				      : "Nothing could be restored: all " + std::to_string(summary.total) +
+					    " file(s) failed. See the log for the reasons.";
 		log("Restore failed. 0 files restored, " + std::to_string(summary.skipped) + " skipped.");
 		return summary;
 	}

@@ -11,17 +11,13 @@
 
 namespace kestrel {
 
-namespace {
-
-std::string moduleSettingsPath()
+std::string moduleConfigFile(const char *name)
 {
-	char *path = obs_module_config_path("cloud-backup.json");
-	std::string settingsPath = path ? path : "";
+	char *path = obs_module_config_path(name);
+	std::string file = path ? path : "";
 	bfree(path);
-	return settingsPath;
+	return file;
 }
-
-} // namespace
 
 void addBackupMenuItem()
 {
@@ -30,9 +26,10 @@ void addBackupMenuItem()
 
 void openBackupDialog(void *)
 {
-	BackupDialog dialog(systemBackupEnvironment(moduleSettingsPath(), obs_get_version_string()),
-			    DelaySwitchKeys{{getToggleKey, setToggleKey}, {getDumpKey, setDumpKey}},
-			    static_cast<QWidget *>(obs_frontend_get_main_window()));
+	BackupDialog dialog(
+	    systemBackupEnvironment(moduleConfigFile("cloud-backup.json"), obs_get_version_string()),
+	    DelaySwitchKeys{{getToggleKey, setToggleKey}, {getDumpKey, setDumpKey}},
+	    static_cast<QWidget *>(obs_frontend_get_main_window()));
 	dialog.exec();
 }
 

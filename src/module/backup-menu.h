@@ -1,6 +1,11 @@
 #pragma once
 
+#include <string>
+
 namespace kestrel {
+
+// A file in the module's configuration folder ("cloud-backup.json" and its neighbours).
+std::string moduleConfigFile(const char *name);
 
 // Adds "Cloud Backup / Restore…" to the OBS Tools menu.
 void addBackupMenuItem();

@@ -1,5 +1,6 @@
 #include "delay/switch/delay-switch-host.h"
 #include "delay/switch/delay-switch.h"
+#include "module/auto-backup-events.h"
 #include "module/backup-menu.h"
 #include "module/log.h"
 #include "module/source-registry.h"
@@ -27,6 +28,7 @@ bool obs_module_load(void)
 	kestrel::registerDumpHotkey();
 	kestrel::createDelaySwitchDock();
 	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
+	kestrel::startAutoBackups();
 	KESTREL_LOG(LOG_INFO, "Module loaded (version %s)", KESTREL_VERSION);
 	return true;
 }
@@ -34,6 +36,7 @@ bool obs_module_load(void)
 void obs_module_unload(void)
 {
 	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
+	kestrel::stopAutoBackups();
 	kestrel::removeDelaySwitchDock();
 	kestrel::unregisterDumpHotkey();
 	kestrel::unregisterToggleHotkey();

@@ -6,7 +6,8 @@
 
 namespace kestrel::platform {
 
-// Copies the regular file `source` to `target` with the source's permissions so that `target`
+// Copies the regular file `source` to `target` with the source's permissions (never setuid,
+// setgid or writable by others) so that `target`
 // only ever holds its old content or the complete copy: the bytes go into a file no other
 // process can reach (unnamed where the system offers that, else a new file named `prefix`
 // followed by random characters beside the target), which then takes the target's place.
@@ -23,5 +24,10 @@ std::string copyFileIntoPlace(const std::string &source, const std::string &targ
 // partial. Something already at the target is replaced whole as above.
 std::string copyFileToFreshName(const std::string &source, const std::string &target,
 				const std::string &prefix, const CopyProgress &progress = nullptr);
+
+// Gives the file at `path` the permissions a file this process creates gets (the user's umask),
+// never setuid, setgid or writable by others, whatever a copy brought along. Returns the
+// system's error text, empty on success.
+std::string giveNewFilePermissions(const std::string &path);
 
 } // namespace kestrel::platform

@@ -4,14 +4,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel::platform {
 
-// A TCP socket on the IPv4 loopback address (127.0.0.1), closed when destroyed. Listening
+// A TCP socket on a loopback address (127.0.0.1 or [::1]), closed when destroyed. Listening
 // sockets never share their port with another process's listener.
 class LoopbackSocket {
 public:
 	enum class Received { Data, TimedOut, Closed };
+	enum class Family { IPv4, IPv6 };
 
 	LoopbackSocket() = default;
 	~LoopbackSocket() { close(); }
@@ -29,9 +31,14 @@ public:
 	LoopbackSocket &operator=(const LoopbackSocket &) = delete;
 
 	// Listens on `port` (0: any free port); an invalid socket when the port is taken.
-	static LoopbackSocket listen(uint16_t port);
+	static LoopbackSocket listen(uint16_t port, Family family = Family::IPv4);
 	// Connects to a listener on `port`; an invalid socket when nobody listens there.
-	static LoopbackSocket connect(uint16_t port);
+	static LoopbackSocket connect(uint16_t port, Family family = Family::IPv4);
+	// Whether this system has the IPv6 loopback address at all.
+	static bool hasIPv6();
+	// Waits up to `wait` for a connection on any of `listeners`; invalid when none came.
+	static LoopbackSocket acceptAny(const std::vector<LoopbackSocket *> &listeners,
+					std::chrono::milliseconds wait);
 
 	bool valid() const { return handle_ != kInvalid; }
 	// The local port, useful after listen(0).

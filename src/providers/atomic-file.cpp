@@ -4,7 +4,10 @@
 #include "platform/temp-files.h"
 #include "providers/utf8-path.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 
 namespace kestrel {
@@ -13,19 +16,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The sibling is hidden on POSIX and named after the target, so a leftover is recognisable.
-std::string siblingPrefix(const fs::path &target)
-{
-	std::string prefix = ".";
-	prefix += utf8FromPath(target.filename());
-	prefix += '.';
-	return prefix;
-}
+constexpr const char *kTemporaryMark = ".kestrel-";
+// The unique part that the system's unique-file call adds: 6 letters and digits on POSIX, 8 on
+// Windows.
+constexpr size_t kFewestRandom = 6, kMostRandom = 8;
 
 fs::path createSibling(const fs::path &target, std::string &error)
 {
-	std::string created =
-	    platform::createUniqueFile(utf8FromPath(target.parent_path()), siblingPrefix(target), error);
+	std::string created = platform::createUniqueFile(utf8FromPath(target.parent_path()),
+							 temporarySiblingPrefix(target), error);
 	return created.empty() ? fs::path() : pathFromUtf8(created);
 }
 
@@ -60,15 +59,15 @@ fs::path followLink(const fs::path &target)
 std::string copyFileAtomically(const fs::path &source, const fs::path &target,
 			       const std::function<void(uint64_t copied, uint64_t total)> &progress)
 {
-	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target), siblingPrefix(target),
-					   progress);
+	return platform::copyFileIntoPlace(utf8FromPath(source), utf8FromPath(target),
+					   temporarySiblingPrefix(target), progress);
 }
 
 std::string copyFileToFreshName(const fs::path &source, const fs::path &target,
 				const std::function<void(uint64_t copied, uint64_t total)> &progress)
 {
 	return platform::copyFileToFreshName(utf8FromPath(source), utf8FromPath(target),
-					     siblingPrefix(target), progress);
+					     temporarySiblingPrefix(target), progress);
 }
 
 std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view bytes, bool privateToUser)
@@ -96,6 +95,22 @@ std::string writeFileAtomically(const fs::path &linkOrTarget, std::string_view b
 			error = std::error_code(errno ? errno : EIO, std::generic_category()).message();
 	}
 	return moveIntoPlace(sibling, target, error);
+}
+
+std::string temporarySiblingPrefix(const fs::path &target)
+{
+	return "." + utf8FromPath(target.filename()) + kTemporaryMark;
+}
+
+bool isTemporarySibling(const std::string &name)
+{
+	const size_t mark = name.rfind(kTemporaryMark);
+	if (name.empty() || name[0] != '.' || mark == std::string::npos || mark == 0)
+		return false;
+	const std::string_view random = std::string_view(name).substr(mark + std::strlen(kTemporaryMark));
+	return random.size() >= kFewestRandom && random.size() <= kMostRandom &&
+	       std::all_of(random.begin(), random.end(),
+			   [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
 std::string withNativeLineEnds(std::string_view text)

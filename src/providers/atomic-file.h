@@ -31,6 +31,13 @@ copyFileToFreshName(const std::filesystem::path &source, const std::filesystem::
 std::string writeFileAtomically(const std::filesystem::path &target, std::string_view bytes,
 				bool privateToUser = false);
 
+// Where a new file for `target` is written before it takes its place: beside it, hidden on POSIX,
+// named after it with a mark, so a leftover of a run that was killed is recognisable. The
+// unique-file call appends random letters and digits.
+std::string temporarySiblingPrefix(const std::filesystem::path &target);
+// True for a name made from such a prefix (a leftover when no run is writing it).
+bool isTemporarySibling(const std::string &name);
+
 // Line breaks as a text-mode stream of this system writes them (CR LF on Windows).
 std::string withNativeLineEnds(std::string_view text);
 

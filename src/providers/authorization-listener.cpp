@@ -135,13 +135,22 @@ std::string randomState()
 	return randomText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_", 32);
 }
 
-std::string waitForAuthorizationCode(const std::string &authorizationUrl, const std::string &expectedState,
-				     const SignInOptions &options)
+AuthorizationAnswer waitForAuthorizationCode(const std::string &authorizationUrl,
+					     const std::string &expectedState, const SignInOptions &options)
 {
 	LoopbackSocket listener = LoopbackSocket::listen(options.port);
 	if (!listener.valid()) {
 		report(options, "Cannot bind to port " + std::to_string(options.port));
 		return {};
+	}
+	// Another program on [::1] would otherwise receive the code.
+	LoopbackSocket listener6;
+	if (LoopbackSocket::hasIPv6()) {
+		listener6 = LoopbackSocket::listen(options.port, LoopbackSocket::Family::IPv6);
+		if (!listener6.valid()) {
+			report(options, "Cannot bind to port " + std::to_string(options.port) + " on [::1]");
+			return {};
+		}
 	}
 	if (options.showUrl)
 		options.showUrl(authorizationUrl);
@@ -153,18 +162,30 @@ std::string waitForAuthorizationCode(const std::string &authorizationUrl, const 
 
 	const Clock::time_point deadline = Clock::now() + options.timeout;
 	while (Clock::now() < deadline) {
-		LoopbackSocket connection = listener.accept(std::min<std::chrono::milliseconds>(
-		    kPollInterval, std::max(remaining(deadline), std::chrono::milliseconds(1))));
+		LoopbackSocket connection = LoopbackSocket::acceptAny(
+		    {&listener, &listener6},
+		    std::min<std::chrono::milliseconds>(
+			kPollInterval, std::max(remaining(deadline), std::chrono::milliseconds(1))));
 		if (!connection.valid())
 			continue;
 		const std::string query = requestQuery(readRequest(connection, deadline));
-		const std::string code = queryParameter(query, "code");
-		// A code without the state this sign-in sent may come from another site's page.
-		const bool accepted = !code.empty() && queryParameter(query, "state") == expectedState;
-		connection.sendAll(accepted ? kSuccessPage : kFailurePage);
-		if (accepted) {
+		// Without the state this sign-in sent, a request may come from another site's page.
+		const bool ours = queryParameter(query, "state") == expectedState;
+		AuthorizationAnswer answer;
+		answer.code = ours ? queryParameter(query, "code") : std::string();
+		const std::string error = ours ? queryParameter(query, "error") : std::string();
+		if (!error.empty()) {
+			const std::string description = queryParameter(query, "error_description");
+			answer.refusal = description.empty() ? error : error + ": " + description;
+		}
+		connection.sendAll(!answer.code.empty() ? kSuccessPage : kFailurePage);
+		if (!answer.code.empty()) {
 			report(options, "Authorization code received.");
-			return code;
+			return answer;
+		}
+		if (!answer.refusal.empty()) {
+			report(options, "Authorization was denied: " + answer.refusal);
+			return answer;
 		}
 	}
 	report(options, "Authorization timed out or was denied.");

@@ -26,11 +26,17 @@ struct SignInOptions {
 	std::function<void(const std::string &text)> status;
 };
 
-// Opens the browser on `authorizationUrl` and serves the redirect on 127.0.0.1 until a request
-// carries a code together with `expectedState`, or the time-out passes. Returns the code, empty
-// on any failure; when the port is taken it returns at once without opening the browser.
-std::string waitForAuthorizationCode(const std::string &authorizationUrl, const std::string &expectedState,
-				     const SignInOptions &options);
+struct AuthorizationAnswer {
+	std::string code;    // empty on any failure
+	std::string refusal; // the service's reason when it refused ("access_denied: ...")
+};
+
+// Opens the browser on `authorizationUrl` and serves the redirect on 127.0.0.1 and, where the
+// system has IPv6, on [::1] (a browser may resolve "localhost" to either) until a request carries
+// a code, or an error, together with `expectedState`, or the time-out passes. When a port is
+// taken it returns at once without opening the browser.
+AuthorizationAnswer waitForAuthorizationCode(const std::string &authorizationUrl,
+					     const std::string &expectedState, const SignInOptions &options);
 
 // The query of an HTTP request's first line ("GET /path?QUERY HTTP/1.1"); empty otherwise.
 std::string requestQuery(const std::string &request);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ public:
 	virtual bool downloadFile(const std::string &remotePath, const std::string &localPath,
 				  ProgressCallback progress) = 0;
 	virtual bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) = 0;
+	// The SHA-256 of a stored file, where the back-end can read it in place; nothing where only
+	// a download would tell.
+	virtual std::optional<std::string> storedSha256(const std::string & /*remotePath*/)
+	{
+		return std::nullopt;
+	}
 	virtual bool deleteItem(const std::string &remotePath) = 0;
 	virtual std::string lastError() const = 0;
 

@@ -2,6 +2,7 @@
 
 #include "providers/authorization-listener.h"
 #include "providers/http-transport.h"
+#include "providers/retry-policy.h"
 
 #include <string>
 
@@ -22,11 +23,20 @@ struct OneDriveEndpoints {
 	std::string graph = "https://graph.microsoft.com/v1.0";
 };
 
+// When a file goes up in chunks through a resumable session instead of in one request.
+struct UploadLimits {
+	uint64_t resumableFrom = 4 << 20;
+	// Rounded down to the service's unit (256 KiB for Drive, 320 KiB for Graph), at least one.
+	uint64_t chunkBytes = 8 << 20;
+};
+
 // Where the cloud back-ends connect and how they sign in; tests point them at loopback.
 struct CloudServices {
 	GoogleEndpoints google;
 	OneDriveEndpoints onedrive;
 	HttpLimits http;
+	RetryLimits retry;
+	UploadLimits uploads;
 	SignInOptions signIn;
 	// A folder on this computer for the lock that keeps two runs off one account at once;
 	// empty = runs are not kept apart.

@@ -5,7 +5,8 @@
 namespace kestrel {
 
 // Google Drive v3: remote paths are walked by name one folder at a time from the Drive's root;
-// files go up in one multipart request and come down as raw content.
+// small files go up in one multipart request, larger ones through a resumable session, and
+// files come down as raw content.
 class GoogleDriveProvider final : public OAuthProvider {
 public:
 	explicit GoogleDriveProvider(CloudServices services = {}) : OAuthProvider(true, std::move(services))
@@ -35,6 +36,7 @@ private:
 	HttpResponse uploadMultipart(const std::string &url, const std::string &metadata,
 				     const std::string &bytes, const std::string &fileName,
 				     const ProgressCallback &progress);
+	class ResumableSession;
 
 	const GoogleEndpoints &endpoints() const { return services_.google; }
 };

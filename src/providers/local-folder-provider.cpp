@@ -1,5 +1,7 @@
 #include "providers/local-folder-provider.h"
 
+#include "module/log.h"
+#include "platform/sha256.h"
 #include "providers/atomic-file.h"
 #include "providers/remote-path.h"
 #include "providers/run-hold.h"
@@ -85,16 +87,36 @@ fs::path LocalFolderProvider::chosenFolder() const
 
 // The chosen folder itself may be a link (moved to another disk); nothing below it may: the
 // folder is filled by a sync client, maybe from another person's computer.
-bool LocalFolderProvider::passesThroughLink(const fs::path &file) const
+std::optional<fs::path> LocalFolderProvider::linkOnTheWay(const fs::path &file) const
 {
 	fs::path walked = chosenFolder();
 	for (const auto &part : file.lexically_relative(walked)) {
 		walked /= part;
 		std::error_code ec;
-		if (fs::is_symlink(fs::symlink_status(walked, ec)))
-			return true;
+		const auto status = fs::symlink_status(walked, ec);
+		if (fs::is_symlink(status))
+			return walked;
+		if (!fs::exists(status))
+			break;
 	}
-	return false;
+	return std::nullopt;
+}
+
+bool LocalFolderProvider::refusesLink(const fs::path &file, const std::string &remotePath)
+{
+	const auto link = linkOnTheWay(file);
+	if (!link)
+		return false;
+	lastError_ = "Refused a link in the backup folder: " + remotePath;
+	reportLeftAlone(*link, "link");
+	return true;
+}
+
+void LocalFolderProvider::reportLeftAlone(const fs::path &item, const char *what)
+{
+	if (reported_.insert(item).second)
+		KESTREL_LOG(LOG_WARNING, "Left alone a %s in the backup folder: %s", what,
+			    utf8FromPath(item).c_str());
 }
 
 std::optional<fs::path> LocalFolderProvider::resolveLocalPath(const std::string &remotePath)
@@ -112,7 +134,7 @@ std::optional<fs::path> LocalFolderProvider::resolveLocalPath(const std::string 
 bool LocalFolderProvider::createFolder(const std::string &remotePath)
 {
 	const auto folder = resolveLocalPath(remotePath);
-	if (!folder)
+	if (!folder || refusesLink(*folder, remotePath))
 		return false;
 	std::error_code ec;
 	fs::create_directories(*folder, ec);
@@ -139,7 +161,7 @@ bool LocalFolderProvider::upload(const std::string &localPath, const std::string
 				 const ProgressCallback &progress, bool freshName)
 {
 	const auto destination = resolveLocalPath(remotePath);
-	if (!destination)
+	if (!destination || refusesLink(*destination, remotePath))
 		return false;
 	const fs::path source = pathFromUtf8(localPath);
 	if (std::string error = copyCreatingFolders(source, *destination, source, progress, freshName);
@@ -161,10 +183,8 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 		lastError_ = "Not found in backup folder: " + remotePath;
 		return false;
 	}
-	if (passesThroughLink(*source)) {
-		lastError_ = "Refused a link in the backup folder: " + remotePath;
+	if (refusesLink(*source, remotePath))
 		return false;
-	}
 	const fs::path destination = pathFromUtf8(localPath);
 	if (std::string error = copyCreatingFolders(*source, destination, destination, progress);
 	    !error.empty()) {
@@ -174,10 +194,18 @@ bool LocalFolderProvider::downloadFile(const std::string &remotePath, const std:
 	return true;
 }
 
+std::optional<std::string> LocalFolderProvider::storedSha256(const std::string &remotePath)
+{
+	const auto file = resolveLocalPath(remotePath);
+	if (!file || refusesLink(*file, remotePath))
+		return std::nullopt;
+	return platform::sha256HexOfFile(utf8FromPath(*file));
+}
+
 bool LocalFolderProvider::listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries)
 {
 	const auto folder = resolveLocalPath(remotePath);
-	if (!folder)
+	if (!folder || refusesLink(*folder, remotePath))
 		return false;
 	std::error_code ec;
 	if (!fs::is_directory(*folder, ec)) {
@@ -185,10 +213,15 @@ bool LocalFolderProvider::listFolder(const std::string &remotePath, std::vector<
 		return false;
 	}
 	for (const auto &child : fs::directory_iterator(*folder, ec)) {
+		const auto status = child.symlink_status(ec);
+		if (!fs::is_directory(status) && !fs::is_regular_file(status)) {
+			reportLeftAlone(child.path(), fs::is_symlink(status) ? "link" : "special file");
+			continue;
+		}
 		RemoteEntry entry;
 		entry.name = utf8FromPath(child.path().filename());
 		entry.path = remotePath + "/" + entry.name;
-		entry.isFolder = child.is_directory(ec);
+		entry.isFolder = fs::is_directory(status);
 		if (!entry.isFolder) {
 			const auto size = child.file_size(ec);
 			entry.size = ec ? std::numeric_limits<uint64_t>::max() : size;
@@ -201,8 +234,9 @@ bool LocalFolderProvider::listFolder(const std::string &remotePath, std::vector<
 bool LocalFolderProvider::deleteItem(const std::string &remotePath)
 {
 	const auto target = resolveLocalPath(remotePath);
-	if (!target)
+	if (!target || refusesLink(*target, remotePath))
 		return false;
+	// Links inside a removed folder go as names; their targets stay untouched.
 	std::error_code ec;
 	fs::remove_all(*target, ec);
 	if (ec) {
@@ -219,6 +253,8 @@ namespace kestrel {
 std::shared_ptr<void> LocalFolderProvider::holdBackup(std::chrono::milliseconds patience)
 {
 	const auto folder = resolveLocalPath(kBackupRoot);
+	if (refusesLink(*folder, kBackupRoot))
+		return nullptr;
 	return holdRun(utf8FromPath(*folder / ".kestrel-run.lock"), utf8FromPath(*folder), patience,
 		       lastError_);
 }

@@ -4,11 +4,15 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 
 namespace kestrel {
 
 // Keeps backups in a folder the user picked, typically one a desktop sync client mirrors to a
 // cloud service. The folder may be "obs-cloud-backup" itself or the folder holding it.
+// Everything below that folder comes from the sync client, maybe from another person's computer:
+// no operation follows a link there (a link is reported once in the OBS log and left alone),
+// and listings hold only folders and regular files.
 class LocalFolderProvider final : public ICloudProvider {
 public:
 	explicit LocalFolderProvider(std::string rootFolder);
@@ -30,6 +34,7 @@ public:
 	bool downloadFile(const std::string &remotePath, const std::string &localPath,
 			  ProgressCallback progress) override;
 	bool listFolder(const std::string &remotePath, std::vector<RemoteEntry> &entries) override;
+	std::optional<std::string> storedSha256(const std::string &remotePath) override;
 	bool deleteItem(const std::string &remotePath) override;
 	std::string lastError() const override { return lastError_; }
 	// A lock file inside the backup folder, which the system releases when its process ends.
@@ -44,12 +49,17 @@ public:
 private:
 	// `rootFolder` without a trailing separator.
 	std::filesystem::path chosenFolder() const;
-	bool passesThroughLink(const std::filesystem::path &file) const;
+	// The first link on the way from the chosen folder down to `file`, the file itself included.
+	std::optional<std::filesystem::path> linkOnTheWay(const std::filesystem::path &file) const;
+	// True (with the last error set) when `file` lies behind or is a link.
+	bool refusesLink(const std::filesystem::path &file, const std::string &remotePath);
+	void reportLeftAlone(const std::filesystem::path &item, const char *what);
 	bool upload(const std::string &localPath, const std::string &remotePath,
 		    const ProgressCallback &progress, bool freshName);
 
 	std::string rootFolder_;
 	std::string lastError_;
+	std::set<std::filesystem::path> reported_;
 };
 
 } // namespace kestrel

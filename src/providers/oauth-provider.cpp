@@ -1,5 +1,7 @@
 #include "providers/oauth-provider.h"
 
+#include "platform/pkce-crypto.h"
+#include "providers/resumable-upload.h"
 #include "providers/run-hold.h"
 #include "providers/utf8-path.h"
 
@@ -46,6 +48,21 @@ std::string readString(const json &object, const char *key)
 
 } // namespace
 
+std::string pkceVerifier()
+{
+	// Not a generator seeded with one 32-bit value, which would leave only 2^32 verifiers.
+	return randomText("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~", 64);
+}
+
+std::string pkceChallenge(const std::string &verifier)
+{
+	std::string challenge = platform::base64Encode(platform::sha256Digest(verifier));
+	std::erase(challenge, '=');
+	for (char &c : challenge)
+		c = c == '+' ? '-' : c == '/' ? '_' : c;
+	return challenge;
+}
+
 std::string localFileName(const std::string &localPath)
 {
 	return utf8FromPath(pathFromUtf8(localPath).filename());
@@ -79,10 +96,15 @@ void OAuthProvider::setClientSecret(const std::string &clientSecret)
 		credentials_.clientSecret = clientSecret;
 }
 
-std::string OAuthProvider::requestAuthorizationCode(const std::string &authorizationUrl)
+std::string OAuthProvider::requestAuthorizationCode(const std::string &authorizationUrl,
+						    const std::string &failure)
 {
 	const std::string state = randomState();
-	return waitForAuthorizationCode(authorizationUrl + "&state=" + state, state, services_.signIn);
+	const AuthorizationAnswer answer =
+	    waitForAuthorizationCode(authorizationUrl + "&state=" + state, state, services_.signIn);
+	if (answer.code.empty())
+		lastError_ = answer.refusal.empty() ? failure : "Sign-in refused: " + answer.refusal;
+	return answer.code;
 }
 
 bool OAuthProvider::storeTokenAnswer(const HttpResponse &answer)
@@ -105,10 +127,37 @@ bool OAuthProvider::storeTokenAnswer(const HttpResponse &answer)
 	return !credentials_.accessToken.empty();
 }
 
+HttpResponse OAuthProvider::send(const std::function<HttpResponse()> &request, bool idempotent,
+				 bool refreshOn401)
+{
+	RetrySchedule schedule(services_.retry);
+	bool refreshed = !refreshOn401;
+	for (int attempt = 1;; ++attempt) {
+		HttpResponse answer = request();
+		if (answer.status == 401 && !refreshed) {
+			refreshed = true;
+			if (refreshAccessToken())
+				continue;
+			return answer;
+		}
+		if (answer.status != 0)
+			unreachable_ = false;
+		const bool repeatable = idempotent || !answer.sent || answer.status == 429;
+		// No connection at all is more likely a network that is down than a blip: one more try.
+		const bool hopeless = answer.status == 0 && (unreachable_ || (!answer.sent && attempt >= 2));
+		if (!repeatable || hopeless ||
+		    !schedule.waitBeforeRetry(answer.status, answer.header("Retry-After"))) {
+			unreachable_ = answer.status == 0;
+			return answer;
+		}
+	}
+}
+
 bool OAuthProvider::refreshWith(const std::string &tokenUrl, const std::string &form,
 				const HttpHeaders &headers)
 {
-	const HttpResponse answer = http_.post(tokenUrl, form, headers);
+	// A refresh token may be single-use: the request is repeated only when it surely did not arrive.
+	const HttpResponse answer = send([&] { return http_.post(tokenUrl, form, headers); }, false, false);
 	if (answer.status != 200)
 		return false;
 	const json tokens = json::parse(answer.body, nullptr, false);
@@ -151,7 +200,7 @@ std::optional<std::string> OAuthProvider::readUploadSource(const std::string &lo
 	return bytes;
 }
 
-bool OAuthProvider::receiveFile(const std::string &url, const HttpHeaders &headers,
+bool OAuthProvider::receiveFile(const std::string &url, const std::function<HttpHeaders()> &headers,
 				const std::string &localPath, const ProgressCallback &progress)
 {
 	const std::filesystem::path target = pathFromUtf8(localPath);
@@ -168,19 +217,74 @@ bool OAuthProvider::receiveFile(const std::string &url, const HttpHeaders &heade
 		return false;
 	}
 	const std::string name = localFileName(localPath);
-	const DownloadResult result =
-	    http_.downloadToFile(url, headers, file, percentOf(progress, name, 0, 1));
+	const TransferProgress percent = percentOf(progress, name, 0, 1);
+	RetrySchedule schedule(services_.retry);
+	bool refreshed = false;
+	DownloadResult result;
+	while (true) {
+		const uint64_t offset = result.written;
+		const TransferProgress fromOffset =
+		    percent ? TransferProgress([&](uint64_t done, uint64_t total) {
+			    percent(offset + done, total == 0 ? 0 : offset + total);
+		    })
+			    : nullptr;
+		result = http_.downloadToFile(url, headers(), file, offset, fromOffset);
+		const bool content = result.status == 200 || result.status == 206;
+		if ((result.transferred && content) || !file)
+			break;
+		if (result.status == 401 && !refreshed) {
+			refreshed = true;
+			if (refreshAccessToken())
+				continue;
+			break;
+		}
+		// A connection that broke mid-way resumes from what arrived.
+		const int32_t status = result.transferred ? result.status : 0;
+		if (!schedule.waitBeforeRetry(status, result.retryAfter))
+			break;
+	}
+	const bool written = static_cast<bool>(file);
 	file.close();
-	if (result.transferred && result.status == 200 && file) {
-		if (progress)
-			progress(name, 100, 0, 1);
-		return true;
+	const bool content = result.status == 200 || result.status == 206;
+	if (result.transferred && content && written && file) {
+		// A resume that the service answered from the start may leave a longer old tail.
+		std::filesystem::resize_file(target, result.written, ec);
+		if (!ec) {
+			if (progress)
+				progress(name, 100, 0, 1);
+			return true;
+		}
 	}
 	std::filesystem::remove(target, ec);
-	lastError_ = !result.transferred    ? "Download failed: " + result.error
-		     : result.status != 200 ? failureText("Download failed", HttpResponse{result.status, {}})
-					    : "Download failed: cannot write " + localPath;
+	lastError_ = !written || !file     ? "Download failed: cannot write " + localPath
+		     : !result.transferred ? "Download failed: " + result.error
+		     : !content            ? failureText("Download failed",
+							 HttpResponse{result.status, result.errorBody, {}, true})
+					   : "Download failed: cannot write " + localPath;
 	return false;
+}
+
+bool OAuthProvider::resumable(const std::string &localPath) const
+{
+	std::error_code ec;
+	const uintmax_t size = std::filesystem::file_size(pathFromUtf8(localPath), ec);
+	return !ec && size >= services_.uploads.resumableFrom;
+}
+
+bool OAuthProvider::uploadInSession(UploadSession &session, const std::string &localPath, uint64_t unit,
+				    const ProgressCallback &progress, int32_t lastFirst)
+{
+	const std::string name = localFileName(localPath);
+	const uint64_t chunk = std::max(unit, services_.uploads.chunkBytes / unit * unit);
+	if (progress)
+		progress(name, 0, 0, 1);
+	const std::string error =
+	    uploadInChunks(session, localPath, chunk, services_.retry, percentOf(progress, name, 0, 1));
+	if (progress)
+		progress(name, 100, lastFirst, 1);
+	if (!error.empty())
+		lastError_ = error;
+	return error.empty();
 }
 
 TransferProgress OAuthProvider::percentOf(const ProgressCallback &progress, const std::string &fileName,

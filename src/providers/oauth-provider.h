@@ -4,9 +4,12 @@
 #include "providers/cloud-provider.h"
 #include "providers/cloud-services.h"
 
+#include <functional>
 #include <optional>
 
 namespace kestrel {
+
+class UploadSession;
 
 // What the two cloud back-ends share: an OAuth client, saved tokens and the token text the
 // settings file keeps, the browser sign-in and the refresh of an expired access token.
@@ -31,21 +34,20 @@ public:
 protected:
 	OAuthProvider(bool hasClientSecret, CloudServices services);
 
-	// Runs the browser sign-in on `authorizationUrl` with a fresh state; the code or empty.
-	std::string requestAuthorizationCode(const std::string &authorizationUrl);
+	// Runs the browser sign-in on `authorizationUrl` with a fresh state; the code, or empty with
+	// the last error set to the service's reason for a refusal, else to `failure`.
+	std::string requestAuthorizationCode(const std::string &authorizationUrl, const std::string &failure);
 	// Takes the tokens from a token endpoint's answer; false with a reason when it has none.
 	bool storeTokenAnswer(const HttpResponse &answer);
 	// Posts `form` to the token endpoint; a new refresh token replaces the old one only when
 	// the answer carries one.
 	bool refreshWith(const std::string &tokenUrl, const std::string &form, const HttpHeaders &headers);
-	// Sends `request` and, on 401, refreshes once and sends it again.
-	template <typename Request> HttpResponse withRefresh(Request request)
-	{
-		HttpResponse answer = request();
-		if (answer.status == 401 && refreshAccessToken())
-			answer = request();
-		return answer;
-	}
+	// Sends `request` (which must build its headers anew each time): on 401 it refreshes the
+	// access token once and sends it again; a busy or unreachable service is given the retries
+	// of services_.retry. A request that is not `idempotent` is repeated only when the service
+	// surely did not act on it.
+	HttpResponse send(const std::function<HttpResponse()> &request, bool idempotent = true,
+			  bool refreshOn401 = true);
 	virtual bool refreshAccessToken() = 0;
 
 	// The reason a request failed, for the user: the service's status and answer, with a hint
@@ -53,10 +55,17 @@ protected:
 	std::string failureText(const std::string &what, const HttpResponse &answer) const;
 	// The whole local file, or nothing with the last error set; never an empty stand-in.
 	std::optional<std::string> readUploadSource(const std::string &localPath);
-	// Downloads `url` into a new local file (and its folders); on any failure removes what was
+	// Downloads `url` into a new local file (and its folders), resuming a broken transfer where
+	// it stopped; `headers` is asked anew for each attempt. On any failure removes what was
 	// written and sets the last error.
-	bool receiveFile(const std::string &url, const HttpHeaders &headers, const std::string &localPath,
-			 const ProgressCallback &progress);
+	bool receiveFile(const std::string &url, const std::function<HttpHeaders()> &headers,
+			 const std::string &localPath, const ProgressCallback &progress);
+	// Whether a file of this size goes up through a resumable session.
+	bool resumable(const std::string &localPath) const;
+	// Sends the file through `session` in chunks of the configured size, rounded down to the
+	// service's `unit`; reports (file, 0, 0, 1) before and (file, 100, `lastFirst`, 1) after.
+	bool uploadInSession(UploadSession &session, const std::string &localPath, uint64_t unit,
+			     const ProgressCallback &progress, int32_t lastFirst);
 	// Per-file percentages of a transfer, passed on as (file, percent, first, second).
 	static TransferProgress percentOf(const ProgressCallback &progress, const std::string &fileName,
 					  int32_t first, int32_t second);
@@ -68,7 +77,15 @@ protected:
 
 private:
 	const bool hasClientSecret_;
+	// Set when a request found no service even after its retries; later requests then fail at
+	// once instead of each waiting out the back-off, until one gets an answer.
+	bool unreachable_ = false;
 };
+
+// A PKCE code verifier: 64 characters drawn from the 66 unreserved ones.
+std::string pkceVerifier();
+// Its S256 challenge: SHA-256, Base64 with "-" and "_" and no padding (43 characters).
+std::string pkceChallenge(const std::string &verifier);
 
 // The last component of a local path, as progress reports name files.
 std::string localFileName(const std::string &localPath);

@@ -5,7 +5,7 @@
 namespace kestrel {
 
 // OneDrive over Microsoft Graph: items are addressed by path below the drive's root, and the
-// sign-in uses PKCE, so there is no client secret.
+// sign-in uses PKCE, so there is no client secret. Larger files go up through an upload session.
 class OneDriveProvider final : public OAuthProvider {
 public:
 	explicit OneDriveProvider(CloudServices services = {}) : OAuthProvider(false, std::move(services)) {}
@@ -28,11 +28,7 @@ private:
 	HttpHeaders headers(const std::string &contentType = {}) const;
 
 	const OneDriveEndpoints &endpoints() const { return services_.onedrive; }
+	class UploadSessionOfGraph;
 };
-
-// A PKCE code verifier: 64 characters drawn from the 66 unreserved ones.
-std::string pkceVerifier();
-// Its S256 challenge: SHA-256, Base64 with "-" and "_" and no padding (43 characters).
-std::string pkceChallenge(const std::string &verifier);
 
 } // namespace kestrel

@@ -1,6 +1,7 @@
 #include "ui/backup-dialog.h"
 
 #include "delay/keys/key-lists.h"
+#include "ui/auto-backup-group.h"
 #include "ui/support-panel.h"
 #include "ui/ui-text.h"
 
@@ -150,6 +151,9 @@ QWidget *BackupDialog::buildSettingsPage()
 	switchLayout->addWidget(grayWrappedLabel(uiText(37)));
 	layout->addWidget(switchGroup);
 
+	autoBackupGroup_ = new AutoBackupGroup(manager_.autoBackup);
+	layout->addWidget(autoBackupGroup_);
+
 	auto *saveRow = new QHBoxLayout;
 	saveButton_ = named(new QPushButton(uiText(22)), "saveButton");
 	saveRow->addStretch();
@@ -205,8 +209,12 @@ QWidget *BackupDialog::buildRestorePage()
 	auto *topRow = new QHBoxLayout;
 	refreshButton_ = named(new QPushButton(uiText(39)), "refreshButton");
 	connect(refreshButton_, &QPushButton::clicked, this, &BackupDialog::onRefreshManifest);
+	backupList_ = named(new QComboBox, "backupList");
+	backupList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+	connect(backupList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+		[this] { showManifest(); });
 	topRow->addWidget(new QLabel(uiText(38)));
-	topRow->addStretch();
+	topRow->addWidget(backupList_, 1);
 	topRow->addWidget(refreshButton_);
 	layout->addLayout(topRow);
 

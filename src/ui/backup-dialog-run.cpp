@@ -8,10 +8,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTextEdit>
 #include <QThread>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <utility>
 
 namespace kestrel {
@@ -20,11 +22,29 @@ namespace {
 
 QString sizeText(int64_t size)
 {
+	if (size < 0)
+		return QStringLiteral("?"); // unknown
 	if (size < 1024)
 		return QStringLiteral("%1 B").arg(size);
 	if (size >= 1048576)
 		return QStringLiteral("%1 MB").arg(size / 1048576);
 	return QStringLiteral("%1 KB").arg(size / 1024);
+}
+
+// "2026-03-01 19:05:09 — 12 files, 35 MB", in local time.
+QString backupText(const BackupManifest &backup)
+{
+	const QString createdAt = QString::fromStdString(backup.createdAt);
+	const QDateTime time = QDateTime::fromString(createdAt, Qt::ISODate);
+	int64_t bytes = 0;
+	size_t files = 0;
+	for (const auto *list : {&backup.sceneCollections, &backup.profiles, &backup.mediaFiles}) {
+		files += list->size();
+		for (const BackupEntry &entry : *list)
+			bytes += std::max<int64_t>(entry.size, 0);
+	}
+	return (time.isValid() ? time.toLocalTime().toString("yyyy-MM-dd hh:mm:ss") : createdAt) +
+	       QStringLiteral(" \u2014 ") + uiText(49).arg(files) + ", " + sizeText(bytes);
 }
 
 // "My_Scenes.JSON" -> "My Scenes".
@@ -125,7 +145,7 @@ void BackupDialog::onRestoreFinished(bool success, const QString &error)
 void BackupDialog::onManifestArrived(bool ok)
 {
 	if (ok && worker_)
-		manifest_ = worker_->manifest();
+		backups_ = worker_->backups();
 	onManifestLoaded(ok);
 }
 
@@ -139,21 +159,37 @@ void BackupDialog::onManifestLoaded(bool ok)
 		QMessageBox::warning(this, uiText(71),
 				     uiText(72).arg(QString::fromStdString(provider.name())) + "\n\n" +
 					 (error.isEmpty() ? QString() : error + "\n\n") + uiText(73));
+		showManifest(); // the backups loaded before stay restorable
 	} else {
-		showManifest();
+		showBackups(0);
 		restoreButton_->setEnabled(true);
 	}
 	finishRun();
 }
 
+void BackupDialog::showBackups(int chosen)
+{
+	{
+		const QSignalBlocker quiet(backupList_);
+		backupList_->clear();
+		for (const BackupManifest &backup : backups_)
+			backupList_->addItem(backupText(backup));
+		backupList_->setCurrentIndex(chosen);
+	}
+	showManifest();
+}
+
 void BackupDialog::showManifest()
 {
 	manifestTree_->clear();
-	addManifestGroup(uiText(46), manifest_.sceneCollections);
-	addManifestGroup(uiText(47), manifest_.profiles);
-	addManifestGroup(uiText(48), manifest_.mediaFiles);
-	if (!manifest_.sceneCollections.empty())
-		collectionNameEdit_->setText(collectionNameFromFile(manifest_.sceneCollections.front().name));
+	const BackupManifest *backup = chosenBackup();
+	if (!backup)
+		return;
+	addManifestGroup(uiText(46), backup->sceneCollections);
+	addManifestGroup(uiText(47), backup->profiles);
+	addManifestGroup(uiText(48), backup->mediaFiles);
+	if (!backup->sceneCollections.empty())
+		collectionNameEdit_->setText(collectionNameFromFile(backup->sceneCollections.front().name));
 }
 
 void BackupDialog::addManifestGroup(const QString &title, const std::vector<BackupEntry> &entries)

@@ -2,6 +2,8 @@
 
 #include "module/log.h"
 #include "platform/obs-restart.h"
+#include "ui/auto-backup-group.h"
+#include "ui/skipped-line-text.h"
 #include "ui/ui-text.h"
 
 #include <QComboBox>
@@ -49,6 +51,9 @@ QString noteText(Note note)
 BackupDialog::BackupDialog(BackupEnvironment environment, DelaySwitchKeys keys, QWidget *parent)
     : QDialog(parent), manager_(std::move(environment)), keys_(std::move(keys))
 {
+	manager_.skippedLine = [](const std::string &reason, const std::string &file) {
+		return skippedLineText(reason, file).toStdString();
+	};
 	manager_.loadSettings();
 	manager_.setProvider(ProviderKind::LocalFolder);
 
@@ -145,17 +150,44 @@ void BackupDialog::onRefreshManifest()
 
 void BackupDialog::onRestoreClicked()
 {
-	if (holdsNoManifest()) {
+	const BackupManifest *backup = chosenBackup();
+	if (!backup) {
 		QMessageBox::information(this, uiText(59), uiText(60));
 		return;
 	}
 	if (QMessageBox::question(this, uiText(61), uiText(62), QMessageBox::Yes | QMessageBox::No,
-				  QMessageBox::NoButton) != QMessageBox::Yes)
+				  QMessageBox::NoButton) != QMessageBox::Yes ||
+	    !chooseOutsideHomeMedia(*backup))
 		return;
 	manager_.restoreCollectionName = collectionNameEdit_->text().trimmed().toStdString();
 	restoreProgress_->setValue(0);
 	restoreLog_->clear();
-	startWorker(WorkerMode::Restore, manifest_);
+	startWorker(WorkerMode::Restore, *backup);
+}
+
+bool BackupDialog::chooseOutsideHomeMedia(const BackupManifest &backup)
+{
+	constexpr int kListed = 10;
+	manager_.restoreOutsideHome = true; // to learn where they would go
+	QStringList places;
+	for (const RestoreStep &step : manager_.planRestore(backup))
+		if (step.outsideHome && step.refusal.empty())
+			places << QString::fromStdString(step.entry->originalLocal) +
+				      QStringLiteral("  \u2192  ") + QString::fromStdString(step.destination);
+	manager_.restoreOutsideHome = false;
+	if (places.isEmpty())
+		return true;
+	QString text = uiText(77).arg(places.size()) + "\n\n" + places.mid(0, kListed).join('\n');
+	if (places.size() > kListed)
+		text += '\n' + uiText(80).arg(places.size() - kListed);
+	QMessageBox box(QMessageBox::Question, uiText(76), text,
+			QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+	box.button(QMessageBox::Yes)->setText(uiText(78));
+	box.button(QMessageBox::No)->setText(uiText(79));
+	box.setDefaultButton(QMessageBox::Yes);
+	const int answer = box.exec();
+	manager_.restoreOutsideHome = answer == QMessageBox::Yes;
+	return answer != QMessageBox::Cancel;
 }
 
 void BackupDialog::onProviderChanged(int)
@@ -177,15 +209,16 @@ void BackupDialog::onLanguageChanged(int index)
 		return;
 	chooseLanguage(index);
 	const int page = tabs_->currentIndex();
+	const int chosen = backupList_->currentIndex();
 	const bool restoreEnabled = restoreButton_->isEnabled();
 	mainLayout_->removeWidget(tabs_);
 	delete tabs_;
 	buildPages();
 	updateConnectionStatus();
 	tabs_->setCurrentIndex(page);
-	// The held manifest survives: show it again and keep Restore usable.
-	if (!holdsNoManifest())
-		showManifest();
+	// The loaded backups survive: show them again and keep Restore usable.
+	if (!backups_.empty())
+		showBackups(chosen);
 	restoreButton_->setEnabled(restoreEnabled);
 	if (worker_)
 		setRunControlsEnabled(false);
@@ -209,6 +242,7 @@ void BackupDialog::saveSettings()
 	manager_.clientId = clientIdEdit_->text().trimmed().toStdString();
 	manager_.clientSecret = clientSecretEdit_->text().trimmed().toStdString();
 	manager_.localPath = folderEdit_->text().trimmed().toStdString();
+	manager_.autoBackup = autoBackupGroup_->settings();
 	manager_.setProvider(ProviderKind::LocalFolder);
 	if (!manager_.localPath.empty())
 		manager_.provider().authenticate();
@@ -234,10 +268,15 @@ bool BackupDialog::writeSettingsOrWarn()
 	return false;
 }
 
-bool BackupDialog::holdsNoManifest() const
+const BackupManifest *BackupDialog::chosenBackup() const
 {
-	return manifest_.sceneCollections.empty() && manifest_.profiles.empty() &&
-	       manifest_.mediaFiles.empty();
+	const int index = backupList_->currentIndex();
+	if (index < 0 || index >= static_cast<int>(backups_.size()))
+		return nullptr;
+	const BackupManifest &backup = backups_[static_cast<size_t>(index)];
+	const bool empty =
+	    backup.sceneCollections.empty() && backup.profiles.empty() && backup.mediaFiles.empty();
+	return empty ? nullptr : &backup;
 }
 
 void BackupDialog::updateConnectionStatus()

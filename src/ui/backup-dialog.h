@@ -21,6 +21,8 @@ class QVBoxLayout;
 
 namespace kestrel {
 
+class AutoBackupGroup;
+
 // One of the delay switch's keys: the module hands in the running switch's accessors, so a pick
 // takes effect at once and is stored ("delayToggleVk", "delayDumpVk").
 struct KeyAccess {
@@ -33,8 +35,8 @@ struct DelaySwitchKeys {
 	KeyAccess dump;
 };
 
-// The Tools menu's backup dialog: the backup folder, backups, the backup found in the folder
-// and restores, the delay switch's key, the language and the support panel. Runs go to a
+// The Tools menu's backup dialog: the backup folder, backups, the backups kept in the folder
+// and restores of the one picked, the delay switch's key, the language and the support panel. Runs go to a
 // BackupWorker on a thread of their own, one at a time.
 class BackupDialog : public QDialog {
 	Q_OBJECT
@@ -72,8 +74,13 @@ private:
 	void updateConnectionStatus();
 	bool writeSettingsOrWarn();
 	void addManifestGroup(const QString &title, const std::vector<BackupEntry> &entries);
+	// The kept backups in the list, `chosen` picked, and the picked one's files in the tree.
+	void showBackups(int chosen);
 	void showManifest();
-	bool holdsNoManifest() const;
+	// The backup picked in the list; null when none is loaded or it lists no file.
+	const BackupManifest *chosenBackup() const;
+	// Asks whether media that lay outside the old home go back; false when the user cancels.
+	bool chooseOutsideHomeMedia(const BackupManifest &backup);
 	void restartObs();
 	void fitToContents();
 
@@ -84,7 +91,7 @@ private:
 	void finishRun();
 
 	BackupManager manager_;
-	BackupManifest manifest_;
+	std::vector<BackupManifest> backups_; // the kept backups last loaded, newest first
 	QThread *workerThread_ = nullptr;
 	BackupWorker *worker_ = nullptr;
 	DelaySwitchKeys keys_;
@@ -107,11 +114,13 @@ private:
 	QComboBox *switchKeyList_ = nullptr;
 	QComboBox *dumpKeyList_ = nullptr;
 	QLabel *hintLabel_ = nullptr;
+	AutoBackupGroup *autoBackupGroup_ = nullptr;
 	QLabel *backupIntro_ = nullptr;
 	QProgressBar *backupProgress_ = nullptr;
 	QTextEdit *backupLog_ = nullptr;
 	QPushButton *startBackupButton_ = nullptr;
 	QPushButton *refreshButton_ = nullptr;
+	QComboBox *backupList_ = nullptr;
 	QTreeWidget *manifestTree_ = nullptr;
 	QLineEdit *collectionNameEdit_ = nullptr;
 	QProgressBar *restoreProgress_ = nullptr;

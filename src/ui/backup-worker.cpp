@@ -35,17 +35,17 @@ void BackupWorker::runMode()
 
 	switch (mode_) {
 	case WorkerMode::Backup: {
-		const BackupSummary summary = manager_->runBackup(progressFn, logFn);
-		emit backupFinished(summary.success, QString::fromStdString(summary.message));
+		summary_ = manager_->runBackup(progressFn, logFn);
+		emit backupFinished(summary_.success, QString::fromStdString(summary_.message));
 		break;
 	}
 	case WorkerMode::Restore: {
-		const BackupSummary summary = manager_->runRestore(manifest_, progressFn, logFn);
-		emit restoreFinished(summary.success, QString::fromStdString(summary.message));
+		summary_ = manager_->runRestore(manifest_, progressFn, logFn);
+		emit restoreFinished(summary_.success, QString::fromStdString(summary_.message));
 		break;
 	}
 	case WorkerMode::LoadManifest:
-		emit manifestLoaded(manager_->fetchManifest(manifest_, logFn));
+		emit manifestLoaded(manager_->fetchHistory(backups_, logFn));
 		break;
 	}
 }

@@ -18,9 +18,11 @@ public:
 	// `manager` is the dialog's and must outlive the run; `manifest` is what a restore restores.
 	BackupWorker(BackupManager &manager, WorkerMode mode, BackupManifest manifest);
 
-	// What a manifest download found; read only after manifestLoaded.
-	const BackupManifest &manifest() const { return manifest_; }
+	// The kept backups a manifest download found, newest first; read only after manifestLoaded.
+	const std::vector<BackupManifest> &backups() const { return backups_; }
 	WorkerMode mode() const { return mode_; }
+	// What a backup or restore run counted; read only after its finished signal.
+	const BackupSummary &summary() const { return summary_; }
 
 signals:
 	void progress(const QString &file, int pct, int current, int total);
@@ -39,6 +41,8 @@ private:
 	BackupManager *manager_;
 	WorkerMode mode_;
 	BackupManifest manifest_;
+	std::vector<BackupManifest> backups_;
+	BackupSummary summary_;
 };
 
 } // namespace kestrel

@@ -6,7 +6,7 @@
 
 namespace kestrel {
 
-// Row ids 0..74 of the five-language table; callers pass only ids from the table.
+// Row ids 0..94 of the five-language table; callers pass only ids from the table.
 QString uiText(int id);
 
 // Process-wide language 0..4, initialised once (thread-safe) from QSettings("Orvane",

@@ -68,9 +68,10 @@ TEST(ActiveCollection, IniValueReplacesOnlyAWholeKeyAtALineStart)
 	EXPECT_FALSE(std::filesystem::exists(scratch / "missing.ini"));
 }
 
-TEST(ActiveCollection, ActivationWritesBothIniFiles)
+TEST(ActiveCollection, ActivationWritesWhereTheKeysAreAsThatOBSReadsThem)
 {
 	ScratchFolder scratch;
+	// OBS 31 and later: the keys in user.ini, the file name with its extension.
 	writeFile(scratch / "user.ini", "[Basic]\nSceneCollection=Old\nSceneCollectionFile=Old.json\n");
 	writeFile(scratch / "global.ini", "[General]\nFirstRun=true\n");
 	std::vector<std::string> log;
@@ -83,6 +84,15 @@ TEST(ActiveCollection, ActivationWritesBothIniFiles)
 	EXPECT_EQ(log, std::vector<std::string>{"  Active collection set to \"My Show\""});
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
 	EXPECT_EQ(obsLog.lines().size(), 1u);
+
+	// OBS 30 and older: the keys in global.ini, the bare stem.
+	std::filesystem::remove(scratch / "user.ini");
+	writeFile(scratch / "global.ini", "[Basic]\nSceneCollection=Old\nSceneCollectionFile=Old\n");
+	activateCollection(scratch.root().string(), "My Show", "My_Show", nullptr);
+	EXPECT_EQ(readFile(scratch / "global.ini"),
+		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show\n");
+	EXPECT_FALSE(std::filesystem::exists(scratch / "user.ini"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
 	activateCollection("", "X", "X", nullptr);
 }
 

@@ -79,11 +79,86 @@ TEST(BackupUnit, UnchangedRepeatRewritesNothingButTheManifest)
 
 	// Same content under a new time is confirmed by its hash and not copied either.
 	fs::last_write_time(obs.home / "Videos/intro.mp4", fs::file_time_type::clock::now());
-	const BackupSummary repeat = obs.manager()->runBackup(nullptr, kQuiet);
+	std::vector<std::string> log;
+	const BackupSummary repeat =
+	    obs.manager()->runBackup(nullptr, [&](const std::string &line) { log.push_back(line); });
 	EXPECT_TRUE(repeat.success);
 	EXPECT_EQ(repeat.done, 10);
+	EXPECT_EQ(repeat.unchanged, 10);
 	EXPECT_EQ(storedFiles(obs.backupFolder), before);
 	expectWhole(obs, published(obs));
+	EXPECT_EQ(std::count(log.begin(), log.end(), "Unchanged: intro.mp4 (9/10)"), 1);
+	EXPECT_EQ(std::count_if(log.begin(), log.end(),
+				[](const std::string &line) { return line.rfind("Uploading: ", 0) == 0; }),
+		  0);
+	EXPECT_EQ(log.back(), "Backup complete. 10 files: 0 copied, 10 unchanged, 0 skipped.");
+
+	// One changed file: the honest count of each.
+	writeFile(obs.home / "Pictures/logo.png", "PNG logo, new");
+	log.clear();
+	const BackupSummary changed =
+	    obs.manager()->runBackup(nullptr, [&](const std::string &line) { log.push_back(line); });
+	EXPECT_EQ(changed.unchanged, 9);
+	EXPECT_NE(std::find(log.begin(), log.end(), "Uploading: logo.png (8/10)"), log.end());
+	EXPECT_EQ(log.back(), "Backup complete. 10 files: 1 copied, 9 unchanged, 0 skipped.");
+}
+
+// A backup as versions before hashes left it: no hash, time or plug-in files, no history.
+void downgradeToHashlessBackup(const FakeObsConfig &obs)
+{
+	BackupManifest old = published(obs);
+	old.pluginFiles.clear();
+	for (auto *list : {&old.sceneCollections, &old.profiles, &old.mediaFiles})
+		for (auto &entry : *list) {
+			entry.sha256.clear();
+			entry.modified = 0;
+		}
+	writeFile(obs.backupFolder / "manifest.json", manifestToJson(old));
+	fs::remove_all(obs.backupFolder / "history");
+}
+
+TEST(BackupUnit, FirstBackupAfterAnUpgradeCopiesOnlyWhatChanged)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	fs::remove(obs.scenes / "old.json");
+	ASSERT_TRUE(obs.manager()->runBackup(nullptr, kQuiet).success);
+	downgradeToHashlessBackup(obs);
+	const auto before = storedFiles(obs.backupFolder);
+	// Changed since: content of the same size, later in time; a stored copy damaged in the
+	// folder (same size) is not trusted either.
+	writeFile(obs.home / "Videos/intro.mp4", std::string(3000, 'n'));
+	fs::last_write_time(obs.home / "Videos/intro.mp4",
+			    fs::file_time_type::clock::now() + std::chrono::seconds(5));
+	const std::string second = readFile(obs.backupFolder / "scenes/Second.json");
+	writeFile(obs.backupFolder / "scenes/Second.json", std::string(second.size(), ' '));
+
+	std::vector<std::string> log;
+	const BackupSummary run =
+	    obs.manager()->runBackup(nullptr, [&](const std::string &line) { log.push_back(line); });
+	EXPECT_TRUE(run.success);
+	EXPECT_EQ(run.done, 10);
+	EXPECT_EQ(run.unchanged, 8);
+	EXPECT_NE(std::find(log.begin(), log.end(), "Uploading: intro.mp4 (9/10)"), log.end());
+	EXPECT_NE(std::find(log.begin(), log.end(), "Uploading: Second.json (2/10)"), log.end());
+	EXPECT_NE(std::find(log.begin(), log.end(), "Unchanged: logo.png (8/10)"), log.end());
+	EXPECT_EQ(log.back(), "Backup complete. 10 files: 2 copied, 8 unchanged, 0 skipped.");
+	const BackupManifest now = published(obs);
+	expectWhole(obs, now);
+	const auto after = storedFiles(obs.backupFolder);
+	size_t kept = 0;
+	for (const BackupEntry *entry : entriesInRunOrder(now)) {
+		const std::string relative =
+		    fs::path(entry->remotePath).lexically_relative("obs-cloud-backup").string();
+		kept += before.count(relative) && after.at(relative) == before.at(relative);
+	}
+	EXPECT_EQ(kept, 8u) << "unchanged files keep their stored copies";
+	EXPECT_EQ(readFile(obs.backupFolder.parent_path() / now.mediaFiles[1].remotePath),
+		  std::string(3000, 'n'));
+
+	// Hashes and times taken once are kept, so the next run needs no stored copy read.
+	for (const BackupEntry *entry : entriesInRunOrder(now))
+		EXPECT_NE(entry->modified, 0) << entry->remotePath;
 }
 
 TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
@@ -120,6 +195,54 @@ TEST(BackupUnit, ChangedFileIsStoredBesideTheKeptOneAndHistoryKeepsFive)
 	EXPECT_EQ(partial.skipped, 1);
 	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
 	EXPECT_EQ(backups.size(), kKeptBackups + 1);
+}
+
+TEST(BackupUnit, AutomaticRunsKeepTheChosenCountSkipUnchangedBackupsAndStopBetweenFiles)
+{
+	FakeObsConfig obs;
+	obs.addRealisticSetup();
+	fs::remove(obs.scenes / "old.json");
+	auto manager = obs.manager();
+	manager->autoBackup.kept = 2;
+	std::vector<BackupManifest> backups;
+	for (int run = 1; run <= 3; ++run) {
+		writeFile(obs.scenes / "Show.json", "{\"run\": " + std::to_string(run) + "}");
+		const BackupSummary summary = manager->runBackup(nullptr, kQuiet);
+		ASSERT_TRUE(summary.success && summary.published);
+		EXPECT_EQ(summary.copied(), run == 1 ? summary.done : 1) << "only what changed is copied";
+	}
+	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
+	EXPECT_EQ(backups.size(), 2u);
+
+	// Nothing changed: no backup that would push a real one out of the history.
+	manager->skipWhenUnchanged = true;
+	fs::last_write_time(obs.home / "Videos/intro.mp4", fs::file_time_type::clock::now());
+	const BackupSummary unchanged = manager->runBackup(nullptr, kQuiet);
+	EXPECT_TRUE(unchanged.success);
+	EXPECT_FALSE(unchanged.published);
+	EXPECT_EQ(unchanged.copied(), 0);
+	ASSERT_TRUE(manager->fetchHistory(backups, kQuiet));
+	EXPECT_EQ(backups.front().createdAt, published(obs).createdAt);
+	// A file gone counts as a change though every remaining one is unchanged.
+	fs::remove(obs.scenes / "Show.json");
+	EXPECT_TRUE(manager->runBackup(nullptr, kQuiet).published);
+
+	// A stop asked for ends the run before its next file; the published backup stays.
+	writeFile(obs.scenes / "Show.json", "{\"run\": 4}");
+	const std::string before = readFile(obs.backupFolder / "manifest.json");
+	std::atomic<bool> stop{false};
+	manager->stopRequested = &stop;
+	int files = 0;
+	const RunLog stopAtThird = [&](const std::string &line) {
+		if ((line.rfind("Uploading: ", 0) == 0 || line.rfind("Unchanged: ", 0) == 0) && ++files == 3)
+			stop = true;
+	};
+	EXPECT_THROW(manager->runBackup(nullptr, stopAtThird), std::runtime_error);
+	EXPECT_EQ(files, 3);
+	EXPECT_EQ(readFile(obs.backupFolder / "manifest.json"), before);
+	stop = false;
+	EXPECT_TRUE(manager->runBackup(nullptr, kQuiet).published) << "the next run completes it";
+	expectWhole(obs, published(obs));
 }
 
 // The last progress report of a file comes when its copy is done and before its hash: a file

@@ -33,11 +33,12 @@ struct CliResult {
 	std::string err;
 };
 
-// Runs the built kestrel-backup program with `home` as its HOME and no terminal attached.
+// Runs the built kestrel-backup program with `home` as its HOME, no terminal attached and no
+// desktop keyring to reach.
 CliResult runCli(const fs::path &scratch, const fs::path &home, const std::vector<std::string> &args)
 {
-	std::string command =
-	    "env -u XDG_CONFIG_HOME HOME=" + quoted(home.string()) + " " + quoted(KESTREL_BACKUP_CLI);
+	std::string command = "env -u XDG_CONFIG_HOME -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR HOME=" +
+			      quoted(home.string()) + " " + quoted(KESTREL_BACKUP_CLI);
 	for (const auto &arg : args)
 		command += " " + quoted(arg);
 	command += " > " + quoted((scratch / "cli.out").string()) + " 2> " +
@@ -102,8 +103,10 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--json"}, obs.home);
 	EXPECT_EQ(clean.status, 0) << clean.err;
 	EXPECT_TRUE(contains(clean.out, "\"success\": true")) << clean.out;
-	EXPECT_TRUE(contains(clean.err, "Backup complete. 10 files uploaded, 0 skipped."))
+	EXPECT_TRUE(contains(clean.out, "\"unchanged\": 10")) << clean.out;
+	EXPECT_TRUE(contains(clean.err, "Backup complete. 10 files: 0 copied, 10 unchanged, 0 skipped."))
 	    << "log lines leave stdout to the JSON";
+	EXPECT_FALSE(contains(clean.err, "Uploading: ")) << clean.err;
 
 	const CliResult table = cli({"show", "--folder", (folder / "obs-cloud-backup").string()}, obs.home);
 	EXPECT_EQ(table.status, 0);
@@ -117,7 +120,7 @@ TEST_F(CommandLine, BackupShowAndRestoreToAnotherHome)
 	const fs::path bob = obs.scratch / "home/bob";
 	const fs::path bobConfig = bob / ".config/obs-studio";
 	writeFile(bobConfig / "global.ini",
-		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled\n");
 	const CliResult dryRun =
 	    cli({"restore", "--folder", folder.string(), "--name", "My Show", "--dry-run", "--outside-home"},
 		bob);
@@ -189,6 +192,18 @@ TEST_F(CommandLine, CloudSignInIsCheckedBeforeAnyRun)
 {
 	const fs::path settings = obs.config / "plugin_config/kestrel/cloud-backup.json";
 	EXPECT_EQ(cli({"login", "--provider", "gdrive"}, obs.home).status, 2);
+	// The secret may come from a file or standard input instead of the visible command line.
+	EXPECT_EQ(cli({"login", "--provider", "gdrive", "--client-id", "id", "--client-secret", "s",
+		       "--client-secret-file", "-"},
+		      obs.home)
+		      .status,
+		  2);
+	const CliResult noSecret = cli(
+	    {"login", "--provider", "gdrive", "--client-id", "id", "--client-secret-file", "-"}, obs.home);
+	EXPECT_EQ(noSecret.status, 1);
+	EXPECT_TRUE(contains(noSecret.err, "cannot read the client secret from standard input"))
+	    << noSecret.err;
+	EXPECT_FALSE(fs::exists(settings)) << "nothing is signed in or saved";
 	EXPECT_TRUE(contains(cli({"backup", "--provider", "dropbox"}, obs.home).err, "gdrive or onedrive"));
 	EXPECT_EQ(cli({"backup", "--provider", "gdrive", "--folder", folder.string()}, obs.home).status, 2);
 
@@ -314,6 +329,87 @@ TEST_F(CommandLine, FullDestinationIsPartialAndKeepsTheBackupWhole)
 	EXPECT_EQ(readFile(out / "restored/basic/scenes/Show.json"), readFile(obs.scenes / "Show.json"))
 	    << readFile(out / "restore.txt");
 	EXPECT_TRUE(contains(readFile(out / "restore.txt"), "Restore complete. 2 files restored."));
+}
+
+} // namespace
+} // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// What a hostile sync peer or scene collection can put before the command line.
+TEST_F(CommandLine, HostileBackupFolderFailsOrSkipsWithItsReason)
+{
+	const fs::path stored = folder / "obs-cloud-backup";
+	BackupManifest manifest;
+	manifest.profiles = {{"basic.ini", "obs-cloud-backup/profiles/P/basic.ini",
+			      (obs.profiles / "P/basic.ini").string(), 3}};
+	writeFile(stored / "profiles/P/basic.ini", "[x]");
+	const std::string whole = manifestToJson(manifest);
+	for (const std::string &damage : {whole.substr(0, whole.size() / 2), whole + "\xff"}) {
+		writeFile(stored / "manifest.json", damage);
+		const CliResult restore =
+		    cli({"restore", "--folder", folder.string(), "--yes", "--force"}, obs.home);
+		EXPECT_EQ(restore.status, 1);
+		EXPECT_TRUE(contains(restore.out,
+				     "Cannot read the backup on Local Folder: the manifest is damaged: "
+				     "not valid JSON: parse error at line "))
+		    << restore.out;
+		EXPECT_TRUE(contains(restore.err, "no usable backup in " + folder.string())) << restore.err;
+		EXPECT_FALSE(fs::exists(obs.profiles / "P/basic.ini"));
+	}
+
+	// Escapes a terminal would obey, in the date, a path, a direction override, and sizes whose
+	// sum overflows.
+	const std::string scene = R"({"name": "Show"})";
+	writeFile(stored / "scenes/Show.json", scene);
+	manifest.createdAt = "2026\x1b]0;pwned\x07\x1b[2J";
+	manifest.obsVersion = "29\xc2\x9b";
+	manifest.sceneCollections = {{"Show.json", "obs-cloud-backup/scenes/Show.json",
+				      (obs.scenes / "Show.json").string(),
+				      static_cast<int64_t>(scene.size())}};
+	manifest.profiles.push_back(manifest.profiles[0]);
+	for (auto &profile : manifest.profiles)
+		profile.size = INT64_MAX;
+	manifest.mediaFiles = {{"x", "obs-cloud-backup/media/1", obs.home.string() + "/\x1b[31mred.mp4", 1},
+			       {"y", "obs-cloud-backup/media/2", "/srv/\u202eevil.mp4", 1}};
+	writeFile(stored / "manifest.json", manifestToJson(manifest));
+	const auto raw = [](const std::string &text) {
+		return contains(text, "\x1b") || contains(text, "\xc2\x9b") || contains(text, "\u202e");
+	};
+	const CliResult table = cli({"show", "--folder", folder.string()}, obs.home);
+	EXPECT_EQ(table.status, 0);
+	EXPECT_FALSE(raw(table.out)) << table.out;
+	EXPECT_TRUE(contains(table.out, "Backup of 2026\\x1B]0;pwned\\x07\\x1B[2J, OBS 29\\u{009B}"))
+	    << table.out;
+	EXPECT_TRUE(contains(table.out, "/srv/\\u{202E}evil.mp4\n"));
+	EXPECT_TRUE(contains(table.out, "5 file(s), 8388608.0 TB")) << table.out;
+	EXPECT_FALSE(raw(cli({"show", "--folder", folder.string(), "--json"}, obs.home).out));
+	const CliResult plan = cli({"restore", "--folder", folder.string(), "--dry-run"}, obs.home);
+	EXPECT_TRUE(contains(plan.out, "skip     (control characters in the path): " + obs.home.string() +
+					   "/\\x1B[31mred.mp4\n"))
+	    << plan.out;
+	EXPECT_FALSE(raw(plan.out));
+	const CliResult restore = cli({"restore", "--folder", folder.string(), "--yes", "--force"}, obs.home);
+	EXPECT_EQ(restore.status, 4);
+	EXPECT_FALSE(raw(restore.out + restore.err)) << restore.err;
+	const std::string prompt =
+	    "echo n | env HOME=" + quoted(obs.home.string()) + " script -qec " +
+	    quoted(quoted(KESTREL_BACKUP_CLI) + " restore --force --folder " + quoted(folder.string())) +
+	    " /dev/null > " + quoted((obs.scratch / "prompt.txt").string()) + " 2>&1";
+	EXPECT_EQ(std::system(prompt.c_str()) == -1, false);
+	const std::string asked = readFile(obs.scratch / "prompt.txt");
+	EXPECT_TRUE(contains(asked, "from the backup of 2026\\x1B]0;pwned")) << asked;
+	EXPECT_FALSE(raw(asked));
+
+	writeFile(obs.scenes / "Show.json", "{}");
+	const std::string missing = (obs.scratch / "missing.so").string();
+	const CliResult backup = cli(
+	    {"backup", "--folder", folder.string(), "--obs-config", obs.config.string(), "--plugin", missing},
+	    obs.home);
+	EXPECT_EQ(backup.status, 4) << "a plug-in that cannot be stored makes the run partial";
+	EXPECT_TRUE(contains(backup.err, "partial: 1 of 2 file(s) skipped:\n  " + missing + ": Copy failed"))
+	    << backup.err;
 }
 
 } // namespace

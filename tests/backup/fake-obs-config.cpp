@@ -55,7 +55,7 @@ void FakeObsConfig::addRealisticSetup()
 	writeFile(profiles / "Streaming/basic.ini", "[General]\nName=Streaming\n");
 	writeFile(profiles / "stray-file.ini", "not a profile");
 	writeFile(config / "global.ini", "[Basic]\nProfile=Main\nProfileDir=Main\nSceneCollection=Main "
-					 "Show\nSceneCollectionFile=Main Show.json\n");
+					 "Show\nSceneCollectionFile=Main Show\n");
 }
 
 BackupEnvironment FakeObsConfig::environment() const

@@ -63,29 +63,46 @@ TEST(Manifest, EntriesKeepKeyOrderRawUtf8AndLargeSizes)
 	EXPECT_EQ(back.mediaFiles[0].name, "bad\xef\xbf\xbd.png");
 }
 
-TEST(Manifest, DamagedTextIsReadAsFarAsItGoes)
+// A manifest comes from a sync peer: one that is not whole restores nothing, and says why.
+TEST(Manifest, DamagedTextIsAnErrorNamingTheFirstProblem)
 {
-	EXPECT_TRUE(manifestFromJson("not json").createdAt.empty());
-	EXPECT_TRUE(manifestFromJson("[1,2]").sceneCollections.empty());
+	const std::string entries = R"("sceneCollections": [{"name": "a.json", "size": 3}, )";
+	for (const auto &[text, problem] : std::vector<std::pair<std::string, std::string>>{
+		 {"not json", "not valid JSON: parse error at line 1, column 2"},
+		 {"[1,2]", "the manifest is array, not an object"},
+		 {R"({"createdAt": "t", "sceneCollections": [{"name": "a.json"}])",
+		  "not valid JSON: parse error at line 1, column 60"},
+		 {"{\"createdAt\": \"\xff\"}", "not valid JSON: parse error at line 1, column 16"},
+		 {R"({"providerName": 5})", R"("providerName" is number, not a string)"},
+		 {R"({"profiles": {}})", R"("profiles" is object, not an array)"},
+		 {"{" + entries + R"(7]})", R"("sceneCollections" entry 2: number, not an object)"},
+		 {"{" + entries + R"({"size": 1e999}]})", "not valid JSON: number overflow parsing '1e999'"},
+		 {"{" + entries + R"({"size": "12"}]})",
+		  R"("sceneCollections" entry 2: "size" is string, not a number)"},
+		 {"{" + entries + R"({"modified": null}]})",
+		  R"("sceneCollections" entry 2: "modified" is null, not a number)"},
+		 {"{" + entries + R"({"size": 2.5}]})",
+		  R"("sceneCollections" entry 2: "size" is 2.5, not a whole number in range)"},
+		 {"{" + entries + R"({"sha256": ["x"]}]})",
+		  R"("sceneCollections" entry 2: "sha256" is array, not a string)"}}) {
+		try {
+			manifestFromJson(text);
+			ADD_FAILURE() << "read without an error: " << text;
+		} catch (const DamagedManifest &damage) {
+			EXPECT_EQ(std::string(damage.what()).rfind(problem, 0), 0u) << damage.what();
+		}
+	}
 
-	const BackupManifest partial = manifestFromJson(R"({"createdAt": "t", "providerName": 5,
-		"sceneCollections": [{"name": "a.json"}]})");
-	EXPECT_EQ(partial.createdAt, "t");
-	EXPECT_TRUE(partial.sceneCollections.empty()) << "reading stops at the key of the wrong type";
-
-	const BackupManifest secondIsNumber = manifestFromJson(R"({"sceneCollections": [
-		{"name": "a.json", "remotePath": "obs-cloud-backup/scenes/a.json"}, 7, {"name": "c.json"}],
-		"profiles": [{"name": "p"}]})");
-	ASSERT_EQ(secondIsNumber.sceneCollections.size(), 1u);
-	EXPECT_EQ(secondIsNumber.sceneCollections[0].name, "a.json");
-	EXPECT_EQ(secondIsNumber.sceneCollections[0].size, 0) << "a missing size reads as 0";
-	EXPECT_EQ(secondIsNumber.sceneCollections[0].originalLocal, "");
-	EXPECT_TRUE(secondIsNumber.profiles.empty());
-
-	const BackupManifest missingLists =
-	    manifestFromJson(R"({"mediaFiles": [{"name": "m", "size": 12}]})");
-	ASSERT_EQ(missingLists.mediaFiles.size(), 1u);
-	EXPECT_EQ(missingLists.mediaFiles[0].size, 12);
+	const BackupManifest missing = manifestFromJson(
+	    R"({"mediaFiles": [{"name": "m", "size": 12}, {"name": "n"}, {"name": "o", "size": -7},
+		{"name": "p", "size": 0}], "future": 1})");
+	ASSERT_EQ(missing.mediaFiles.size(), 4u);
+	EXPECT_EQ(missing.mediaFiles[0].size, 12);
+	EXPECT_EQ(missing.mediaFiles[1].size, -1) << "a missing size is unknown";
+	EXPECT_EQ(missing.mediaFiles[1].originalLocal, "");
+	EXPECT_EQ(missing.mediaFiles[2].size, -1) << "any negative size is unknown";
+	EXPECT_EQ(missing.mediaFiles[3].size, 0);
+	EXPECT_TRUE(missing.sceneCollections.empty());
 }
 
 TEST(Manifest, TimestampIsUtcToTheSecond)
@@ -101,6 +118,15 @@ TEST(Manifest, TimestampIsUtcToTheSecond)
 			EXPECT_EQ(stamp[i], shape[i]) << stamp;
 	}
 	EXPECT_EQ(stamp.substr(0, 2), "20");
+
+	using namespace std::chrono;
+	const auto read = timestampTime(stamp);
+	ASSERT_TRUE(read);
+	EXPECT_LE(system_clock::now() - *read, seconds(2));
+	EXPECT_EQ(timestampTime("2026-03-01T18:05:09Z")->time_since_epoch(), seconds(1772388309));
+	for (const char *notOne : {"", "2026-03-01T18:05:09", "2026-02-30T18:05:09Z", "2026-03-01T24:05:09Z",
+				   "2026-03-01T18:05:09Zx", "undated"})
+		EXPECT_FALSE(timestampTime(notOne)) << notOne;
 }
 
 } // namespace

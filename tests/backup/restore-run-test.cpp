@@ -1,6 +1,7 @@
 #include "backup/active-collection.h"
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
+#include "platform/sha256.h"
 
 #include "fake-obs-config.h"
 #include "restore-fixtures.h"
@@ -37,7 +38,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	}
 	OtherComputer bob(alice.scratch.root());
 	writeFile(bob.config / "global.ini",
-		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled.json\n");
+		  "[Basic]\nSceneCollection=Untitled\nSceneCollectionFile=Untitled\n");
 	writeFile(bob.config / "user.ini",
 		  "[Basic]\r\nSceneCollection=Untitled\r\nSceneCollectionFile=Untitled.json\r\n");
 	auto manager = bob.manager(alice.backupFolder);
@@ -85,7 +86,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	EXPECT_EQ(readFile(bob.home / "overlay/index.html"), "<html></html>");
 
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
+		  "[Basic]\nSceneCollection=My Show\nSceneCollectionFile=My_Show\n");
 	EXPECT_EQ(readFile(bob.config / "user.ini"),
 		  "[Basic]\r\nSceneCollection=My Show\nSceneCollectionFile=My_Show.json\n");
 	EXPECT_TRUE(log.has("  Renamed collection to \"My Show\""));
@@ -97,8 +98,7 @@ TEST(RestoreRun, RoundTripToAnotherHomeUnderANewName)
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   (remapped from " +
 						  (alice.scenes / "Main Show.json").string() + ")"));
 	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in user.ini"));
-	EXPECT_TRUE(
-	    obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show.json) in global.ini"));
+	EXPECT_TRUE(obsLog.contains(LOG_INFO, "[Kestrel]   activated 'My Show' (My_Show) in global.ini"));
 	EXPECT_FALSE(obsLog.containsLineStartingWith(LOG_WARNING, "[Kestrel] Restore skipped"));
 }
 
@@ -110,24 +110,98 @@ TEST(RestoreRun, KeptNameComesFromTheFileOrItsStem)
 	const std::string named = R"({"name": "Evening"})", unnamed = R"({"sources": []})";
 	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/eve.json", scenes + "/eve.json",
 		   &named);
-	writeFile(bob.config / "global.ini", "SceneCollection=A\nSceneCollectionFile=A.json\n");
+	writeFile(bob.config / "global.ini", "SceneCollection=A\nSceneCollectionFile=A\n");
 	RunLines log;
 	auto manager = bob.manager(backup.folder);
 	EXPECT_TRUE(manager->runRestore(backup.manifest, nullptr, log.callback()).success);
-	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "SceneCollection=Evening\nSceneCollectionFile=eve.json\n");
+	EXPECT_EQ(readFile(bob.config / "global.ini"), "SceneCollection=Evening\nSceneCollectionFile=eve\n");
 
 	backup.manifest.sceneCollections.clear();
 	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Late Night.json",
 		   scenes + "/Late Night.json", &unnamed);
 	manager->runRestore(backup.manifest, nullptr, log.callback());
 	EXPECT_EQ(readFile(bob.config / "global.ini"),
-		  "SceneCollection=Late Night\nSceneCollectionFile=Late Night.json\n");
+		  "SceneCollection=Late Night\nSceneCollectionFile=Late Night\n");
 
 	manager->restoreCollectionName = "???";
 	manager->runRestore(backup.manifest, nullptr, log.callback());
 	EXPECT_TRUE(fs::exists(bob.config / "basic/scenes/___.json"));
 	EXPECT_EQ(readCollectionName((bob.config / "basic/scenes/___.json").string()), "???");
+}
+
+TEST(RestoreRun, ManifestWithoutSizesIsCheckedByHashWhereItHasOne)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string config = (bob.config).string();
+	const std::string scene = R"({"name": "S"})", ini = "[General]\nName=P\n", clip = "clip bytes";
+	writeFile(backup.folder / "obs-cloud-backup/scenes/S.json", scene);
+	writeFile(backup.folder / "obs-cloud-backup/profiles/P/basic.ini", ini);
+	writeFile(backup.folder / "obs-cloud-backup/media/1_clip.mp4", clip);
+	// As writers before the size check left it: no "size" anywhere; one hash that fits, one not.
+	const std::string text =
+	    R"({"createdAt": "2024-01-01T00:00:00Z",
+		"sceneCollections": [{"name": "S.json", "remotePath": "obs-cloud-backup/scenes/S.json",
+			"originalLocal": ")" +
+	    config + R"(/basic/scenes/S.json"}],
+		"profiles": [{"name": "basic.ini", "remotePath": "obs-cloud-backup/profiles/P/basic.ini",
+			"originalLocal": ")" +
+	    config + R"(/basic/profiles/P/basic.ini", "sha256": ")" + platform::sha256Hex(ini) + R"("}],
+		"mediaFiles": [{"name": "clip.mp4", "remotePath": "obs-cloud-backup/media/1_clip.mp4",
+			"originalLocal": ")" +
+	    bob.home.string() + R"(/clip.mp4", "sha256": ")" + platform::sha256Hex("other bytes") + R"("}]})";
+	RunLines log;
+	const BackupSummary summary =
+	    bob.manager(backup.folder)->runRestore(manifestFromJson(text), nullptr, log.callback());
+	EXPECT_EQ(summary.done, 2);
+	EXPECT_EQ(summary.skipped, 1);
+	EXPECT_EQ(readFile(bob.config / "basic/scenes/S.json"), scene);
+	EXPECT_EQ(readFile(bob.config / "basic/profiles/P/basic.ini"), ini);
+	EXPECT_FALSE(fs::exists(bob.home / "clip.mp4"));
+	EXPECT_TRUE(log.has("  Skipped (error): stored copy does not match the backup's SHA-256"));
+}
+
+// A backup made on Windows: its scene names the media by Windows paths, one on another drive.
+TEST(RestoreRun, WindowsBackupOnPosixPointsTheSceneAtTheRestoredFiles)
+{
+	HandMadeBackup backup;
+	OtherComputer bob(backup.scratch.root());
+	const std::string config = "C:\\Users\\Alice\\AppData\\Roaming\\obs-studio";
+	const std::string scene = R"({"name": "Show", "sources": [{"file": "C:\\Users\\Alice\\Videos\\a.mp4"},
+		{"file": "D:\\Media\\b.mp4"}, {"file": "C:/Users/Alice/Pictures/c.png"}]})";
+	const std::string ini = "[SimpleOutput]\r\nFilePath=C:\\Users\\Alice\\Videos\r\n";
+	const std::string a = "a", b = "b";
+	auto &media = backup.manifest.mediaFiles;
+	backup.add(backup.manifest.sceneCollections, "obs-cloud-backup/scenes/Show.json",
+		   config + "\\basic\\scenes\\Show.json", &scene);
+	backup.add(backup.manifest.profiles, "obs-cloud-backup/profiles/Main/basic.ini",
+		   config + "\\basic\\profiles\\Main\\basic.ini", &ini);
+	backup.add(media, "obs-cloud-backup/media/1_a.mp4", "C:\\Users\\Alice\\Videos\\a.mp4", &a);
+	backup.add(media, "obs-cloud-backup/media/2_b.mp4", "D:\\Media\\b.mp4", &b);
+	const fs::path scenes = bob.config / "basic/scenes";
+	const std::string home = bob.home.string();
+
+	RunLines log;
+	auto manager = bob.manager(backup.folder);
+	EXPECT_EQ(manager->runRestore(backup.manifest, nullptr, log.callback()).done, 3);
+	EXPECT_EQ(readFile(bob.home / "Videos/a.mp4"), a);
+	EXPECT_EQ(readFile(scenes / "Show.json"), R"({"name": "Show", "sources": [{"file": ")" + home +
+						      R"(/Videos/a.mp4"},
+		{"file": "D:\\Media\\b.mp4"}, {"file": ")" +
+						      home + R"(/Pictures/c.png"}]})")
+	    << "a path outside the old home stays as it was unless that file is put back";
+	EXPECT_EQ(readFile(bob.config / "basic/profiles/Main/basic.ini"),
+		  "[SimpleOutput]\r\nFilePath=" + home + "/Videos\r\n");
+
+	manager->restoreOutsideHome = true;
+	const std::vector<RestoreStep> plan = manager->planRestore(backup.manifest);
+	EXPECT_TRUE(plan[3].outsideHome);
+	EXPECT_EQ(plan[3].destination, home + "/D/Media/b.mp4");
+	EXPECT_EQ(manager->runRestore(backup.manifest, nullptr, log.callback()).done, 4);
+	EXPECT_EQ(readFile(bob.home / "D/Media/b.mp4"), b);
+	EXPECT_NE(readFile(scenes / "Show.json").find(R"({"file": ")" + home + R"(/D/Media/b.mp4"})"),
+		  std::string::npos)
+	    << readFile(scenes / "Show.json");
 }
 
 TEST(RestoreRun, FailedFirstCollectionIsNeitherRenamedNorActivated)
@@ -176,9 +250,10 @@ TEST(RestoreRun, NothingRestoredIsAFailure)
 	BackupManifest empty;
 	log.lines.clear();
 	const BackupSummary none = bob.manager(backup.folder)->runRestore(empty, nullptr, log.callback());
-	EXPECT_TRUE(none.success);
+	EXPECT_FALSE(none.success);
 	EXPECT_EQ(none.total, 0);
-	EXPECT_EQ(log.lines, std::vector<std::string>{"Restore complete. 0 files restored."});
+	EXPECT_EQ(none.message, "Nothing to restore: the backup lists no files.");
+	EXPECT_EQ(log.lines, std::vector<std::string>{"Restore failed. 0 files restored, 0 skipped."});
 }
 
 TEST(RestoreRun, RemotePathsLeavingTheBackupAreNotFollowed)
@@ -264,9 +339,14 @@ TEST(RestoreRun, FetchingNeedsAConnectedBackEndWithABackup)
 	EXPECT_EQ(manifest.createdAt, "kept");
 
 	writeFile(backup.folder / "obs-cloud-backup/manifest.json", "{damaged");
-	EXPECT_TRUE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
-	EXPECT_EQ(manifest.createdAt, "");
-	EXPECT_EQ(log.lines.back(), "Manifest loaded. Backup from: ");
+	EXPECT_FALSE(bob.manager(backup.folder)->fetchManifest(manifest, log.callback()));
+	EXPECT_EQ(manifest.createdAt, "kept");
+	EXPECT_EQ(
+	    log.lines.back().rfind("Cannot read the backup on Local Folder: the manifest is damaged: not "
+				   "valid JSON: parse error at line 1, column 2",
+				   0),
+	    0u)
+	    << log.lines.back();
 }
 
 } // namespace

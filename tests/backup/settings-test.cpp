@@ -3,6 +3,8 @@
 #include "providers/local-folder-provider.h"
 #include "providers/onedrive-provider.h"
 
+#include "support/memory-keyring.h"
+#include "support/obs-log-capture.h"
 #include "support/scratch-folder.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +24,80 @@ protected:
 	ScratchFolder scratch;
 	fs::path settingsFile = scratch / "plugin_config/kestrel/cloud-backup.json";
 
-	BackupManager manager()
+	BackupManager manager(std::shared_ptr<platform::SecretStore> keyring = nullptr)
 	{
 		BackupEnvironment environment;
 		environment.settingsPath = settingsFile.string();
+		environment.keyring = std::move(keyring);
 		return BackupManager(environment);
 	}
 };
+
+TEST_F(SettingsTest, WithAKeyringTheFileKeepsOnlyAReference)
+{
+	auto keyring = std::make_shared<test::MemoryKeyring>();
+	BackupManager first = manager(keyring);
+	first.clientId = "id";
+	first.clientSecret = "s3cret";
+	first.setProvider(ProviderKind::GoogleDrive);
+	first.provider().loadTokens(R"({"access_token":"at","refresh_token":"rt"})");
+	first.writeSettings();
+	const std::string file = readFile(settingsFile);
+	EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;
+	EXPECT_EQ(file.find("\"rt\""), std::string::npos) << file;
+	ASSERT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_NE(file.find("\"secret_ref\": \"" + keyring->secrets.begin()->first + "\""),
+		  std::string::npos);
+
+	BackupManager second = manager(keyring);
+	second.loadSettings();
+	EXPECT_EQ(second.clientSecret, "s3cret");
+	EXPECT_EQ(second.provider().serializeTokens(), first.provider().serializeTokens());
+	// Written again, the sign-in keeps its one entry.
+	second.provider().logout();
+	second.writeSettings();
+	EXPECT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_EQ(readFile(settingsFile), file);
+
+	// A reference from a crafted file names nothing but a plain keyring entry.
+	writeFile(settingsFile, R"({"provider": 1, "secret_ref": "../../.ssh/id_rsa"})");
+	BackupManager crafted = manager(keyring);
+	crafted.loadSettings();
+	EXPECT_FALSE(crafted.provider().isAuthenticated());
+}
+
+TEST_F(SettingsTest, AnOlderFileHandsItsSignInToTheKeyringOnFirstUse)
+{
+	const std::string older = R"({"client_id": "id", "client_secret": "s3cret", "provider": 0, )"
+				  R"("tokens": "{\"access_token\":\"at\",\"refresh_token\":\"rt\"}"})";
+	writeFile(settingsFile, older);
+	auto keyring = std::make_shared<test::MemoryKeyring>();
+	BackupManager m = manager(keyring);
+	m.loadSettings();
+	EXPECT_TRUE(m.provider().isAuthenticated());
+	EXPECT_EQ(m.clientSecret, "s3cret");
+	ASSERT_EQ(keyring->secrets.size(), 1u);
+	EXPECT_NE(keyring->secrets.begin()->second.find("refresh_token"), std::string::npos);
+	const std::string file = readFile(settingsFile);
+	EXPECT_EQ(file.find("s3cret"), std::string::npos) << file;
+	EXPECT_EQ(file.find("access_token"), std::string::npos) << file;
+	EXPECT_EQ(fs::status(settingsFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+	// Where no keyring is reachable the file keeps it, as before, and the log says so once.
+	writeFile(settingsFile, older);
+	keyring->reachableNow = false;
+	test::ObsLogCapture log;
+	BackupManager headless = manager(keyring);
+	headless.loadSettings();
+	headless.writeSettings();
+	EXPECT_TRUE(headless.provider().isAuthenticated());
+	EXPECT_NE(readFile(settingsFile).find("s3cret"), std::string::npos);
+	size_t said = 0;
+	for (const auto &line : log.lines())
+		said += line.text.find("No system keyring is reachable (no D-Bus session bus)") !=
+			std::string::npos;
+	EXPECT_LE(said, 1u);
+}
 
 TEST_F(SettingsTest, NewManagerStartsOnGoogleDriveWithoutTokens)
 {
@@ -51,6 +120,13 @@ TEST_F(SettingsTest, WrittenFileIsSortedPrivateAndLoadsBack)
 	first.writeSettings();
 
 	EXPECT_EQ(readFile(settingsFile), "{\n"
+					  "  \"auto_backup\": {\n"
+					  "    \"after_recording\": false,\n"
+					  "    \"after_stream\": false,\n"
+					  "    \"daily_at_start\": false,\n"
+					  "    \"kept\": 5,\n"
+					  "    \"on_exit\": false\n"
+					  "  },\n"
 					  "  \"client_id\": \"id\",\n"
 					  "  \"client_secret\": \"secr\u00e9t\",\n"
 					  "  \"local_path\": \"/home/al/OneDrive/Copias\",\n"
@@ -70,6 +146,39 @@ TEST_F(SettingsTest, WrittenFileIsSortedPrivateAndLoadsBack)
 	EXPECT_EQ(second.localPath, "/home/al/OneDrive/Copias");
 	EXPECT_TRUE(second.provider().isAuthenticated());
 	EXPECT_EQ(second.provider().serializeTokens(), first.provider().serializeTokens());
+}
+
+TEST_F(SettingsTest, AutomaticBackupChoicesLoadBackAndDamagedOnesKeepTheirDefaults)
+{
+	BackupManager first = manager();
+	first.autoBackup = {true, false, true, false, 12};
+	first.writeSettings();
+	BackupManager second = manager();
+	second.loadSettings();
+	EXPECT_TRUE(second.autoBackup.afterStream);
+	EXPECT_FALSE(second.autoBackup.afterRecording);
+	EXPECT_TRUE(second.autoBackup.onExit);
+	EXPECT_FALSE(second.autoBackup.dailyAtStart);
+	EXPECT_EQ(second.autoBackup.kept, 12);
+
+	const std::pair<const char *, int32_t> keptValues[] = {
+	    {"0", 5}, {"51", 5}, {"-3", 5}, {"2.5", 5}, {"\"7\"", 5}, {"1e300", 5}, {"50", 50}, {"1", 1}};
+	for (const auto &[kept, expected] : keptValues) {
+		writeFile(settingsFile,
+			  std::string(R"({"local_path": "/x", "auto_backup": {"on_exit": "yes", )") +
+			      R"("after_stream": true, "kept": )" + kept + "}}");
+		BackupManager loaded = manager();
+		loaded.loadSettings();
+		EXPECT_EQ(loaded.autoBackup.kept, expected) << kept;
+		EXPECT_FALSE(loaded.autoBackup.onExit) << "only a real true switches a backup on";
+		EXPECT_TRUE(loaded.autoBackup.afterStream);
+		EXPECT_EQ(loaded.localPath, "/x");
+	}
+	writeFile(settingsFile, R"({"local_path": "/x", "auto_backup": [true]})");
+	BackupManager loaded = manager();
+	loaded.loadSettings();
+	EXPECT_FALSE(loaded.autoBackup.afterStream);
+	EXPECT_EQ(loaded.autoBackup.kept, 5);
 }
 
 TEST_F(SettingsTest, ExistingReadableFileBecomesPrivateWhenRewritten)

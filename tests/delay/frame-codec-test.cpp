@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -300,6 +301,63 @@ TEST_F(FrameCodecTest, SoftwareH264GroupsDecodeInOrderFromEachKeyFrame)
 			EXPECT_GE(psnr(images[i], decoded), 30.0) << "frame " << i;
 		}
 	}
+}
+
+// A bit rate moves the quantiser only where a group starts, so every packet of a group is coded
+// alike, and at every group start, also when frames come a shade faster than 60 a second and
+// the group fills its frames before its two seconds; each key frame is decoded as it is made to
+// tell how much of the picture the ring keeps.
+TEST_F(FrameCodecTest, SoftwareH264BitRateTakesEffectAtTheNextGroup)
+{
+	if (!haveSoftwareH264())
+		GTEST_SKIP() << "this FFmpeg has no libx264";
+	constexpr uint64_t frameNs = 16'660'000;
+	FrameCodec codec;
+	uint64_t frame = 0, lastKeyFrame = 0;
+	int quantiser = 0;
+	double bestPsnr = 0;
+	// Encodes up to `count` frames, or up to the next key frame; true when one came.
+	auto encodeFrames = [&](uint64_t count, bool untilKeyFrame) {
+		for (const uint64_t end = frame + count; frame < end;) {
+			const std::vector<uint8_t> image =
+			    testImage(160, 96, static_cast<uint32_t>(frame + 1));
+			std::vector<uint8_t> packet;
+			uint64_t timestamp = 0;
+			EXPECT_TRUE(codec.encode(image.data(), 160, 96, 3, false,
+						 FrameCodec::kEngineSoftwareH264, frame * frameNs, packet,
+						 timestamp));
+			const bool keyFrame = codec.lastPacketIsKeyFrame();
+			if (keyFrame) {
+				lastKeyFrame = frame;
+				bestPsnr = std::max(bestPsnr, codec.measuredPsnr());
+			} else {
+				EXPECT_EQ(codec.groupQuantiser(), quantiser) << "frame " << frame;
+			}
+			quantiser = codec.groupQuantiser();
+			++frame;
+			if (keyFrame && untilKeyFrame)
+				return true;
+		}
+		return false;
+	};
+	encodeFrames(1, false);
+	EXPECT_EQ(quantiser, 18) << "nothing measured yet: the quality's quantiser";
+	EXPECT_GT(codec.measuredPsnr(), 30.0);
+	codec.setTargetBitRate(50'000); // far below what these frames take at 18
+	encodeFrames(300, false);
+	EXPECT_GE(quantiser, 30);
+	EXPECT_LT(codec.measuredPsnr(), bestPsnr - 1) << "coarser groups keep less of the picture";
+
+	ASSERT_TRUE(encodeFrames(FrameCodec::kGroupFramesLimit, true));
+	const uint64_t groupStart = lastKeyFrame;
+	encodeFrames(10, false);
+	const int coarse = quantiser;
+	codec.setTargetBitRate(1'000'000'000); // mid-group
+	ASSERT_TRUE(encodeFrames(FrameCodec::kGroupFramesLimit, true));
+	EXPECT_EQ(lastKeyFrame - groupStart, 120u) << "the group under way ran its frames";
+	EXPECT_EQ(quantiser, coarse - 4) << "then a few steps finer";
+	ASSERT_TRUE(encodeFrames(FrameCodec::kGroupFramesLimit + 1, true));
+	EXPECT_EQ(quantiser, coarse - 8) << "and again at the next group";
 }
 
 TEST_F(FrameCodecTest, UnknownEnginesMeanMjpeg)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "delay/video/picture-quality.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -29,16 +32,7 @@ inline std::vector<uint8_t> testImage(uint32_t width, uint32_t height, uint32_t 
 // Peak signal-to-noise ratio over the colour channels, in dB.
 inline double psnr(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
 {
-	double sum = 0;
-	size_t count = 0;
-	for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-		if (i % 4 == 3)
-			continue;
-		const double d = double(a[i]) - double(b[i]);
-		sum += d * d;
-		++count;
-	}
-	return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(count) / sum);
+	return rgbaPsnr(a.data(), b.data(), static_cast<uint32_t>(std::min(a.size(), b.size()) / 4), 1);
 }
 
 } // namespace kestrel::test

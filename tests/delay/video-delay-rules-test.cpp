@@ -11,24 +11,37 @@ namespace {
 
 TEST(VideoDelayRules, SettingsAreClampedToTheSheet)
 {
-	const auto wild = VideoDelayOptions::fromSettings(500.0, 0, 500, -2, true, 1);
+	const auto wild = VideoDelayOptions::fromSettings(500.0, 0, 500, -2, true, 1, 0);
 	EXPECT_EQ(wild.delayNs, 120'000'000'000ull);
 	EXPECT_EQ(wild.frameIntervalNs, 1'000'000'000ull);
 	EXPECT_DOUBLE_EQ(wild.bufferScale, 1.0);
 	EXPECT_EQ(wild.quality, 1);
-	EXPECT_EQ(VideoDelayOptions::fromSettings(std::nan(""), 240, 1, 99, false, 0).delayNs,
+	EXPECT_EQ(VideoDelayOptions::fromSettings(std::nan(""), 240, 1, 99, false, 0, 0).delayNs,
 		  20'000'000'000ull);
-	const auto low = VideoDelayOptions::fromSettings(-1.0, 240, 1, 99, false, 0);
+	const auto low = VideoDelayOptions::fromSettings(-1.0, 240, 1, 99, false, 0, 1 << 20);
 	EXPECT_EQ(low.delayNs, 0u);
 	EXPECT_EQ(low.frameIntervalNs, 1'000'000'000ull / 60);
 	EXPECT_DOUBLE_EQ(low.bufferScale, 0.1);
 	EXPECT_EQ(low.quality, 10);
+	EXPECT_EQ(wild.memoryBudgetBytes, 256ull << 20);
+	EXPECT_EQ(low.memoryBudgetBytes, 1500ull << 20) << "no further than the ring's cap";
+	EXPECT_EQ(VideoDelayOptions::fromSettings(20.0, 60, 100, 3, false, 2, 1024).memoryBudgetBytes,
+		  1024ull << 20);
+}
+
+TEST(VideoDelayRules, SoftwareH264TakesAQuarterOfTheMachineFromOneToFourThreads)
+{
+	EXPECT_EQ(softwareH264Threads(0), 1) << "unknown";
+	EXPECT_EQ(softwareH264Threads(2), 1);
+	EXPECT_EQ(softwareH264Threads(8), 2);
+	EXPECT_EQ(softwareH264Threads(16), 4);
+	EXPECT_EQ(softwareH264Threads(64), 4);
 }
 
 TEST(VideoDelayRules, EnginesKeepTheirNumberAndUnknownOnesReadAsMjpeg)
 {
 	const auto engine = [](int64_t stored) {
-		return VideoDelayOptions::fromSettings(20.0, 60, 100, 3, false, stored).engine;
+		return VideoDelayOptions::fromSettings(20.0, 60, 100, 3, false, stored, 1024).engine;
 	};
 	for (const int known : {0, 1, 2})
 		EXPECT_EQ(engine(known), known);
@@ -51,6 +64,15 @@ TEST(VideoDelayRules, BufferLineShowsTheFiguresAndTheCapOnlyWhenItCuts)
 	EXPECT_EQ(bufferStatusLine(stats, 20'000'000'000),
 		  "Buffer: 20.0 s · 212 MB · 1 frame dropped · H.264 (CPU)");
 	EXPECT_EQ(capWarningLine(stats, 120'000'000'000, 1500ull << 20), "");
+	stats.budgetBytes = 1024ull << 20;
+	EXPECT_EQ(bufferStatusLine(stats, 20'000'000'000),
+		  "Buffer: 20.0 s · 212 MB of 1024 MB · 1 frame dropped · H.264 (CPU)")
+	    << "no quality before it is measured";
+	stats.psnrDb = 37.6;
+	EXPECT_EQ(bufferStatusLine(stats, 20'000'000'000),
+		  "Buffer: 20.0 s · 212 MB of 1024 MB · 1 frame dropped · H.264 (CPU) · ~38 dB");
+	stats.budgetBytes = 0;
+	stats.psnrDb = 0;
 	stats.capLimited = true;
 	stats.fitNs = 46'040'000'000;
 	EXPECT_EQ(capWarningLine(stats, 120'000'000'000, 1500ull << 20),

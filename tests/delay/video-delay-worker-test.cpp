@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -37,6 +38,7 @@ VideoDelaySettings withDelay(uint64_t delayNs)
 {
 	VideoDelaySettings settings;
 	settings.delayNs = delayNs;
+	settings.memoryBudgetBytes = 1024 << 20; // steers software H.264 only
 	return settings;
 }
 
@@ -88,6 +90,7 @@ TEST(VideoDelayWorker, NothingIsOfferedBeforeTheDelayHasPassed)
 	EXPECT_EQ(display.height, kHeight);
 	EXPECT_EQ(display.pixels.size(), size_t{kWidth} * kHeight * 4);
 	EXPECT_FALSE(worker.takeDecodedFrame(display)) << "the same frame is handed over once";
+	EXPECT_EQ(worker.stats().budgetBytes, 0u) << "JPEG has no memory budget";
 }
 
 TEST(VideoDelayWorker, OffersTheNewestFrameThatIsAtLeastTheDelayOld)
@@ -288,6 +291,7 @@ protected:
 		worker = std::make_unique<VideoDelayWorker>(clock, FrameCodecOptions{}, ringCapBytes);
 		VideoDelaySettings settings = withDelay(kDelay);
 		settings.engine = FrameCodec::kEngineSoftwareH264;
+		settings.memoryBudgetBytes = 64 << 20;
 		worker->applySettings(settings);
 		ASSERT_TRUE(worker->start());
 	}
@@ -338,7 +342,68 @@ TEST_F(InOrderDecoding, EveryPacketIsDecodedOnceInOrderAcrossGroups)
 	EXPECT_GT(stats.fitNs, 1000 * stats.heldNs) << "tiny frames: far more than the delay fits";
 	EXPECT_FALSE(stats.capLimited);
 	EXPECT_EQ(stats.engineInUse, FrameCodec::kEngineSoftwareH264);
+	EXPECT_EQ(stats.budgetBytes, 64u << 20);
+	EXPECT_GT(stats.psnrDb, 30.0);
 	EXPECT_EQ(log.linesContaining("via libx264").size(), 1u);
+}
+
+// Frames 30 a second under heavy grain, far more than the budget holds at the quality asked
+// for: the quantiser gives way instead of the delay.
+TEST_F(InOrderDecoding, GrainyFramesKeepToTheBudgetForTheWholeDelay)
+{
+	constexpr uint64_t frameNs = 33'333'334, delay = 3000 * kMs, budget = 150'000;
+	worker = std::make_unique<VideoDelayWorker>(clock);
+	VideoDelaySettings settings = withDelay(delay);
+	settings.engine = FrameCodec::kEngineSoftwareH264;
+	settings.memoryBudgetBytes = budget;
+	worker->applySettings(settings);
+	ASSERT_TRUE(worker->start());
+	uint32_t noise = 1;
+	uint64_t peak = 0, frameBytes = 0;
+	for (uint64_t frame = 0; frame < 360; ++frame) {
+		now = kStart + frame * frameNs;
+		RawFrame raw = frameAt(now);
+		for (size_t i = 0; i < raw.pixels.size(); ++i) {
+			noise = noise * 1103515245u + 12345u;
+			raw.pixels[i] =
+			    static_cast<uint8_t>(std::clamp(raw.pixels[i] + int(noise >> 27) - 16, 0, 255));
+		}
+		submitAndWait(*worker, std::move(raw));
+		const Stats stats = worker->stats();
+		peak = std::max(peak, stats.ringBytes);
+		if (frame == 5)
+			frameBytes = stats.ringBytes / stats.ringPackets;
+	}
+	const Stats stats = worker->stats();
+	EXPECT_GT(frameBytes * 30 * 5, budget) << "at quality 3 the delay would not fit";
+	EXPECT_LE(peak, budget);
+	EXPECT_GE(stats.heldNs, delay) << "the whole delay is held";
+	EXPECT_FALSE(stats.capLimited);
+	EXPECT_EQ(stats.droppedFrames, 0u);
+	EXPECT_GT(stats.decodedFrames, 200u);
+}
+
+// An encoder that cannot keep up must not be asked for dearer frames: the share of the budget
+// that dropped frames would have spent goes unspent.
+TEST_F(InOrderDecoding, DroppedFramesLowerTheBitRateAskedOfTheEncoder)
+{
+	worker = std::make_unique<VideoDelayWorker>(clock);
+	VideoDelaySettings settings = withDelay(10'000 * kMs);
+	settings.engine = FrameCodec::kEngineSoftwareH264;
+	settings.memoryBudgetBytes = 64 << 20;
+	worker->applySettings(settings);
+	const double fullRate = 0.9 * (64 << 20) * 8 / 12.0; // the aim over the delay and a group
+	for (uint64_t frame = 0; frame < VideoDelayWorker::kCaptureQueueLimit + 15; ++frame)
+		worker->submitRawFrame(frameAt(at(frame)));
+	ASSERT_TRUE(worker->start());
+	ASSERT_TRUE(eventually([&] { return worker->stats().queuedFrames == 0; }));
+	EXPECT_NEAR(static_cast<double>(worker->stats().targetBitRate), fullRate / 4, fullRate / 100)
+	    << "fifteen frames of sixteen dropped: the least share";
+
+	now = at(10);
+	submit(10);
+	EXPECT_NEAR(static_cast<double>(worker->stats().targetBitRate), fullRate, fullRate / 100)
+	    << "none dropped since";
 }
 
 TEST_F(InOrderDecoding, ResetMidGroupStartsANewGroupAtOnce)

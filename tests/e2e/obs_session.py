@@ -22,16 +22,24 @@ def free_port():
         return s.getsockname()[1]
 
 
+# obs-websocket 5.5 and later answer this for a few seconds after the connection opens, until
+# OBS has finished loading.
+NOT_READY = 207
+
+
 class ObsShutdownCrash(RuntimeError):
     """OBS died from a signal after it had started shutting down."""
 
 
 class ObsSession:
-    def __init__(self, plugin, data_dir, keep_home=False):
+    def __init__(self, plugin, data_dir, keep_home=False, user=None):
         self.plugin = plugin
         self.data_dir = data_dir
         self.keep_home = keep_home
-        self.home = tempfile.mkdtemp(prefix="kestrel-e2e-")
+        self.root = tempfile.mkdtemp(prefix="kestrel-e2e-")
+        # With a user name the home is ROOT/home/NAME, a home folder as a restore recognises one.
+        self.home = os.path.join(self.root, "home", user) if user else self.root
+        os.makedirs(self.home, exist_ok=True)
         self.port = free_port()
         self.xvfb = None
         self.obs = None
@@ -63,10 +71,22 @@ class ObsSession:
     def write_global_ini(self):
         os.makedirs(self.config_dir(), exist_ok=True)
         with open(os.path.join(self.config_dir(), "global.ini"), "w") as f:
-            f.write("[General]\nFirstRun=true\nLastVersion=486539266\n\n"
+            f.write("[General]\nFirstRun=true\nLastVersion=486539266\nPre31Migrated=true\n\n"
                     "[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
                     f"ServerPort={self.port}\nAlertsEnabled=false\nAuthRequired=false\n"
                     "ServerPassword=unused\n")
+        # OBS 31 and later read the first-run flag from user.ini; without it their set-up
+        # wizard opens over the main window. Pre31Migrated stops them moving global.ini's keys
+        # there, which fails with a modal error when user.ini exists.
+        with open(os.path.join(self.config_dir(), "user.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\n")
+        # obs-websocket 5.3 and later keep their settings in a file of their own.
+        websocket_dir = os.path.join(self.config_dir(), "plugin_config", "obs-websocket")
+        os.makedirs(websocket_dir, exist_ok=True)
+        with open(os.path.join(websocket_dir, "config.json"), "w") as f:
+            json.dump({"alerts_enabled": False, "auth_required": False, "first_load": False,
+                       "server_enabled": True, "server_password": "unused",
+                       "server_port": self.port}, f)
 
     def start_xvfb(self):
         if os.environ.get("KESTREL_E2E_USE_DISPLAY") and os.environ.get("DISPLAY"):
@@ -132,6 +152,9 @@ class ObsSession:
             message = json.loads(await asyncio.wait_for(self.ws.recv(), left))
             if message["op"] == 7 and message["d"]["requestId"] == request_id:
                 status = message["d"]["requestStatus"]
+                if status.get("code") == NOT_READY and deadline - time.monotonic() > 0.25:
+                    await asyncio.sleep(0.25)
+                    return await self.request(request_type, data, deadline - time.monotonic())
                 if not status["result"]:
                     raise RuntimeError(f"{request_type} failed: {status}")
                 return message["d"].get("responseData", {})
@@ -141,14 +164,6 @@ class ObsSession:
         """Runs an X client (xdotool, xwininfo) against OBS's display; returns its output."""
         env = dict(os.environ, DISPLAY=self.display)
         return subprocess.run(list(command), env=env, check=True, capture_output=True, text=True).stdout
-
-    def window_viewable(self, title):
-        tree = self.x_command("xwininfo", "-root", "-tree")
-        for line in tree.splitlines():
-            if f'"{title}"' in line:
-                window = line.split()[0]
-                return "IsViewable" in self.x_command("xwininfo", "-id", window)
-        return False
 
     def screenshot(self, path):
         """Saves the whole screen as a PNG and returns its pixels as packed RGB bytes."""
@@ -203,4 +218,4 @@ class ObsSession:
                 self.xvfb.terminate()
                 self.xvfb.wait()
             if not self.keep_home:
-                shutil.rmtree(self.home, ignore_errors=True)
+                shutil.rmtree(self.root, ignore_errors=True)

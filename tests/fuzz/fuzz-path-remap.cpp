@@ -43,6 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			list->push_back({"f", "obs-cloud-backup/x", path, 0});
 		start = end + 1;
 	}
+	// The same text as a restored file's content, rewritten across systems either way.
+	const std::vector<PathMove> moves =
+	    data[0] & 4 ? std::vector<PathMove>{{"C:\\Users\\Alice", kHome},
+						{"D:\\Media\\a.mp4", kHome + "/D/Media/a.mp4"}}
+			: std::vector<PathMove>{{"/home/alice", "C:\\Users\\Bob"},
+						{"/mnt/a.mp4", "C:\\Users\\Bob\\mnt\\a.mp4"}};
+	std::string rewritten = text;
+	const int count = rewritePathsInText(rewritten, moves, (data[0] & 8) != 0);
+	fuzz::require(count >= 0 && (count > 0 || rewritten == text), "untouched without a match");
+	fuzz::require(rewritten.size() <= 16 * text.size() + 64, "bounded growth");
+
 	const RestoreRules rules{kHome, kObs, data[0] & 1 ? "New \n Name" : "", (data[0] & 2) != 0};
 	for (const RestoreStep &step : restorePlan(manifest, rules)) {
 		fuzz::require(step.destination.empty() != step.refusal.empty(), "a destination or a reason");

@@ -5,6 +5,7 @@
 #include "delay/switch/delay-switch.h"
 #include "delay/switch/dock-placement.h"
 #include "support/scratch-settings-store.h"
+#include "ui/auto-backup-status.h"
 #include "ui/ui-text.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 
@@ -112,6 +114,32 @@ TEST_F(DelaySwitchDockTest, PicksUpLanguageChangesAndHotkeyTogglesWithinOneTick)
 	hotkeyThread.join();
 	EXPECT_LE(processEventsUntil([&] { return dock->button()->isChecked(); }, 500), oneTickMs);
 	EXPECT_EQ(shownText(), QString::fromUtf8(buttonTexts[4][1]));
+}
+
+TEST_F(DelaySwitchDockTest, ShowsTheLastAutomaticBackupInOneLineOnceThereIsOne)
+{
+	QLabel *line = dock->autoBackupLine();
+	ASSERT_NE(line, nullptr);
+	EXPECT_TRUE(line->isHidden()) << "nothing to tell before the first automatic backup";
+
+	AutoBackupOutcome failed;
+	failed.finishedAt = "2026-12-09T21:05:00Z";
+	failed.trigger = "stream";
+	failed.error = "Error: No space left on device";
+	publishAutoBackupOutcome(failed);
+	EXPECT_LE(processEventsUntil([&] { return line->isVisible(); }, 500), oneTickMs);
+	EXPECT_TRUE(line->text().contains("No space left on device")) << line->text().toStdString();
+	EXPECT_FALSE(line->text().contains('\n'));
+	EXPECT_TRUE(line->styleSheet().contains("#e05a4a")) << "a failure stands out";
+
+	currentLanguage().store(2);
+	AutoBackupOutcome unchanged = failed;
+	unchanged.ok = true;
+	unchanged.unchanged = true;
+	unchanged.error.clear();
+	publishAutoBackupOutcome(unchanged);
+	EXPECT_LE(processEventsUntil([&] { return line->text().endsWith(uiText(107)); }, 500), oneTickMs);
+	EXPECT_TRUE(line->text().startsWith(QString::fromUtf8("Dernière sauvegarde automatique")));
 }
 
 TEST_F(DelaySwitchDockTest, ClickTogglesTheFiltersAndADroppedClickSnapsBack)

@@ -212,12 +212,13 @@ std::string bufferStatusOf(obs_source_t *filter)
 	return text;
 }
 
-// Software H.264 delays the picture like the other engines, shows its figures on the sheet, and
-// comes back from a saved scene collection.
+// Software H.264 delays the picture like the other engines, shows its figures and its memory
+// budget on the sheet, and comes back from a saved scene collection with its budget.
 TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
 {
 	OBSDataAutoRelease settings = delaySettings(0.3);
 	obs_data_set_int(settings, "codec_engine", 2);
+	obs_data_set_int(settings, "codec_memory_mb", 512);
 	FilteredSource camera("orv_screen_delay_video", settings, nullptr, ObsHarness::testVideoSourceId());
 	TestPicture &picture = testPictureOf(camera.source());
 	camera.attachFilter();
@@ -227,16 +228,19 @@ TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
 	EXPECT_EQ(output.colourAt(change + 450 * kMs), kGreen) << "the green of one delay earlier";
 
 	std::string status;
-	double held = -1, megabytes = -1;
+	double held = -1, megabytes = -1, budget = -1, quality = -1;
 	unsigned long long dropped = ~0ull;
 	EXPECT_TRUE(waitFor([&] {
 		status = bufferStatusOf(camera.filter());
-		return std::sscanf(status.c_str(), "Buffer: %lf s · %lf MB · %llu frames dropped", &held,
-				   &megabytes, &dropped) == 3 &&
+		return std::sscanf(
+			   status.c_str(),
+			   "Buffer: %lf s · %lf MB of %lf MB · %llu frames dropped · H.264 (CPU) · ~%lf dB",
+			   &held, &megabytes, &budget, &dropped, &quality) == 5 &&
 		       held >= 0.2;
 	})) << "the ring comes to span the delay: "
 	    << status;
-	EXPECT_NE(status.find("· H.264 (CPU)"), std::string::npos) << status;
+	EXPECT_EQ(budget, 512.0) << status;
+	EXPECT_GT(quality, 30.0) << "a flat picture comes back nearly whole: " << status;
 	EXPECT_LE(held, 0.3) << "the delay given, not the span of the group being decoded: " << status;
 	EXPECT_LT(megabytes, 5.0) << status;
 	EXPECT_EQ(status.find("\n"), std::string::npos) << "far below the memory cap: " << status;
@@ -246,6 +250,11 @@ TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
 	ASSERT_EQ(obs_property_list_item_count(engines), 3u);
 	EXPECT_EQ(obs_property_list_item_int(engines, 2), 2);
 	EXPECT_STREQ(obs_property_list_item_name(engines, 2), "H.264 (CPU) — mínima RAM, delays largos");
+	obs_property_t *memory = obs_properties_get(props, "codec_memory_mb");
+	EXPECT_STREQ(obs_property_description(memory), "Memoria máxima (MB)");
+	EXPECT_EQ(obs_property_int_min(memory), 256);
+	EXPECT_EQ(obs_property_int_max(memory), 1500);
+	EXPECT_TRUE(obs_property_visible(memory));
 	obs_properties_destroy(props);
 
 	OBSDataAutoRelease saved = obs_save_source(camera.source());
@@ -256,6 +265,8 @@ TEST_F(VideoDelayInObs, SoftwareH264DelaysShowsItsBufferAndSurvivesASaveAndLoad)
 	ASSERT_NE(filter.Get(), nullptr);
 	OBSDataAutoRelease loadedSettings = obs_source_get_settings(filter);
 	EXPECT_EQ(obs_data_get_int(loadedSettings, "codec_engine"), 2);
+	EXPECT_EQ(obs_data_get_int(loadedSettings, "codec_memory_mb"), 512);
+	EXPECT_NE(bufferStatusOf(filter).find(" of 512 MB"), std::string::npos) << bufferStatusOf(filter);
 	obs_source_filter_remove(loaded, filter);
 }
 
@@ -373,10 +384,14 @@ TEST(VideoDelayTypes, RegisteredInTheTableOrderWithTheirNamesFlagsAndSheets)
 	EXPECT_EQ(obs_get_source_output_flags("orv_delay_playback"),
 		  static_cast<uint32_t>(OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW));
 
-	const std::vector<std::string> filterSheet{"delay_s",      "buffer_fps",    "buffer_scale",
-						   "codec_engine", "codec_quality", "codec_full444",
-						   "info"};
+	const std::vector<std::string> filterSheet{
+	    "delay_s",         "buffer_fps",    "buffer_scale",  "codec_engine",
+	    "codec_memory_mb", "codec_quality", "codec_full444", "info"};
 	EXPECT_EQ(propertyNames(obs_get_source_properties("orv_screen_delay_video")), filterSheet);
+	obs_properties_t *sheet = obs_get_source_properties("orv_screen_delay_video");
+	EXPECT_FALSE(obs_property_visible(obs_properties_get(sheet, "codec_memory_mb")))
+	    << "the budget steers software H.264 only";
+	obs_properties_destroy(sheet);
 	EXPECT_EQ(propertyNames(obs_get_source_properties("orv_delay_playback")),
 		  (std::vector<std::string>{"dpv_source", "dpv_mode", "pdv_vk", "delay_s", "dp_guide",
 					    "dpv_info"}));
@@ -391,6 +406,7 @@ TEST(VideoDelayTypes, RegisteredInTheTableOrderWithTheirNamesFlagsAndSheets)
 	EXPECT_EQ(obs_data_get_int(defaults, "buffer_fps"), 60);
 	EXPECT_EQ(obs_data_get_int(defaults, "buffer_scale"), 100);
 	EXPECT_EQ(obs_data_get_int(defaults, "codec_quality"), 3);
+	EXPECT_EQ(obs_data_get_int(defaults, "codec_memory_mb"), 1024);
 	EXPECT_EQ(obs_data_get_int(defaults, "pdv_vk"), 86);
 	EXPECT_EQ(obs_data_get_int(defaults, "dpv_mode"), 1);
 	EXPECT_TRUE(obs_data_get_bool(defaults, "dp_guide"));

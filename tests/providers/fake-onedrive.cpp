@@ -13,6 +13,8 @@ namespace {
 
 const std::string kAuthority = "/consumers/oauth2/v2.0";
 const std::string kRoot = "/v1.0/me/drive/root";
+const std::string kSessions = "/upload-session/";
+constexpr uint64_t kChunkUnit = 320 * 1024;
 
 Reply jsonReply(int status, const json &body)
 {
@@ -49,6 +51,15 @@ std::map<std::string, FakeOneDrive::Item> FakeOneDrive::items() const
 	return items_;
 }
 
+size_t FakeOneDrive::filesIn(const std::string &remotePath) const
+{
+	std::lock_guard lock(mutex_);
+	size_t count = 0;
+	for (const auto &[path, item] : items_)
+		count += parentOf(path) == remotePath && !item.folder;
+	return count;
+}
+
 void FakeOneDrive::setItem(const std::string &path, Item item)
 {
 	std::lock_guard lock(mutex_);
@@ -59,6 +70,26 @@ void FakeOneDrive::expireAccessToken()
 {
 	std::lock_guard lock(mutex_);
 	accessToken += "-expired";
+}
+
+void FakeOneDrive::expireAccessTokenAfter(int requests)
+{
+	std::lock_guard lock(mutex_);
+	expireAfter_ = requests;
+}
+
+size_t FakeOneDrive::contentRequests() const
+{
+	std::lock_guard lock(mutex_);
+	return contentRequests_;
+}
+
+void FakeOneDrive::store(const std::string &path, StoredBytes content)
+{
+	// Graph makes the missing folders of a path on the way.
+	for (std::string folder = parentOf(path); !folder.empty(); folder = parentOf(folder))
+		items_[folder].folder = true;
+	items_[path] = {false, std::move(content)};
 }
 
 Reply FakeOneDrive::handle(const ReceivedRequest &request)
@@ -77,8 +108,16 @@ Reply FakeOneDrive::handle(const ReceivedRequest &request)
 	// Download URLs are pre-authorised, like Graph's.
 	if (request.path.rfind("/content/", 0) == 0) {
 		const auto it = items_.find(request.path.substr(9));
-		return it == items_.end() ? Reply{404, "", {}, {}} : Reply{200, it->second.content, {}, {}};
+		return it == items_.end() ? Reply{404, "", {}, {}}
+					  : contentReply(request, it->second.content);
 	}
+	// So are upload sessions; a token sent there would be one more place it could leak.
+	if (request.path.rfind(kSessions, 0) == 0)
+		return request.header("Authorization").empty()
+			   ? sessionChunk(request)
+			   : jsonReply(400, {{"error", "token sent to an upload URL"}});
+	if (expireAfter_ >= 0 && expireAfter_-- == 0)
+		accessToken += "-expired";
 	if (request.header("Authorization") != "Bearer " + accessToken)
 		return jsonReply(401, {{"error", {{"code", "InvalidAuthenticationToken"}}}});
 	if (request.path == "/v1.0/me/drive")
@@ -121,12 +160,17 @@ Reply FakeOneDrive::driveItems(const ReceivedRequest &request)
 
 	if (request.method == "PUT" && endsWith(path, ":/content")) {
 		path.resize(path.size() - 9);
-		// Graph makes the missing folders of a path on the way.
-		for (std::string folder = parentOf(path); !folder.empty(); folder = parentOf(folder))
-			items_[folder].folder = true;
+		++contentRequests_;
 		const bool existed = items_.count(path) > 0;
-		items_[path] = {false, request.body};
+		store(path, request.body);
 		return jsonReply(existed ? 200 : 201, {{"id", path}});
+	}
+	if (request.method == "POST" && endsWith(path, ":/createUploadSession")) {
+		path.resize(path.size() - 21);
+		const std::string id = std::to_string(nextSession_++);
+		sessions_[id] = {path, {}};
+		return jsonReply(200,
+				 {{"uploadUrl", server.url(kSessions + id)}, {"nextExpectedRanges", {"0-"}}});
 	}
 	if (endsWith(path, ":/children")) {
 		path.resize(path.size() - 10);
@@ -136,20 +180,7 @@ Reply FakeOneDrive::driveItems(const ReceivedRequest &request)
 			    true;
 			return jsonReply(201, {{"id", "new"}});
 		}
-		if (!path.empty() && (!items_.count(path) || !items_[path].folder))
-			return jsonReply(404, {{"error", {{"code", "itemNotFound"}}}});
-		json value = json::array();
-		for (const auto &[childPath, item] : items_) {
-			if (parentOf(childPath) != path)
-				continue;
-			json child = {{"id", childPath}, {"name", childPath.substr(path.size() + 1)}};
-			if (item.folder)
-				child["folder"] = {{"childCount", 0}};
-			else
-				child.update({{"size", item.content.size()}, {"file", json::object()}});
-			value.push_back(child);
-		}
-		return jsonReply(200, {{"value", value}});
+		return children(request, path);
 	}
 	const auto it = items_.find(path);
 	if (it == items_.end())
@@ -162,6 +193,75 @@ Reply FakeOneDrive::driveItems(const ReceivedRequest &request)
 		return jsonReply(200, {{"@microsoft.graph.downloadUrl",
 					server.url("/content/" + percentEncodePath(path))}});
 	return jsonReply(400, {{"error", "unexpected request"}});
+}
+
+Reply FakeOneDrive::children(const ReceivedRequest &request, const std::string &path)
+{
+	if (!path.empty() && (!items_.count(path) || !items_[path].folder))
+		return jsonReply(404, {{"error", {{"code", "itemNotFound"}}}});
+	const std::string token = request.parameter("$skiptoken");
+	const size_t skip = token.empty() ? 0 : std::stoul(token);
+	json value = json::array();
+	size_t matched = 0;
+	bool more = false;
+	for (const auto &[childPath, item] : items_) {
+		if (parentOf(childPath) != path || matched++ < skip)
+			continue;
+		if (value.size() == pageLimit) {
+			more = true;
+			break;
+		}
+		json child = {{"id", childPath},
+			      {"name", childPath.substr(path.empty() ? 0 : path.size() + 1)}};
+		if (item.folder)
+			child["folder"] = {{"childCount", 0}};
+		else
+			child.update({{"size", item.content.size()}, {"file", json::object()}});
+		value.push_back(child);
+	}
+	json answer = {{"value", value}};
+	if (more) {
+		const std::string target = request.target.substr(0, request.target.find("&$skiptoken"));
+		answer["@odata.nextLink"] =
+		    server.url(target + "&$skiptoken=" + std::to_string(skip + value.size()));
+	}
+	return jsonReply(200, answer);
+}
+
+Reply FakeOneDrive::sessionChunk(const ReceivedRequest &request)
+{
+	const auto session = sessions_.find(request.path.substr(kSessions.size()));
+	if (session == sessions_.end())
+		return jsonReply(404, {{"error", {{"code", "itemNotFound"}}}});
+	Session &upload = session->second;
+	const auto expected = [&] {
+		return jsonReply(202,
+				 {{"nextExpectedRanges", {std::to_string(upload.received.size()) + "-"}}});
+	};
+	if (request.method == "DELETE") {
+		sessions_.erase(session);
+		return {204, "", {}, {}};
+	}
+	if (request.method == "GET")
+		return jsonReply(200,
+				 {{"nextExpectedRanges", {std::to_string(upload.received.size()) + "-"}}});
+	const auto range = parseContentRange(request.header("Content-Range"));
+	if (request.method != "PUT" || !range || range->query)
+		return jsonReply(400, {{"error", "bad chunk"}});
+	const uint64_t length = range->last - range->first + 1;
+	const bool last = range->last + 1 == range->total;
+	if (range->first != upload.received.size() || (!last && length % kChunkUnit != 0))
+		return jsonReply(416, {{"error", {{"code", "invalidRange"}}}});
+	++contentRequests_;
+	// A connection that broke leaves what arrived of the chunk.
+	upload.received.append(std::string_view(request.body).substr(0, length));
+	if (upload.received.size() < range->total)
+		return expected();
+	const bool existed = items_.count(upload.path) > 0;
+	store(upload.path, upload.received);
+	const std::string path = upload.path;
+	sessions_.erase(session);
+	return jsonReply(existed ? 200 : 201, {{"id", path}});
 }
 
 } // namespace kestrel::test

@@ -1,4 +1,5 @@
 #include "providers/http-transport.h"
+#include "providers/retry-policy.h"
 
 #include "loopback-http-server.h"
 
@@ -22,6 +23,16 @@ Reply redirectingService(const ReceivedRequest &request)
 		return {200, "arrived", {}, {}};
 	if (request.path == "/slow")
 		return {200, std::string(64, 'x'), {}, 2500ms};
+	if (request.path == "/file") {
+		const std::string content = "0123456789";
+		const std::string range = request.header("Range");
+		if (range.empty() || request.parameter("whole") == "1")
+			return {200, content, {"X-Answer: file"}};
+		return range == "bytes=4-" ? Reply{206, content.substr(4), {"Content-Range: bytes 4-9/10"}}
+					   : Reply{416};
+	}
+	if (request.path == "/busy")
+		return {503, "try later", {"Retry-After: 7"}};
 	return {200, request.method + " " + request.body, {}, {}};
 }
 
@@ -126,6 +137,77 @@ TEST_F(HttpTransport, ReportsBytesWhileSending)
 	});
 	EXPECT_EQ(lastTotal, 1u << 20);
 	EXPECT_EQ(lastDone, 1u << 20);
+}
+
+TEST_F(HttpTransport, DownloadsResumeFromAnOffsetAndKeepErrorPagesOut)
+{
+	std::stringstream file("0123XXXX");
+	DownloadResult resumed = http.downloadToFile(server.url("/file"), {}, file, 4);
+	EXPECT_EQ(resumed.status, 206);
+	EXPECT_EQ(resumed.written, 10u);
+	EXPECT_EQ(file.str(), "0123456789");
+
+	// A service that sends everything again starts the file over.
+	std::stringstream again("0123XXXX");
+	const DownloadResult whole = http.downloadToFile(server.url("/file?whole=1"), {}, again, 4);
+	EXPECT_EQ(whole.status, 200);
+	EXPECT_EQ(whole.written, 10u);
+	EXPECT_EQ(again.str(), "0123456789");
+
+	std::stringstream untouched("kept");
+	const DownloadResult busy = http.downloadToFile(server.url("/busy"), {}, untouched);
+	EXPECT_EQ(busy.status, 503);
+	EXPECT_EQ(busy.errorBody, "try later");
+	EXPECT_EQ(busy.retryAfter, "7");
+	EXPECT_EQ(untouched.str(), "kept");
+}
+
+TEST_F(HttpTransport, StreamedPutsSendJustTheirRangeAndAnswersKeepTheirHeaders)
+{
+	std::istringstream source("abcdefghij");
+	source.seekg(3);
+	const HttpResponse answer = http.putStream(server.url("/echo"), source, 4, {});
+	EXPECT_EQ(answer.body, "PUT defg");
+	EXPECT_EQ(http.get(server.url("/file"), {}).header("x-answer"), "file");
+
+	// A source that ends before its announced length is not sent as if whole.
+	std::istringstream shorter("abc");
+	const HttpResponse cut = http.putStream(server.url("/echo"), shorter, 10, {});
+	EXPECT_EQ(cut.status, 0);
+	EXPECT_TRUE(cut.sent);
+	EXPECT_EQ(urlOrigin("HTTPS://Graph.Example:443/v1.0/me?x=1"), "https://graph.example:443");
+	EXPECT_EQ(urlOrigin("no-scheme/path"), "");
+}
+
+TEST(RetrySchedule, BacksOffWithinItsCountAndBudgetAndHonoursRetryAfter)
+{
+	const auto now = std::chrono::sys_days(std::chrono::year(2026) / 3 / 1) + 12h;
+	EXPECT_EQ(parseRetryAfter("120", now), 120s);
+	EXPECT_EQ(parseRetryAfter("Sun, 01 Mar 2026 12:00:30 GMT", now), 30s);
+	EXPECT_EQ(parseRetryAfter("Sun, 01 Mar 2026 11:00:00 GMT", now), 0ms);
+	for (const char *junk : {"", "-1", "soon", "99999999999", "Sun, 41 Mar 2026 12:00:30 GMT"})
+		EXPECT_FALSE(parseRetryAfter(junk, now)) << junk;
+
+	RetryLimits limits;
+	limits.attempts = 4;
+	RetrySchedule schedule(limits);
+	EXPECT_FALSE(schedule.nextWait(404, ""));
+	EXPECT_FALSE(schedule.nextWait(401, ""));
+	std::chrono::milliseconds ceiling = limits.firstDelay;
+	for (int32_t status : {503, 0, 429}) {
+		const auto wait = schedule.nextWait(status, "");
+		ASSERT_TRUE(wait) << status;
+		EXPECT_GE(*wait, ceiling / 2);
+		EXPECT_LE(*wait, ceiling);
+		ceiling *= 2;
+	}
+	EXPECT_FALSE(schedule.nextWait(503, "")) << "four attempts in all";
+
+	limits.attempts = 10;
+	RetrySchedule patient(limits);
+	EXPECT_EQ(patient.nextWait(429, "200"), 200s);
+	EXPECT_FALSE(patient.nextWait(429, "200")) << "beyond the time budget";
+	EXPECT_TRUE(patient.nextWait(502, "")) << "a shorter wait still fits";
 }
 
 TEST(PercentEncoding, KeepsOnlyUnreservedBytes)

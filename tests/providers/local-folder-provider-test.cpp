@@ -176,6 +176,29 @@ TEST_F(LocalFolderProviderTest, RefusesRemotePathsOutsideTheBackupFolder)
 	    provider.uploadFile((scratch / "src.txt").string(), "obs-cloud-backup/..hidden/a..b", nullptr));
 }
 
+TEST_F(LocalFolderProviderTest, NoOperationGoesThroughALinkBelowTheFolder)
+{
+	writeFile(scratch / "victim/file.txt", "victim");
+	writeFile(scratch / "src.txt", "payload");
+	fs::create_directory_symlink(scratch / "victim", sync / "obs-cloud-backup/media");
+	fs::create_symlink(scratch / "victim/file.txt", sync / "obs-cloud-backup/single.txt");
+	std::vector<RemoteEntry> entries;
+	for (const std::string remote : {"obs-cloud-backup/media/file.txt", "obs-cloud-backup/single.txt",
+					 "obs-cloud-backup/media/new/x"}) {
+		SCOPED_TRACE(remote);
+		EXPECT_FALSE(provider.uploadFile((scratch / "src.txt").string(), remote, nullptr));
+		EXPECT_EQ(provider.lastError(), "Refused a link in the backup folder: " + remote);
+		EXPECT_FALSE(provider.deleteItem(remote));
+		EXPECT_FALSE(provider.createFolder(remote));
+	}
+	EXPECT_FALSE(provider.listFolder("obs-cloud-backup/media", entries));
+	ASSERT_TRUE(provider.listFolder("obs-cloud-backup", entries));
+	EXPECT_TRUE(entries.empty()) << "links are not listed";
+	EXPECT_EQ(readFile(scratch / "victim/file.txt"), "victim");
+	EXPECT_FALSE(fs::exists(scratch / "victim/new"));
+	EXPECT_TRUE(fs::is_symlink(sync / "obs-cloud-backup/media"));
+}
+
 TEST_F(LocalFolderProviderTest, NeverDeletesTheFolderHoldingTheBackup)
 {
 	writeFile(sync / "obs-cloud-backup/manifest.json", "{}");

@@ -72,6 +72,26 @@ std::vector<ReceivedRequest> LoopbackHttpServer::requests() const
 	return requests_;
 }
 
+void LoopbackHttpServer::addFault(Fault fault)
+{
+	std::lock_guard lock(mutex_);
+	faults_.push_back(std::move(fault));
+}
+
+std::optional<Fault> LoopbackHttpServer::takeFault(const ReceivedRequest &request)
+{
+	std::lock_guard lock(mutex_);
+	for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+		if (it->method != request.method || request.target.find(it->target) == std::string::npos)
+			continue;
+		Fault fault = *it;
+		if (--it->times <= 0)
+			faults_.erase(it);
+		return fault;
+	}
+	return std::nullopt;
+}
+
 void LoopbackHttpServer::serve()
 {
 	while (!stopping_) {
@@ -115,13 +135,33 @@ void LoopbackHttpServer::answer(platform::LoopbackSocket &connection)
 		if (connection.receive(request.body, length - request.body.size(), 2s) !=
 		    platform::LoopbackSocket::Received::Data)
 			break;
+	// Large bodies are not kept for the tests to look at.
 	{
 		std::lock_guard lock(mutex_);
-		requests_.push_back(request);
+		ReceivedRequest &kept = requests_.emplace_back();
+		kept = {request.method, request.target, request.path, request.query, request.headers, {}};
+		if (request.body.size() <= 65536)
+			kept.body = request.body;
 	}
-	const Reply reply = handler_(request);
+	const std::optional<Fault> fault = takeFault(request);
+	if (fault && fault->reply) {
+		send(connection, *fault->reply, std::nullopt);
+		return;
+	}
+	if (fault && fault->keepBytes) {
+		request.body.resize(std::min(request.body.size(), *fault->keepBytes));
+		handler_(request);
+		return; // the connection drops before any answer
+	}
+	send(connection, handler_(request), fault ? fault->cutBodyAfter : std::nullopt);
+}
+
+void LoopbackHttpServer::send(platform::LoopbackSocket &connection, const Reply &reply,
+			      std::optional<uint64_t> cutBodyAfter)
+{
+	const uint64_t length = reply.bodyPart ? reply.bodyLength : reply.body.size();
 	std::string response = "HTTP/1.1 " + std::to_string(reply.status) +
-			       " Answer\r\nContent-Length: " + std::to_string(reply.body.size()) +
+			       " Answer\r\nContent-Length: " + std::to_string(length) +
 			       "\r\nConnection: close\r\n";
 	for (const auto &line : reply.headers)
 		response += line + "\r\n";
@@ -129,7 +169,14 @@ void LoopbackHttpServer::answer(platform::LoopbackSocket &connection)
 	connection.sendAll(response);
 	if (reply.stallBeforeBody > 0ms)
 		std::this_thread::sleep_for(reply.stallBeforeBody);
-	connection.sendAll(reply.body);
+	const uint64_t end = std::min(length, cutBodyAfter.value_or(length));
+	constexpr uint64_t kPiece = 1 << 20;
+	for (uint64_t offset = 0; offset < end; offset += kPiece) {
+		const uint64_t piece = std::min(kPiece, end - offset);
+		if (!connection.sendAll(reply.bodyPart ? reply.bodyPart(offset, piece)
+						       : std::string_view(reply.body).substr(offset, piece)))
+			return;
+	}
 }
 
 } // namespace kestrel::test

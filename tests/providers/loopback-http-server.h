@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,10 +31,33 @@ struct ReceivedRequest {
 };
 
 struct Reply {
+	Reply(int status = 200, std::string body = {}, std::vector<std::string> headers = {},
+	      std::chrono::milliseconds stallBeforeBody = {})
+	    : status(status), body(std::move(body)), headers(std::move(headers)),
+	      stallBeforeBody(stallBeforeBody)
+	{
+	}
+
 	int status = 200;
 	std::string body;
 	std::vector<std::string> headers; // complete lines
 	std::chrono::milliseconds stallBeforeBody{0};
+	// A body too large to hold: `bodyLength` bytes, read piece by piece.
+	std::function<std::string(uint64_t offset, uint64_t length)> bodyPart;
+	uint64_t bodyLength = 0;
+};
+
+// A service misbehaving on purpose: the next `times` requests whose method is `method` and
+// whose target contains `target` get `reply` instead of the service's answer, or with
+// `keepBytes` set, reach the service with only that much of their body before the connection
+// drops; with `cutBodyAfter` set, the service's answer breaks off after that many body bytes.
+struct Fault {
+	std::string method;
+	std::string target;
+	int times = 1;
+	std::optional<Reply> reply;
+	std::optional<size_t> keepBytes;
+	std::optional<uint64_t> cutBodyAfter;
 };
 
 // An HTTP/1.1 server on 127.0.0.1 (a free port) answering one request per connection from its
@@ -48,10 +72,14 @@ public:
 	uint16_t port() const { return port_; }
 	std::string url(const std::string &path = "") const;
 	std::vector<ReceivedRequest> requests() const;
+	void addFault(Fault fault);
 
 private:
 	void serve();
 	void answer(platform::LoopbackSocket &connection);
+	std::optional<Fault> takeFault(const ReceivedRequest &request);
+	static void send(platform::LoopbackSocket &connection, const Reply &reply,
+			 std::optional<uint64_t> cutBodyAfter);
 
 	Handler handler_;
 	platform::LoopbackSocket listener_;
@@ -59,6 +87,7 @@ private:
 	std::atomic<bool> stopping_{false};
 	mutable std::mutex mutex_;
 	std::vector<ReceivedRequest> requests_;
+	std::vector<Fault> faults_;
 	std::thread thread_;
 };
 

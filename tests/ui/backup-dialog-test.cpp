@@ -1,14 +1,21 @@
 #include "dialog-fixture.h"
 
 #include "backup/manifest.h"
+#include "backup/restore-plan.h"
 #include "platform/recording-launcher.h"
 #include "support/obs-log-capture.h"
+#include "ui/auto-backup-status.h"
+#include "ui/skipped-line-text.h"
 #include "ui/ui-text.h"
-#include "unreadable-profile.h"
 
+#include <QCheckBox>
+#include <QGroupBox>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QThread>
+
+#include <set>
 
 namespace kestrel {
 namespace {
@@ -172,7 +179,7 @@ TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
 	EXPECT_EQ(row(0, 0, 1), uiText(46));
 	EXPECT_EQ(row(0, 0, 2), "1023 B");
 	EXPECT_EQ(row(1, 0, 2), "1023 KB");
-	EXPECT_EQ(row(1, 1, 2), "-1 B");
+	EXPECT_EQ(row(1, 1, 2), "?") << "size unknown";
 	EXPECT_EQ(row(2, 0, 2), "1 MB");
 	EXPECT_EQ(find<QLineEdit>(*dialog, "collectionNameEdit")->text(), "My Scenes");
 	EXPECT_EQ(boxes.count(), 1u) << "only the settings box";
@@ -188,16 +195,130 @@ TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
 	EXPECT_EQ(progressOf(40, 0, 0), 40);
 }
 
+TEST_F(DialogTest, RestorePageListsTheKeptBackupsAndRestoresThePickedOne)
+{
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No});
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	const auto version = [](int v) { return R"({"name": "Second", "v": )" + std::to_string(v) + "}"; };
+	for (int v = 1; v <= 3; ++v) {
+		test::writeFile(config.scenes / "Second.json", version(v));
+		ASSERT_TRUE(config.manager()->runBackup(nullptr, [](const std::string &) {}).success);
+	}
+
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	auto *list = find<QComboBox>(*dialog, "backupList");
+	ASSERT_EQ(list->count(), 3);
+	EXPECT_EQ(list->currentIndex(), 0) << "the newest is chosen";
+	for (int item = 0; item < 3; ++item)
+		EXPECT_TRUE(
+		    list->itemText(item).contains(QStringLiteral(" \u2014 ") + uiText(49).arg(10) + ", "))
+		    << list->itemText(item).toStdString();
+	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
+	ASSERT_EQ(tree->topLevelItemCount(), 3);
+
+	// The oldest, picked in the list, is the one restored.
+	list->setCurrentIndex(2);
+	EXPECT_EQ(tree->topLevelItemCount(), 3);
+	test::writeFile(config.scenes / "Second.json", version(9));
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 3u);
+	EXPECT_EQ(boxes.last().title, uiText(67));
+	EXPECT_EQ(test::readFile(config.scenes / "Second.json"), version(1));
+}
+
+TEST_F(DialogTest, MediaFromOutsideTheHomeGoBackOnlyWhenTheUserSaysSo)
+{
+	const fs::path clip = config.scratch / "srv/clips/clip.mp4";
+	test::writeFile(clip, "clip");
+	test::writeFile(config.scenes / "Outside.json",
+			R"({"name": "Outside", "sources": [{"settings": {"local_file": ")" + clip.string() +
+			    R"("}}]})");
+	MessageBoxAnswerer boxes({QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Cancel, QMessageBox::Yes,
+				  QMessageBox::No, QMessageBox::No, QMessageBox::Yes, QMessageBox::Yes,
+				  QMessageBox::No});
+	auto dialog = openDialog();
+	saveFolder(*dialog, config.backupFolder);
+	ASSERT_TRUE(config.manager()->runBackup(nullptr, [](const std::string &) {}).success);
+	click(*dialog, "refreshButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	fs::remove(clip);
+
+	// Cancel at the question: nothing runs.
+	click(*dialog, "restoreButton");
+	ASSERT_EQ(boxes.count(), 3u);
+	const MessageBoxAnswerer::Box &question = boxes.last();
+	EXPECT_EQ(question.title, uiText(76));
+	EXPECT_TRUE(question.text.startsWith(uiText(77).arg(1))) << question.text.toStdString();
+	EXPECT_TRUE(
+	    question.text.contains(QString::fromStdString(clip.string() + "  \u2192  " + clip.string())))
+	    << question.text.toStdString();
+	EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+	EXPECT_EQ(dialog->currentWorker(), nullptr);
+
+	// Skipped: the log says why in the dialog's language.
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	EXPECT_FALSE(fs::exists(clip));
+	const QString skipped = uiText(94).arg(uiText(86), QString::fromStdString(clip.string()));
+	EXPECT_TRUE(find<QTextEdit>(*dialog, "restoreLog")->toPlainText().contains(skipped))
+	    << find<QTextEdit>(*dialog, "restoreLog")->toPlainText().toStdString();
+
+	// Put back where it was.
+	click(*dialog, "restoreButton");
+	ASSERT_TRUE(waitForRun(*dialog));
+	ASSERT_EQ(boxes.count(), 9u);
+	EXPECT_EQ(test::readFile(clip), "clip");
+}
+
+TEST(SkippedLineText, EveryReasonARestoreGivesReadsInTheDialogsLanguage)
+{
+	test::ScratchSettingsStore store;
+	chooseLanguage(4);
+	const std::string home = "/home/bob", config = home + "/.config/obs-studio";
+	BackupManifest manifest;
+	manifest.sceneCollections = {{"s", "obs-cloud-backup/../x", "/home/alice/s.json", 1},
+				     {"s", "obs-cloud-backup/s", "/home/alice/..", 1}};
+	manifest.profiles = {{"p", "obs-cloud-backup/p", "/home/alice/p.ini", 1}};
+	for (const std::string path :
+	     {"/srv/a\nb", "/srv/a", "/home/alice/../../x", "/home/alice/.ssh/k",
+	      "/home/alice/.config/obs-studio/plugins/x.so", "/home/alice/.config/obs-studio/plugin_config/k",
+	      "/home/alice/.config/obs-studio/global.ini", "/home/alice/v.mp4", "/home/alice/v.mp4"})
+		manifest.mediaFiles.push_back({"m", "obs-cloud-backup/m", path, 1});
+	std::set<std::string> reasons = {"error"};
+	const auto collect = [&](const RestoreRules &rules) {
+		for (const RestoreStep &step : restorePlan(manifest, rules))
+			reasons.insert(step.refusal);
+	};
+	collect({home, obsPathsIn(config), "", false});
+	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "relative/x", 1},
+			       {"m", "obs-cloud-backup/m", "/srv/.hidden/x", 1},
+			       {"m", "obs-cloud-backup/m", "/etc/x", 1}};
+	collect({home, obsPathsIn(config), "", true});
+	manifest.mediaFiles = {{"m", "obs-cloud-backup/m", "/home/alice/x", 1}};
+	collect({"", {}, "", true});
+	reasons.erase("");
+	EXPECT_EQ(reasons.size(), 17u);
+	for (const std::string &reason : reasons) {
+		const QString line = skippedLineText(reason, "f");
+		EXPECT_TRUE(line.startsWith(QStringLiteral("スキップ（"))) << line.toStdString();
+		EXPECT_FALSE(line.contains(QString::fromStdString(reason))) << reason << " has no row";
+	}
+	currentLanguage().store(1); // as the other cases expect of a fresh store
+}
+
 TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)
 {
 	MessageBoxAnswerer boxes;
-	test::ObsLogCapture obsLog;
 	auto dialog = openDialog();
 	saveFolder(*dialog, config.backupFolder);
 	QPointer<BackupWorker> firstWorker;
 	QPointer<QThread> firstThread;
 	{
-		test::UnreadableProfile locked(config.profiles);
+		// Another run (of another process) holds the backup folder.
+		const auto held = config.manager()->provider().holdBackup(std::chrono::milliseconds(0));
 		click(*dialog, "startBackupButton");
 		firstWorker = dialog->currentWorker();
 		firstThread = dialog->findChild<QThread *>();
@@ -205,8 +326,8 @@ TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)
 	}
 	ASSERT_EQ(boxes.count(), 2u);
 	EXPECT_EQ(boxes.last().title, uiText(65));
-	EXPECT_TRUE(boxes.last().text.startsWith("Error: ")) << boxes.last().text.toStdString();
-	EXPECT_TRUE(obsLog.containsLineStartingWith(LOG_ERROR, "[Kestrel] Worker exception (0): "));
+	EXPECT_TRUE(boxes.last().text.startsWith("Another backup or restore is using "))
+	    << boxes.last().text.toStdString();
 	EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(), 0);
 	EXPECT_TRUE(QTest::qWaitFor([&] { return firstWorker.isNull() && firstThread.isNull(); }, 5000))
 	    << "the released worker and thread are freed";
@@ -289,3 +410,55 @@ TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
 
 } // namespace
 } // namespace kestrel
+
+namespace kestrel::test {
+namespace {
+
+TEST_F(DialogTest, AutomaticBackupChoicesAreSavedAndTheLastOutcomeShows)
+{
+	MessageBoxAnswerer boxes;
+	auto dialog = openDialog();
+	auto *group = find<QGroupBox>(*dialog, "autoBackupGroup");
+	EXPECT_EQ(group->title(), uiText(99));
+	for (const char *off : {"autoAfterStream", "autoAfterRecording", "autoOnExit", "autoDailyAtStart"})
+		EXPECT_FALSE(find<QCheckBox>(*dialog, off)->isChecked()) << off << " starts off";
+	auto *kept = find<QSpinBox>(*dialog, "autoKept");
+	EXPECT_EQ(kept->value(), 5);
+	EXPECT_EQ(kept->minimum(), 1);
+	EXPECT_EQ(kept->maximum(), 50);
+
+	find<QCheckBox>(*dialog, "autoAfterRecording")->setChecked(true);
+	find<QCheckBox>(*dialog, "autoOnExit")->setChecked(true);
+	kept->setValue(9);
+	saveFolder(*dialog, config.scratch / "OneDrive");
+	BackupManager saved(environment());
+	saved.loadSettings();
+	EXPECT_TRUE(saved.autoBackup.afterRecording);
+	EXPECT_TRUE(saved.autoBackup.onExit);
+	EXPECT_FALSE(saved.autoBackup.afterStream);
+	EXPECT_EQ(saved.autoBackup.kept, 9);
+
+	// A run that ends while the dialog is open shows at once; a failure in red with its reason.
+	AutoBackupOutcome failed;
+	failed.finishedAt = "2026-12-09T19:30:00Z";
+	failed.trigger = "recording";
+	failed.error = "Cannot lock /x: disk gone";
+	publishAutoBackupOutcome(failed);
+	auto *outcome = find<QLabel>(*dialog, "autoBackupOutcome");
+	EXPECT_TRUE(QTest::qWaitFor([&] { return outcome->text().contains("disk gone"); }, 5000))
+	    << outcome->text().toStdString();
+	EXPECT_TRUE(outcome->text().startsWith(uiText(105).arg(QString()).trimmed()));
+	EXPECT_NE(outcome->styleSheet(), "color: gray;");
+
+	AutoBackupOutcome done = failed;
+	done.ok = true;
+	done.error.clear();
+	done.copied = 3;
+	done.skipped = 1;
+	publishAutoBackupOutcome(done);
+	auto reopened = openDialog();
+	EXPECT_TRUE(find<QLabel>(*reopened, "autoBackupOutcome")->text().endsWith(uiText(106).arg(3).arg(1)));
+}
+
+} // namespace
+} // namespace kestrel::test

@@ -5,7 +5,8 @@ namespace kestrel::cli {
 const char *const kUsageText =
     R"(Usage: kestrel-backup COMMAND --folder DIR [options]
        kestrel-backup COMMAND --provider gdrive|onedrive [options]
-       kestrel-backup login --provider gdrive|onedrive --client-id ID [--client-secret S]
+       kestrel-backup login --provider gdrive|onedrive --client-id ID
+                            [--client-secret-file FILE | --client-secret S]
        kestrel-backup logout [--provider gdrive|onedrive]
 
 Backs up OBS Studio's scene collections, profiles and the media they use into a
@@ -20,11 +21,13 @@ Commands:
             the OBS configuration into --obs-config (default: this user's)
   login     sign in to Google Drive or OneDrive in the browser with your own
             OAuth client (its redirect URI: http://localhost:8765/callback);
-            the sign-in is kept in the plug-in's settings file
+            the sign-in is kept in the system keyring (or, where there is
+            none, in the plug-in's settings file, readable by you only)
   logout    forget the cloud sign-in
 
-The last 5 backups stay restorable; a repeated backup copies only the files
-that changed. One run at a time per backup folder.
+The last 5 backups stay restorable (the number set in the plug-in's dialog);
+a repeated backup copies only the files that changed. One run at a time per
+backup folder.
 
 Options:
   --folder DIR      the backup folder: the one holding obs-cloud-backup, or
@@ -32,7 +35,11 @@ Options:
   --provider NAME   back up to or restore from gdrive (Google Drive) or
                     onedrive (OneDrive) instead of a folder; needs a login
   --client-id ID    login: the OAuth client id you registered
-  --client-secret S login: the client secret (Google Drive only)
+  --client-secret-file FILE
+                    login: read the client secret (Google Drive only) from the
+                    first line of FILE; "-" reads it from standard input
+  --client-secret S login: the client secret given on the command line, where
+                    every user of this computer can see it (prefer the above)
   --obs-config DIR  OBS's configuration folder: backup reads it, restore
                     writes into it (default: this user's)
   --plugin FILE     backup: the plug-in library to store with the backup
@@ -46,7 +53,10 @@ Options:
   --force           restore: run even while OBS is running (OBS rewrites its
                     settings when it exits, undoing part of the restore)
   --outside-home    restore: also put back media files that lay outside the
-                    backed-up user's home folder, where they were
+                    backed-up user's home folder, where they were (never into
+                    the system's own folders such as /etc or /usr; a path of
+                    the other system, such as D:\Media on Linux, goes below
+                    the home: ~/D/Media)
   --dry-run         restore: show where each file would land and what would be
                     skipped and why; write nothing
   --json            print the manifest (show) or the result as JSON on
@@ -77,6 +87,8 @@ bool takesValue(const std::string &option, std::string Options::*&field)
 		field = &Options::clientId;
 	else if (option == "--client-secret")
 		field = &Options::clientSecret;
+	else if (option == "--client-secret-file")
+		field = &Options::clientSecretFile;
 	else if (option == "--from")
 		field = &Options::from;
 	else
@@ -162,6 +174,10 @@ std::optional<Options> parseOptions(int argc, const char *const *argv, std::stri
 	}
 	if (options.command == Command::Login && (options.provider.empty() || options.clientId.empty())) {
 		error = "login needs --provider gdrive|onedrive and --client-id ID";
+		return std::nullopt;
+	}
+	if (!options.clientSecret.empty() && !options.clientSecretFile.empty()) {
+		error = "give the client secret once: --client-secret-file or --client-secret";
 		return std::nullopt;
 	}
 	const bool signInCommand = options.command == Command::Login || options.command == Command::Logout;

@@ -13,8 +13,9 @@ struct Options {
 	std::string provider; // "gdrive" or "onedrive" instead of a folder
 	std::string clientId;
 	std::string clientSecret;
-	std::string obsConfig; // empty = this user's OBS configuration
-	std::string plugin;    // empty = the installed plug-in, when there is one
+	std::string clientSecretFile; // "-" = standard input
+	std::string obsConfig;        // empty = this user's OBS configuration
+	std::string plugin;           // empty = the installed plug-in, when there is one
 	std::string name;
 	std::string from; // show, restore: the backup of this date (or date prefix); empty = newest
 	bool history = false;

@@ -1,8 +1,13 @@
 #include "cloud-account.h"
 
+#include "backup/utf8-text.h"
 #include "providers/oauth-provider.h"
 
+#include "providers/utf8-path.h"
+
 #include <cstdio>
+#include <fstream>
+#include <iostream>
 
 namespace kestrel::cli {
 
@@ -20,7 +25,7 @@ std::string serviceName(const Options &options)
 
 int failed(const std::string &reason)
 {
-	std::fprintf(stderr, "kestrel-backup: %s\n", reason.c_str());
+	std::fprintf(stderr, "kestrel-backup: %s\n", printable(reason).c_str());
 	return 1;
 }
 
@@ -45,6 +50,28 @@ void saveSettings(BackupManager &manager)
 	}
 }
 
+// The client secret from --client-secret-file (first line; "-" is standard input), else from
+// --client-secret; false with `error` when the file cannot be read.
+bool clientSecretOf(const Options &options, std::string &secret, std::string &error)
+{
+	secret = options.clientSecret;
+	if (options.clientSecretFile.empty())
+		return true;
+	std::ifstream file;
+	if (options.clientSecretFile != "-")
+		file.open(pathFromUtf8(options.clientSecretFile));
+	std::istream &in = options.clientSecretFile == "-" ? std::cin : file;
+	if (!in || !std::getline(in, secret)) {
+		error = "cannot read the client secret from " + (options.clientSecretFile == "-"
+								     ? std::string("standard input")
+								     : options.clientSecretFile);
+		return false;
+	}
+	if (!secret.empty() && secret.back() == '\r')
+		secret.pop_back();
+	return true;
+}
+
 } // namespace
 
 std::string settingsFileIn(const std::string &obsConfigDir)
@@ -59,7 +86,9 @@ void reportSignInOnConsole(SignInOptions &signIn)
 			     "Sign in with this address (your browser should open it by itself):\n  %s\n",
 			     url.c_str());
 	};
-	signIn.status = [](const std::string &text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+	signIn.status = [](const std::string &text) {
+		std::fprintf(stderr, "%s\n", printable(text).c_str());
+	};
 }
 
 int login(BackupManager &manager, const Options &options)
@@ -68,7 +97,8 @@ int login(BackupManager &manager, const Options &options)
 	if (!loadSettings(manager, error))
 		return failed(error);
 	manager.clientId = options.clientId;
-	manager.clientSecret = options.clientSecret;
+	if (!clientSecretOf(options, manager.clientSecret, error))
+		return failed(error);
 	manager.setProvider(kindOf(options));
 	if (!manager.provider().authenticate())
 		return failed("sign-in to " + serviceName(options) +

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "backup/utf8-text.h"
+
 #include <algorithm>
 
 namespace kestrel::cli {
@@ -27,7 +29,7 @@ RunLog Console::logger()
 		if (quiet_)
 			return;
 		clearBar();
-		std::fprintf(logStream_, "%s\n", line.c_str());
+		std::fprintf(logStream_, "%s\n", printable(line).c_str());
 		std::fflush(logStream_);
 	};
 }
@@ -57,7 +59,7 @@ void Console::drawBar(const std::string &file, int32_t percent, int32_t index, i
 	// Files before this one are done; this one counts by its own percentage.
 	const double done = (std::max(index - 1, 0) + std::clamp(percent, 0, 100) / 100.0) / total;
 	const int filled = static_cast<int>(done * kBarWidth + 0.5);
-	std::string name = file;
+	std::string name = printable(file);
 	if (name.size() > kNameWidth) {
 		size_t start = name.size() - kNameWidth + 1;
 		while (start < name.size() && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80)

@@ -1,6 +1,7 @@
 #include "backup/backup-manager.h"
 #include "backup/manifest.h"
 #include "backup/run-steps.h"
+#include "backup/utf8-text.h"
 #include "cli-options.h"
 #include "cloud-account.h"
 #include "console.h"
@@ -8,6 +9,7 @@
 #include "platform/home-folder.h"
 #include "platform/obs-process.h"
 #include "platform/plugin-install.h"
+#include "platform/secret-store.h"
 #include "platform/temp-files.h"
 #include "platform/terminal.h"
 #include "providers/utf8-path.h"
@@ -30,7 +32,7 @@ enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kObsRunning = 3, kPartial 
 
 int fail(const std::string &reason, int status = kFailed)
 {
-	std::fprintf(stderr, "kestrel-backup: %s\n", reason.c_str());
+	std::fprintf(stderr, "kestrel-backup: %s\n", printable(reason).c_str());
 	return status;
 }
 
@@ -39,9 +41,9 @@ void obsLogLine(int level, const char *format, va_list args, void *verbose)
 {
 	if (!*static_cast<bool *>(verbose))
 		return;
-	std::fprintf(stderr, "%s", level <= LOG_WARNING ? "warning: " : "");
-	std::vfprintf(stderr, format, args);
-	std::fputc('\n', stderr);
+	char line[4096];
+	std::vsnprintf(line, sizeof line, format, args);
+	std::fprintf(stderr, "%s%s\n", level <= LOG_WARNING ? "warning: " : "", printable(line).c_str());
 }
 
 // The manifest records full paths, so a relative folder given here must not reach it.
@@ -60,8 +62,11 @@ BackupEnvironment environmentFor(const Options &options)
 	environment.obsVersion = obs_get_version_string();
 	environment.tempFolder = platform::temporaryFolder();
 	environment.homeFolder = platform::homeFolder();
-	if (!environment.obsPaths.configDir.empty())
+	if (!environment.obsPaths.configDir.empty()) {
 		environment.settingsPath = settingsFileIn(environment.obsPaths.configDir);
+		environment.keyring =
+		    platform::systemSecretStore(secretsFolderBeside(environment.settingsPath));
+	}
 	reportSignInOnConsole(environment.cloudServices.signIn);
 	environment.pluginLibrary = options.plugin.empty() ? std::string() : absolutePath(options.plugin);
 	if (environment.pluginLibrary.empty() && !environment.obsPaths.configDir.empty()) {
@@ -83,8 +88,9 @@ std::string summaryJson(const BackupSummary &summary)
 			       {"message", summary.message},
 			       {"skipped", summary.skipped},
 			       {"success", summary.success},
-			       {"total", summary.total}})
-	    .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+			       {"total", summary.total},
+			       {"unchanged", summary.unchanged}})
+	    .dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
 int finish(const BackupSummary &summary, const Options &options)
@@ -101,7 +107,7 @@ int finish(const BackupSummary &summary, const Options &options)
 	std::fprintf(stderr, "kestrel-backup: partial: %d of %d file(s) skipped:\n", summary.skipped,
 		     summary.total);
 	for (const auto &file : summary.skippedFiles)
-		std::fprintf(stderr, "  %s\n", file.c_str());
+		std::fprintf(stderr, "  %s\n", printable(file).c_str());
 	return kPartial;
 }
 
@@ -121,42 +127,40 @@ std::string readableSize(int64_t bytes)
 	return text;
 }
 
+// Sizes come from a manifest, so their sum must not overflow.
+int64_t totalSize(const BackupManifest &manifest)
+{
+	int64_t bytes = 0;
+	for (const auto *entry : entriesInRunOrder(manifest)) {
+		const int64_t size = std::max<int64_t>(entry->size, 0);
+		bytes = size > INT64_MAX - bytes ? INT64_MAX : bytes + size;
+	}
+	return bytes;
+}
+
 void printTable(const BackupManifest &manifest)
 {
-	std::printf("Backup of %s, OBS %s, stored by %s\n\n", manifest.createdAt.c_str(),
-		    manifest.obsVersion.c_str(), manifest.providerName.c_str());
+	std::printf("Backup of %s, OBS %s, stored by %s\n\n", printable(manifest.createdAt).c_str(),
+		    printable(manifest.obsVersion).c_str(), printable(manifest.providerName).c_str());
 	std::printf("%-8s %10s  %s\n", "KIND", "SIZE", "ORIGINAL PATH");
-	int64_t totalBytes = 0;
-	size_t count = 0;
 	const std::pair<const char *, const std::vector<BackupEntry> *> lists[] = {
 	    {"scene", &manifest.sceneCollections},
 	    {"profile", &manifest.profiles},
 	    {"media", &manifest.mediaFiles}};
-	for (const auto &[kind, entries] : lists) {
-		for (const auto &entry : *entries) {
+	for (const auto &[kind, entries] : lists)
+		for (const auto &entry : *entries)
 			std::printf("%-8s %10s  %s\n", kind, readableSize(entry.size).c_str(),
-				    entry.originalLocal.c_str());
-			totalBytes += std::max<int64_t>(entry.size, 0);
-			++count;
-		}
-	}
-	std::printf("\n%zu file(s), %s\n", count, readableSize(totalBytes).c_str());
-}
-
-int64_t totalSize(const BackupManifest &manifest)
-{
-	int64_t bytes = 0;
-	for (const auto *entry : entriesInRunOrder(manifest))
-		bytes += std::max<int64_t>(entry->size, 0);
-	return bytes;
+				    printable(entry.originalLocal).c_str());
+	std::printf("\n%zu file(s), %s\n", entriesInRunOrder(manifest).size(),
+		    readableSize(totalSize(manifest)).c_str());
 }
 
 void printHistory(const std::vector<BackupManifest> &backups)
 {
 	std::printf("%-22s %7s %10s\n", "DATE", "FILES", "SIZE");
 	for (const auto &backup : backups)
-		std::printf("%-22s %7zu %10s%s\n", backup.createdAt.c_str(), entriesInRunOrder(backup).size(),
-			    readableSize(totalSize(backup)).c_str(),
+		std::printf("%-22s %7zu %10s%s\n", printable(backup.createdAt).c_str(),
+			    entriesInRunOrder(backup).size(), readableSize(totalSize(backup)).c_str(),
 			    &backup == &backups.front() ? "  (newest)" : "");
 }
 
@@ -174,7 +178,7 @@ bool confirmRestore(const BackupManifest &manifest, const std::vector<RestoreSte
 	const size_t files = printRestorePlan(stderr, plan);
 	std::fprintf(stderr,
 		     "Restore %zu file(s) from the backup of %s, replacing the files in place? [y/N] ", files,
-		     manifest.createdAt.c_str());
+		     printable(manifest.createdAt).c_str());
 	std::fflush(stderr);
 	std::string answer;
 	std::getline(std::cin, answer);
@@ -195,6 +199,8 @@ int run(const Options &options)
 		if (const std::string problem = connectCloud(manager, options); !problem.empty())
 			return fail(problem);
 	} else {
+		// The plug-in's settings say how many backups the history keeps.
+		manager.loadSettings();
 		manager.localPath = options.folder;
 		manager.setProvider(ProviderKind::LocalFolder);
 	}
@@ -221,12 +227,13 @@ int run(const Options &options)
 				    : console.logger();
 	std::vector<BackupManifest> backups;
 	const bool fromHistory = options.history || !options.from.empty();
-	if (fromHistory ? !manager.fetchHistory(backups, fetchLog)
-			: !manager.fetchManifest(manifest, fetchLog)) {
-		for (const auto &line : fetchLines)
-			std::fprintf(stderr, "%s\n", line.c_str());
-		return fail("no backup found in " + where);
-	}
+	const bool fetched =
+	    fromHistory ? manager.fetchHistory(backups, fetchLog) : manager.fetchManifest(manifest, fetchLog);
+	for (const auto &line : fetchLines)
+		if (!fetched || line.rfind("  Warning: ", 0) == 0)
+			std::fprintf(stderr, "%s\n", printable(line).c_str());
+	if (!fetched)
+		return fail("no usable backup in " + where);
 	if (options.history && options.command == Command::Show) {
 		printHistory(backups);
 		return kDone;
@@ -240,7 +247,10 @@ int run(const Options &options)
 	}
 	if (options.command == Command::Show) {
 		if (options.json)
-			std::printf("%s\n", manifestToJson(manifest).c_str());
+			// Escaped to ASCII: a terminal shows JSON too.
+			std::printf(
+			    "%s\n",
+			    nlohmann::json::parse(manifestToJson(manifest)).dump(2, ' ', true).c_str());
 		else
 			printTable(manifest);
 		return kDone;
@@ -270,7 +280,8 @@ int main(int argc, char **argv)
 	std::string error;
 	const auto options = parseOptions(argc - 1, argv + 1, error);
 	if (!options) {
-		std::fprintf(stderr, "kestrel-backup: %s\nTry 'kestrel-backup --help'.\n", error.c_str());
+		std::fprintf(stderr, "kestrel-backup: %s\nTry 'kestrel-backup --help'.\n",
+			     printable(error).c_str());
 		return kUsage;
 	}
 	if (options->command == Command::Help) {

@@ -1,5 +1,7 @@
 #include "restore-preview.h"
 
+#include "backup/utf8-text.h"
+
 namespace kestrel::cli {
 
 namespace {
@@ -25,9 +27,10 @@ size_t printRestorePlan(std::FILE *stream, const std::vector<RestoreStep> &plan)
 	for (const auto &step : plan) {
 		if (step.refusal.empty()) {
 			++restored;
-			std::fprintf(stream, "%-8s %s\n", kindName(step.kind), step.destination.c_str());
+			std::fprintf(stream, "%-8s %s\n", kindName(step.kind),
+				     printable(step.destination).c_str());
 		} else {
-			std::fprintf(stream, "%-8s %s\n", "skip", refusalText(step).c_str());
+			std::fprintf(stream, "%-8s %s\n", "skip", printable(refusalText(step)).c_str());
 		}
 	}
 	std::fprintf(stream, "\n%zu file(s) to restore, %zu skipped\n", restored, plan.size() - restored);

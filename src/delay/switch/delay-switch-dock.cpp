@@ -2,8 +2,10 @@
 
 #include "delay/delays-disabled.h"
 #include "delay/switch/delay-switch.h"
+#include "ui/auto-backup-status.h"
 #include "ui/ui-text.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -30,7 +32,8 @@ const char *const dumpStyle =
 } // namespace
 
 DelaySwitchDock::DelaySwitchDock(QWidget *parent)
-    : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)), timer_(this)
+    : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)),
+      autoBackupLine_(new QLabel(this)), timer_(this)
 {
 	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
 	auto *layout = new QVBoxLayout(this);
@@ -43,6 +46,8 @@ DelaySwitchDock::DelaySwitchDock(QWidget *parent)
 	dumpButton_->setCursor(Qt::PointingHandCursor);
 	dumpButton_->setStyleSheet(QString::fromLatin1(dumpStyle));
 	layout->addWidget(dumpButton_);
+	autoBackupLine_->setObjectName(QStringLiteral("KestrelAutoBackupLine"));
+	layout->addWidget(autoBackupLine_);
 	layout->addStretch();
 	refreshButton();
 
@@ -64,6 +69,17 @@ void DelaySwitchDock::refreshButton()
 	button_->setText(uiText(disabled ? delaysOffText : delaysOnText));
 	button_->setStyleSheet(QString::fromLatin1(disabled ? delaysOffStyle : delaysOnStyle));
 	dumpButton_->setText(uiText(dumpText));
+	refreshAutoBackupLine();
+}
+
+void DelaySwitchDock::refreshAutoBackupLine()
+{
+	autoBackupShownVersion_ = autoBackupOutcomeVersion();
+	const auto outcome = latestAutoBackupOutcome();
+	// Only once there is something to tell.
+	autoBackupLine_->setVisible(outcome.has_value());
+	autoBackupLine_->setText(autoBackupOutcomeLine(outcome));
+	autoBackupLine_->setStyleSheet(outcome && !outcome->ok ? "color: #e05a4a;" : "color: gray;");
 }
 
 void DelaySwitchDock::onTimerTick()
@@ -72,6 +88,8 @@ void DelaySwitchDock::onTimerTick()
 	pollDumpKey();
 	const bool disabled = delaysDisabled.load();
 	const int language = currentLanguage().load();
+	if (autoBackupOutcomeVersion() != autoBackupShownVersion_)
+		refreshAutoBackupLine();
 	if (!buttonNeedsRefresh_ && disabled == buttonShownDisabled_ && language == buttonShownLanguage_)
 		return;
 	buttonNeedsRefresh_ = false;

@@ -3,27 +3,34 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
+
+class QLabel;
 class QPushButton;
 
 namespace kestrel {
 
 // The dock's content: one checkable button showing the switch state in the dialog's language,
-// and a Dump button. A 40 ms timer polls the toggle and dump keys and picks up toggles from the
-// hotkey and language changes.
+// a Dump button and the last automatic backup's outcome in one line. A 40 ms timer polls the toggle and dump
+// keys and picks up toggles from the hotkey and language changes.
 class DelaySwitchDock : public QWidget {
 public:
 	explicit DelaySwitchDock(QWidget *parent = nullptr);
 
 	QPushButton *button() const { return button_; }
 	QPushButton *dumpButton() const { return dumpButton_; }
+	QLabel *autoBackupLine() const { return autoBackupLine_; }
 
 private:
 	void refreshButton();
+	void refreshAutoBackupLine();
 	void onTimerTick();
 
 	QPushButton *button_;
 	QPushButton *dumpButton_;
+	QLabel *autoBackupLine_;
 	QTimer timer_;
+	uint64_t autoBackupShownVersion_ = 0;
 	bool buttonNeedsRefresh_ = true;
 	bool buttonShownDisabled_ = false;
 	int buttonShownLanguage_ = 0;

@@ -1,5 +1,6 @@
 #include "delay/video/av-frame-decoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -14,7 +15,8 @@ bool AvFrameDecoder::open(AVCodecID codec, const std::vector<uint8_t> &h264Extra
 	CodecContextPtr decoder(avcodec_alloc_context3(found));
 	if (!decoder)
 		return false;
-	decoder->thread_count = 1;
+	decoder->thread_count = std::max(1, threads_);
+	decoder->thread_type = FF_THREAD_SLICE; // frame threads would hold frames back
 	decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
 	if (codec == AV_CODEC_ID_H264 && !h264Extradata.empty()) {
 		const size_t size = h264Extradata.size();

@@ -13,6 +13,9 @@ namespace kestrel {
 // given and reopens only when that format changes.
 class AvFrameDecoder {
 public:
+	// `threads` decode the slices of a frame side by side, where the encoder made several.
+	explicit AvFrameDecoder(int threads = 1) : threads_(threads) {}
+
 	// `h264Extradata` is handed to an H.264 decoder when it opens.
 	bool decode(AVCodecID codec, const uint8_t *bytes, size_t size,
 		    const std::vector<uint8_t> &h264Extradata, std::vector<uint8_t> &rgbaOut,
@@ -23,6 +26,7 @@ private:
 	void close();
 	bool convertToRgba(std::vector<uint8_t> &rgbaOut, uint32_t &widthOut, uint32_t &heightOut);
 
+	const int threads_;
 	CodecContextPtr decoder_;
 	AVCodecID decoderCodec_ = AV_CODEC_ID_NONE;
 	// Built for one size and format and reused while frames keep them.

@@ -17,13 +17,6 @@ int h264Quantiser(int quality)
 	return 18 + 22 * (quality - 1) / 9;
 }
 
-// Constant quantiser of the software engine: quality 3 gives 18, a shade sharper than JPEG at
-// quality 3 on panning and on grainy game captures alike; 10 gives 32.
-int softwareH264Quantiser(int quality)
-{
-	return 14 + 2 * (quality - 1);
-}
-
 int64_t h264BitRate(int quality, int width, int height)
 {
 	const double bitsPerPixel = 0.45 - 0.4 * (quality - 1) / 9.0;
@@ -127,7 +120,8 @@ bool AvFrameEncoder::openH264(const char *name, int width, int height, int quali
 	return true;
 }
 
-bool AvFrameEncoder::openSoftwareH264(int width, int height, int quality, bool full444, int groupFrames)
+bool AvFrameEncoder::openSoftwareH264(int width, int height, int quantiser, bool full444, int groupFrames,
+				      int threads)
 {
 	CodecContextPtr context = newContext(avcodec_find_encoder_by_name("libx264"), width, height,
 					     full444 ? AV_PIX_FMT_YUVJ444P : AV_PIX_FMT_YUVJ420P);
@@ -137,17 +131,20 @@ bool AvFrameEncoder::openSoftwareH264(int width, int height, int quality, bool f
 	context->framerate = {60, 1};
 	context->gop_size = groupFrames;
 	context->max_b_frames = 0;
-	context->thread_count = 1;
+	// With zero latency tuning the threads share out slices of each frame, so no frame is held.
+	context->thread_count = std::max(1, threads);
+	// Key frames at the group's quantiser too: the group's quality is then the key frame's.
+	context->i_quant_factor = 1.0f;
 	context->flags |= AV_CODEC_FLAG_LOW_DELAY;
 	void *options = context->priv_data;
 	av_opt_set(options, "preset", "ultrafast", 0);
 	av_opt_set(options, "tune", "zerolatency", 0);
-	av_opt_set_int(options, "qp", softwareH264Quantiser(quality), 0);
+	av_opt_set_int(options, "qp", quantiser, 0);
 	av_opt_set_int(options, "forced-idr", 1, 0);
 	// Averaged rather than picked chroma: at these quantisers the colour edges of 4:2:0 would
 	// otherwise cost more than the compression does.
 	// Without a global header the parameter sets travel in band with each key frame.
-	return adopt(std::move(context), quality, true);
+	return adopt(std::move(context), quantiser, true);
 }
 
 bool AvFrameEncoder::prepareFrames(AVPixelFormat format)

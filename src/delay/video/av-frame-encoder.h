@@ -18,8 +18,10 @@ public:
 	bool openMjpeg(int width, int height, int quality, bool full444);
 	bool openH264(const char *name, int width, int height, int quality);
 	// Software H.264 whose P-frames need the frames before them: a key frame opens each group
-	// of at most `groupFrames` frames, and every key frame carries its parameter sets.
-	bool openSoftwareH264(int width, int height, int quality, bool full444, int groupFrames);
+	// of at most `groupFrames` frames, and every key frame carries its parameter sets. Every
+	// frame is coded at `quantiser`; `threads` code slices of a frame side by side.
+	bool openSoftwareH264(int width, int height, int quantiser, bool full444, int groupFrames,
+			      int threads);
 	void close();
 	bool isOpen() const { return context_ != nullptr; }
 	const std::vector<uint8_t> &h264Extradata() const { return h264Extradata_; }

@@ -32,11 +32,18 @@ const char *engineShortName(int engine)
 
 std::string bufferStatusLine(const VideoDelayWorker::Stats &stats, uint64_t delayNs)
 {
-	char line[160];
-	std::snprintf(line, sizeof line, "Buffer: %.1f s · %.0f MB · %llu frame%s dropped · %s",
+	char budget[48] = "";
+	if (stats.budgetBytes > 0)
+		std::snprintf(budget, sizeof budget, " of %.0f MB",
+			      static_cast<double>(stats.budgetBytes) / kMiB);
+	char quality[24] = "";
+	if (stats.psnrDb > 0)
+		std::snprintf(quality, sizeof quality, " · ~%.0f dB", stats.psnrDb);
+	char line[200];
+	std::snprintf(line, sizeof line, "Buffer: %.1f s · %.0f MB%s · %llu frame%s dropped · %s%s",
 		      seconds(std::min(stats.heldNs, delayNs)), static_cast<double>(stats.ringBytes) / kMiB,
-		      static_cast<unsigned long long>(stats.droppedFrames),
-		      stats.droppedFrames == 1 ? "" : "s", engineShortName(stats.engineInUse));
+		      budget, static_cast<unsigned long long>(stats.droppedFrames),
+		      stats.droppedFrames == 1 ? "" : "s", engineShortName(stats.engineInUse), quality);
 	return line;
 }
 

@@ -11,8 +11,10 @@ namespace kestrel {
 const char *engineShortName(int engine);
 
 // What the ring holds right now, for the property sheet: "Buffer: 20.0 s · 212 MB · 0 frames
-// dropped · H.264 (CPU)". The ring may span more than the delay (H.264 keeps a group until the
-// next one is due), so the time shown is the delay it actually gives, at most `delayNs`.
+// dropped · MJPEG (CPU)", or with a memory budget "Buffer: 120.0 s · 980 MB of 1024 MB · 0 frames
+// dropped · H.264 (CPU) · ~38 dB" (the quality once measured). The ring may span more than the
+// delay (H.264 keeps a group until the next one is due), so the time shown is the delay it
+// actually gives, at most `delayNs`.
 std::string bufferStatusLine(const VideoDelayWorker::Stats &stats, uint64_t delayNs);
 
 // Empty unless the memory cap cuts the delay short; then how much of `delayNs` fits.

@@ -2,6 +2,7 @@
 
 #include "delay/video/av-frame-decoder.h"
 #include "delay/video/av-frame-encoder.h"
+#include "delay/video/group-rate-control.h"
 #include "delay/video/turbo-jpeg.h"
 
 #include <cstddef>
@@ -20,6 +21,8 @@ struct FrameCodecOptions {
 	// H.264 encoders tried in order for the hardware engine; those missing from the FFmpeg
 	// build or refusing to open are skipped, and MJPEG is the last resort.
 	std::vector<std::string> hardwareEncoders{"h264_amf", "h264_nvenc", "h264_qsv", "h264_mf"};
+	// Threads that encode and decode the slices of a software H.264 frame side by side.
+	int softwareH264Threads = 1;
 };
 
 // Compresses tightly packed RGBA images into single packets (JPEG, H.264 where a hardware
@@ -54,6 +57,14 @@ public:
 	bool lastPacketIsKeyFrame() const { return lastPacketIsKeyFrame_; }
 	// The next frame encoded starts a new group, so nothing before it is needed to decode it.
 	void requestKeyFrame() { keyFrameRequested_ = true; }
+	// Software H.264 keeps to this many bits per second of capture time by choosing each group's
+	// quantiser, never better than the quality asks for; 0 codes every group at the quality's
+	// quantiser. A change applies from the next group on.
+	void setTargetBitRate(uint64_t bitsPerSecond) { targetBitRate_ = bitsPerSecond; }
+	// Software H.264: the quantiser of the group under way, and how close the last group's key
+	// frame came back to its source (dB, 0 until measured).
+	int groupQuantiser() const { return opened_.quantiser; }
+	double measuredPsnr() const { return measuredPsnr_; }
 
 	// "none" while closed, "mjpeg", "libx264", or the name of the hardware encoder in use.
 	const std::string &encoderName() const { return encoderName_; }
@@ -69,18 +80,28 @@ private:
 		int quality = 0;
 		bool full444 = false;
 		int requestedEngine = -1;
+		int quantiser = 0; // software H.264 only
 		bool operator==(const EncoderSettings &) const = default;
 	};
 
 	bool ensureEncoder(const EncoderSettings &wanted);
 	void closeEncoder();
+	// Picks the quantiser when a software H.264 group starts; true when one does.
+	bool planGroup(EncoderSettings &wanted, uint64_t captureTimestamp);
 	bool startsGroup(uint64_t captureTimestamp) const;
+	void measureKeyFrame(const uint8_t *rgba, const std::vector<uint8_t> &packet);
 	bool usesTurbo() const { return options_.jpegLibrary == JpegLibrary::LibJpegTurbo; }
 
 	FrameCodecOptions options_;
 	AvFrameEncoder avEncoder_;
 	AvFrameDecoder avDecoder_;
 	TurboJpeg turbo_;
+	GroupRateControl rateControl_;
+	uint64_t targetBitRate_ = 0;
+	// Decodes key frames as they are made, to measure what the ring keeps of the picture.
+	AvFrameDecoder probe_;
+	std::vector<uint8_t> probeImage_;
+	double measuredPsnr_ = 0;
 	// The settings asked for, not the engine that ended up running: a hardware request that fell
 	// back to MJPEG must not probe the hardware encoders again on every frame.
 	EncoderSettings opened_;
@@ -90,6 +111,8 @@ private:
 	bool lastPacketIsKeyFrame_ = false;
 	bool keyFrameRequested_ = false;
 	uint64_t groupStartTimestamp_ = 0;
+	// Counted here so a full group is planned before the encoder would start one on its own.
+	int framesInGroup_ = 0;
 };
 
 } // namespace kestrel

@@ -1,5 +1,6 @@
 #include "delay/video/packet-ring.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kestrel {
@@ -79,6 +80,26 @@ uint64_t PacketRing::spanNs() const
 	if (packets_.size() < 2 || packets_.back().timestamp < packets_.front().timestamp)
 		return 0;
 	return packets_.back().timestamp - packets_.front().timestamp;
+}
+
+uint64_t PacketRing::bitRateWithin(uint64_t budgetBytes, uint64_t now, uint64_t holdNs) const
+{
+	const auto bitsPerSecond = [](uint64_t bytes, uint64_t ns) {
+		return static_cast<double>(bytes) * 8e9 / static_cast<double>(std::max<uint64_t>(ns, 1));
+	};
+	double rate = bitsPerSecond(budgetBytes, holdNs);
+	// Newest first: each packet bounds what may be spent until it leaves, with everything
+	// captured after it still held then.
+	uint64_t heldThen = 0;
+	for (auto packet = packets_.rbegin(); packet != packets_.rend(); ++packet) {
+		heldThen += packet->bytes.size();
+		const uint64_t leaves = packet->timestamp + holdNs;
+		if (heldThen >= budgetBytes)
+			return 0;
+		if (leaves > now)
+			rate = std::min(rate, bitsPerSecond(budgetBytes - heldThen, leaves - now));
+	}
+	return static_cast<uint64_t>(std::min(rate, 1e18)); // a tiny hold would overflow the cast
 }
 
 } // namespace kestrel

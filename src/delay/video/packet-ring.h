@@ -48,6 +48,10 @@ public:
 	uint64_t bytes() const { return bytes_; }
 	// Capture time between the oldest and the newest packet held.
 	uint64_t spanNs() const;
+	// The highest bit rate at which frames captured from `now` on keep the ring within
+	// `budgetBytes`, when each packet is held until `holdNs` after its capture: the packets held
+	// now still count until they leave. With an empty ring, simply the budget over the hold.
+	uint64_t bitRateWithin(uint64_t budgetBytes, uint64_t now, uint64_t holdNs) const;
 	bool frontIsDue(uint64_t now, uint64_t delayNs) const
 	{
 		return !packets_.empty() && isDue(packets_.front().timestamp, now, delayNs);

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace kestrel {
 
@@ -22,6 +23,9 @@ constexpr const char *kBufferScaleKey = "buffer_scale";
 constexpr const char *kQualityKey = "codec_quality";
 constexpr const char *kFull444Key = "codec_full444";
 constexpr const char *kEngineKey = "codec_engine";
+constexpr const char *kMemoryKey = "codec_memory_mb";
+static_assert(uint64_t{kMemoryBudgetMaxMB} << 20 == VideoDelayWorker::kRingCapBytes,
+	      "the budget reaches the ring's cap and no further");
 constexpr int64_t kDefaultKey = 86; // V
 
 void onDelayKeyHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
@@ -82,6 +86,14 @@ constexpr const char *kFilterHelp =
     "Los frames se comprimen (MJPEG, CPU en segundo plano) — 100% de resolución y 30-60 fps caben en "
     "unos cientos de MB de RAM.\nUsá el mismo delay en el filtro \"Screen Delay (audio)\" correspondiente.";
 
+// The memory budget steers software H.264 only.
+bool showEngineSettings(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	const bool softwareH264 = obs_data_get_int(settings, kEngineKey) == FrameCodec::kEngineSoftwareH264;
+	obs_property_set_visible(obs_properties_get(props, kMemoryKey), softwareH264);
+	return true;
+}
+
 // The live figures, as of the moment the sheet is opened.
 void addBufferStatus(obs_properties_t *props, const VideoDelayFilter &filter)
 {
@@ -117,6 +129,10 @@ obs_properties_t *getProperties(void *data)
 	obs_property_list_add_int(engine, "MJPEG (CPU) — compatible con todo", 0);
 	obs_property_list_add_int(engine, "H.264 por hardware (GPU) — menos CPU/FPS", 1);
 	obs_property_list_add_int(engine, "H.264 (CPU) — mínima RAM, delays largos", 2);
+	obs_property_set_modified_callback(engine, showEngineSettings);
+	obs_property_t *memory = obs_properties_add_int_slider(props, kMemoryKey, "Memoria máxima (MB)",
+							       kMemoryBudgetMinMB, kMemoryBudgetMaxMB, 1);
+	obs_property_int_set_suffix(memory, " MB");
 	obs_properties_add_int_slider(props, kQualityKey, "Compresión (1 = máxima calidad, 10 = mínima RAM)",
 				      1, 10, 1);
 	obs_properties_add_bool(props, kFull444Key, "Color completo 4:4:4 (solo MJPEG; texto más nítido)");
@@ -199,12 +215,21 @@ obs_source_info makePlaybackInfo()
 	return info;
 }
 
+// The one place that asks how many threads the machine has.
+FrameCodecOptions machineCodecOptions()
+{
+	FrameCodecOptions options;
+	options.softwareH264Threads = softwareH264Threads(std::thread::hardware_concurrency());
+	return options;
+}
+
 } // namespace
 
 VideoDelayFilter::VideoDelayFilter(obs_source_t *source, bool pushMode, bool playbackMode,
 				   const char *hotkeyName, const char *hotkeyDescription)
     : source(source), playbackMode(playbackMode), pushMode(pushMode),
-      hotkey(hotkeyName, hotkeyDescription, onDelayKeyHotkey, this), worker(os_gettime_ns)
+      hotkey(hotkeyName, hotkeyDescription, onDelayKeyHotkey, this),
+      worker(os_gettime_ns, machineCodecOptions())
 {
 }
 
@@ -216,6 +241,7 @@ void setVideoDelayDefaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, kQualityKey, 3);
 	obs_data_set_default_bool(settings, kFull444Key, false);
 	obs_data_set_default_int(settings, kEngineKey, FrameCodec::kEngineMjpeg);
+	obs_data_set_default_int(settings, kMemoryKey, kMemoryBudgetDefaultMB);
 	obs_data_set_default_int(settings, kVideoKeyKey, kDefaultKey);
 }
 
@@ -226,11 +252,13 @@ void applyVideoDelaySettings(VideoDelayFilter &filter, obs_data_t *settings)
 	const VideoDelayOptions options = VideoDelayOptions::fromSettings(
 	    obs_data_get_double(settings, kVideoDelayKey), obs_data_get_int(settings, kBufferFpsKey),
 	    obs_data_get_int(settings, kBufferScaleKey), obs_data_get_int(settings, kQualityKey),
-	    obs_data_get_bool(settings, kFull444Key), obs_data_get_int(settings, kEngineKey));
+	    obs_data_get_bool(settings, kFull444Key), obs_data_get_int(settings, kEngineKey),
+	    obs_data_get_int(settings, kMemoryKey));
 	filter.delayNs.store(options.delayNs);
 	filter.frameIntervalNs.store(options.frameIntervalNs);
 	filter.bufferScale.store(options.bufferScale);
-	filter.worker.applySettings({options.delayNs, options.quality, options.full444, options.engine});
+	filter.worker.applySettings(
+	    {options.delayNs, options.quality, options.full444, options.engine, options.memoryBudgetBytes});
 	if (filter.pushMode.load())
 		filter.keyVk.store(static_cast<uint32_t>(obs_data_get_int(settings, kVideoKeyKey)));
 }

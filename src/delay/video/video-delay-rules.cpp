@@ -9,7 +9,7 @@ namespace kestrel {
 
 VideoDelayOptions VideoDelayOptions::fromSettings(double delaySeconds, int64_t bufferFps,
 						  int64_t bufferScalePercent, int64_t quality, bool full444,
-						  int64_t engine)
+						  int64_t engine, int64_t memoryBudgetMB)
 {
 	VideoDelayOptions options;
 	options.delayNs = static_cast<uint64_t>(clampDelaySeconds(delaySeconds) * 1e9);
@@ -22,7 +22,14 @@ VideoDelayOptions VideoDelayOptions::fromSettings(double delaySeconds, int64_t b
 	options.engine = engine >= FrameCodec::kEngineMjpeg && engine <= FrameCodec::kEngineSoftwareH264
 			     ? static_cast<int>(engine)
 			     : FrameCodec::kEngineMjpeg;
+	options.memoryBudgetBytes =
+	    static_cast<uint64_t>(std::clamp(memoryBudgetMB, kMemoryBudgetMinMB, kMemoryBudgetMaxMB)) << 20;
 	return options;
+}
+
+int softwareH264Threads(unsigned hardwareThreads)
+{
+	return static_cast<int>(std::clamp(hardwareThreads / 4, 1u, 4u));
 }
 
 uint32_t bufferDimension(uint32_t sourceDimension, double scale)

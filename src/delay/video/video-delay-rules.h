@@ -4,6 +4,11 @@
 
 namespace kestrel {
 
+// The memory budget of the software H.264 engine, in MB of 2^20 bytes: at most the ring's cap.
+inline constexpr int64_t kMemoryBudgetMinMB = 256;
+inline constexpr int64_t kMemoryBudgetDefaultMB = 1024;
+inline constexpr int64_t kMemoryBudgetMaxMB = 1500;
+
 // The settings of one video delay instance, clamped to what the property sheet offers.
 struct VideoDelayOptions {
 	uint64_t delayNs = 0;
@@ -12,11 +17,17 @@ struct VideoDelayOptions {
 	int quality = 3;
 	bool full444 = false;
 	int engine = 0;
+	uint64_t memoryBudgetBytes = 0;
 
 	static VideoDelayOptions fromSettings(double delaySeconds, int64_t bufferFps,
 					      int64_t bufferScalePercent, int64_t quality, bool full444,
-					      int64_t engine);
+					      int64_t engine, int64_t memoryBudgetMB);
 };
+
+// Threads for software H.264 on a machine with this many: a quarter of them, from 1 to 4. The
+// game, OBS's own rendering and the stream's encoder need the rest, and beyond four slices a
+// frame the gain is small.
+int softwareH264Threads(unsigned hardwareThreads);
 
 // One side of the capture: the scaled source side, even so chroma subsampling divides it,
 // and at least 2.

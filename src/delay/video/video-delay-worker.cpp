@@ -2,6 +2,7 @@
 
 #include "module/log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -11,6 +12,8 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kWakePeriod{8};
+// However many frames are dropped, the ones kept may spend at least this share of the budget.
+constexpr double kLeastKeptShare = 0.25;
 
 } // namespace
 
@@ -121,6 +124,9 @@ void VideoDelayWorker::resetPipeline()
 VideoDelayWorker::Stats VideoDelayWorker::stats() const
 {
 	std::lock_guard guard(lock_);
+	// Until the first frame tells whether libx264 opened, the budget asked for is shown.
+	const bool budgeted = settings_.engine == FrameCodec::kEngineSoftwareH264 &&
+			      (engineInUse_ == FrameCodec::kEngineSoftwareH264 || engineInUse_ < 0);
 	return {captureQueue_.size(),
 		ring_.size(),
 		ring_.bytes(),
@@ -131,7 +137,40 @@ VideoDelayWorker::Stats VideoDelayWorker::stats() const
 		ring_.spanNs(),
 		fitNs(),
 		capLimited_,
-		engineInUse_};
+		engineInUse_,
+		budgeted ? settings_.memoryBudgetBytes : 0,
+		budgeted ? targetBitRate_ : 0,
+		engineInUse_ == FrameCodec::kEngineSoftwareH264 ? psnrDb_ : 0};
+}
+
+uint64_t VideoDelayWorker::budgetBitRate(const PacketRing &ring, uint64_t budgetBytes, uint64_t delayNs,
+					 uint64_t now)
+{
+	const auto aim = static_cast<uint64_t>(static_cast<double>(budgetBytes) * kBudgetAim);
+	// At least a bit a second: nothing left to spend still asks for the coarsest quantiser.
+	return std::max<uint64_t>(1, ring.bitRateWithin(aim, now, delayNs + FrameCodec::kGroupSpanNs));
+}
+
+uint64_t VideoDelayWorker::targetBitRate(uint64_t now)
+{
+	if (settings_.engine != FrameCodec::kEngineSoftwareH264 || settings_.memoryBudgetBytes == 0)
+		return 0;
+	if (targetBitRate_ == 0 || now < targetWorkedOutAt_ ||
+	    now - targetWorkedOutAt_ >= GroupRateControl::kMeasuredSpanNs) {
+		// Frames dropped for lack of time leave their share unspent: spent on the frames kept, it
+		// would make each of them dearer to encode and drop more.
+		const auto encoded = static_cast<double>(encodedFrames_ - encodedAtTarget_ + 1);
+		const auto dropped = static_cast<double>(droppedFrames_ - droppedAtTarget_);
+		const double kept = std::max(kLeastKeptShare, encoded / (encoded + dropped));
+		const uint64_t budgetRate =
+		    budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
+		targetBitRate_ =
+		    std::max<uint64_t>(1, static_cast<uint64_t>(static_cast<double>(budgetRate) * kept));
+		targetWorkedOutAt_ = now;
+		encodedAtTarget_ = encodedFrames_;
+		droppedAtTarget_ = droppedFrames_;
+	}
+	return targetBitRate_;
 }
 
 uint64_t VideoDelayWorker::fitNs() const
@@ -167,6 +206,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	if (keyFrameWanted_)
 		codec.requestKeyFrame();
 	keyFrameWanted_ = false;
+	codec.setTargetBitRate(targetBitRate(now_()));
 	lock.unlock();
 	// A frame shorter than its stated size is refused rather than read past its end.
 	const bool complete = frame.pixels.size() >= size_t{frame.width} * frame.height * 4;
@@ -188,6 +228,7 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	encodeFailedLogged_ = false;
 	++encodedFrames_;
 	engineInUse_ = codec.engineInUse();
+	psnrDb_ = codec.measuredPsnr();
 	if (packet.empty() || packetTimestamp < notBefore_)
 		return;
 	if (ring_.empty())

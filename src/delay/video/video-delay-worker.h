@@ -27,6 +27,8 @@ struct VideoDelaySettings {
 	int quality = 3;
 	bool full444 = false;
 	int engine = FrameCodec::kEngineMjpeg;
+	// Software H.264 only: the ring's memory budget, which its quality adapts to. 0 = none.
+	uint64_t memoryBudgetBytes = 0;
 };
 
 // The CPU half of a video delay: a thread that compresses captured frames into a ring of
@@ -45,6 +47,9 @@ public:
 	static constexpr size_t kBufferPoolLimit = kCaptureQueueLimit + 1;
 	static constexpr uint64_t kLagLogEvery = 120;
 	static constexpr uint64_t kRingCapBytes = 1500ull << 20;
+	// Share of a memory budget the encoder aims at: the rest absorbs a group that overspends
+	// before its quantiser is corrected.
+	static constexpr double kBudgetAim = 0.9;
 
 	struct Stats {
 		size_t queuedFrames = 0;
@@ -61,7 +66,18 @@ public:
 		// The cap is cutting the delay short: the picture runs ahead of what was asked for.
 		bool capLimited = false;
 		int engineInUse = -1; // FrameCodec's engine numbers; -1 before the first encode
+		// The memory budget the ring keeps to, 0 when the engine in use has none, the bit rate
+		// that asks of the encoder, and how close the picture comes back from the ring (dB), 0
+		// until measured.
+		uint64_t budgetBytes = 0;
+		uint64_t targetBitRate = 0; // what the encoder is asked to keep to, bits per second
+		double psnrDb = 0;
 	};
+
+	// What software H.264 may spend so that `ring`, held for the delay plus the group being
+	// decoded, stays within the budget's aim; the packets held now count until they leave.
+	static uint64_t budgetBitRate(const PacketRing &ring, uint64_t budgetBytes, uint64_t delayNs,
+				      uint64_t now);
 
 	explicit VideoDelayWorker(Clock now, FrameCodecOptions codecOptions = {},
 				  uint64_t ringCapBytes = kRingCapBytes);
@@ -109,6 +125,7 @@ private:
 
 	void run();
 	void encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec);
+	uint64_t targetBitRate(uint64_t now);
 	void expireAndCap(uint64_t now);
 	void noteCapLimit(bool limited);
 	uint64_t fitNs() const;
@@ -139,6 +156,13 @@ private:
 	bool capLogged_ = false;
 	bool capLimited_ = false;
 	int engineInUse_ = -1;
+	double psnrDb_ = 0;
+	// The bit rate last worked out for the budget, when, and the frame counts then: a scan of the
+	// whole ring, done a few times a second rather than for every frame.
+	uint64_t targetBitRate_ = 0;
+	uint64_t targetWorkedOutAt_ = 0;
+	uint64_t encodedAtTarget_ = 0;
+	uint64_t droppedAtTarget_ = 0;
 	uint64_t encodedFrames_ = 0;
 	uint64_t decodedFrames_ = 0;
 

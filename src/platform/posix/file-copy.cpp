@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace kestrel::platform {
@@ -48,6 +50,9 @@ public:
 private:
 	int fd_;
 };
+
+// What a copy may carry over of its source's mode.
+constexpr mode_t kCopiedModeBits = 0775;
 
 // Progress is reported after each piece of this size.
 constexpr size_t kPiece = 16 << 20;
@@ -174,7 +179,7 @@ int copyThroughUnnamedFile(int in, mode_t mode, const std::string &target, const
 	Descriptor out(open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
 	if (out.get() < 0)
 		return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kUnsupported : lastError();
-	if (fchmod(out.get(), mode & 07777) != 0 || !copyContents(in, out.get(), counter))
+	if (fchmod(out.get(), mode & kCopiedModeBits) != 0 || !copyContents(in, out.get(), counter))
 		return lastError();
 	return publish(out.get(), target, prefix);
 }
@@ -186,8 +191,8 @@ int copyThroughNamedFile(int in, mode_t mode, const std::string &target, const s
 	Descriptor out(openUniqueFile(folderOf(target), prefix, sibling));
 	if (out.get() < 0)
 		return lastError();
-	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get(), counter) && out.closeNow() &&
-	    rename(sibling.c_str(), target.c_str()) == 0)
+	if (fchmod(out.get(), mode & kCopiedModeBits) == 0 && copyContents(in, out.get(), counter) &&
+	    out.closeNow() && rename(sibling.c_str(), target.c_str()) == 0)
 		return 0;
 	const int failure = lastError();
 	unlink(sibling.c_str());
@@ -200,7 +205,8 @@ int copyToFreshName(int in, mode_t mode, const std::string &target, CopyCounter 
 	Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 	if (out.get() < 0)
 		return errno == EEXIST ? kNameTaken : lastError();
-	if (fchmod(out.get(), mode & 07777) == 0 && copyContents(in, out.get(), counter) && out.closeNow())
+	if (fchmod(out.get(), mode & kCopiedModeBits) == 0 && copyContents(in, out.get(), counter) &&
+	    out.closeNow())
 		return 0;
 	const int failure = lastError();
 	unlink(target.c_str());
@@ -219,7 +225,7 @@ std::string copyRegularFile(const std::string &source, const CopyProgress &progr
 	if (fstat(in.get(), &info) != 0)
 		return std::strerror(errno);
 	if (!S_ISREG(info.st_mode))
-		return std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+		return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
 	CopyCounter counter{progress, static_cast<uint64_t>(info.st_size)};
 	errno = 0;
 	const int failure = copy(in.get(), info.st_mode, counter);
@@ -259,6 +265,27 @@ std::string copyFileToFreshName(const std::string &source, const std::string &ta
 		errno = 0;
 		return copyIntoPlace(in, mode, target, prefix, counter);
 	});
+}
+
+namespace {
+
+// Read, not set: umask() would change it for every thread of the process for a moment.
+mode_t currentUmask()
+{
+	std::ifstream status("/proc/self/status");
+	for (std::string line; std::getline(status, line);)
+		if (line.rfind("Umask:", 0) == 0)
+			return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+	return 022;
+}
+
+} // namespace
+
+std::string giveNewFilePermissions(const std::string &path)
+{
+	if (chmod(path.c_str(), 0666 & ~currentUmask() & ~S_IWOTH) != 0)
+		return std::strerror(errno);
+	return {};
 }
 
 } // namespace kestrel::platform

@@ -18,4 +18,13 @@ std::string ownLibraryPath()
 	return info.dli_fname;
 }
 
+bool keepOwnLibraryLoaded()
+{
+	Dl_info info{};
+	if (dladdr(reinterpret_cast<void *>(&keepOwnLibraryLoaded), &info) == 0 || !info.dli_fname)
+		return false;
+	// The reference taken here is never dropped, and NODELETE survives the loader's dlclose.
+	return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 } // namespace kestrel::platform

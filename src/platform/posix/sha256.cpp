@@ -52,13 +52,17 @@ std::optional<std::string> sha256HexOfFile(const std::string &path)
 	const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 	if (fd < 0)
 		return std::nullopt;
+	// Checked on the open file: a file swapped for a link to /dev/zero would be read forever.
+	struct stat info {};
+	if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+		close(fd);
+		return std::nullopt;
+	}
 	// A small file gets a buffer of its size: thousands of them are hashed in a run.
 	constexpr size_t kPiece = 1 << 20;
-	struct stat info {};
-	const size_t piece =
-	    fstat(fd, &info) == 0 && info.st_size >= 0 && static_cast<size_t>(info.st_size) < kPiece
-		? static_cast<size_t>(info.st_size) + 1
-		: kPiece;
+	const size_t piece = info.st_size >= 0 && static_cast<size_t>(info.st_size) < kPiece
+				 ? static_cast<size_t>(info.st_size) + 1
+				 : kPiece;
 	const auto buffer = std::make_unique_for_overwrite<char[]>(piece);
 	const Digest context = startDigest();
 	bool ok = context != nullptr;

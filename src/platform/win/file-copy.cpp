@@ -83,4 +83,13 @@ std::string copyFileToFreshName(const std::string &source, const std::string &ta
 	return systemMessage(failure);
 }
 
+// Access comes from the folder's inherited rights; only the attributes a copy brings along
+// (read-only, hidden, system) go.
+std::string giveNewFilePermissions(const std::string &path)
+{
+	if (!SetFileAttributesW(toWide(path).c_str(), FILE_ATTRIBUTE_NORMAL))
+		return systemMessage(GetLastError());
+	return {};
+}
+
 } // namespace kestrel::platform

@@ -26,4 +26,11 @@ std::string ownLibraryPath()
 	}
 }
 
+bool keepOwnLibraryLoaded()
+{
+	HMODULE module = nullptr;
+	return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+				  reinterpret_cast<LPCWSTR>(&keepOwnLibraryLoaded), &module) != 0;
+}
+
 } // namespace kestrel::platform

@@ -77,6 +77,10 @@ std::optional<std::string> sha256HexOfFile(const std::string &path)
 				  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 	if (file == INVALID_HANDLE_VALUE)
 		return std::nullopt;
+	if (GetFileType(file) != FILE_TYPE_DISK) {
+		CloseHandle(file);
+		return std::nullopt;
+	}
 	Sha256 hash;
 	std::vector<char> buffer(1 << 20);
 	bool ok = true;

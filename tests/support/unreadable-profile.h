@@ -8,10 +8,9 @@
 
 namespace kestrel::test {
 
-// A profile with a subfolder nobody may read: walking it makes the file-system library throw,
-// the one kind of error the backup engine lets escape. While it lives, threads started by the
-// creating thread obey file permissions even when run by root (capabilities are per thread and
-// inherited by new threads).
+// A profile with a subfolder nobody may read. While it lives, the creating thread and threads it
+// starts obey file permissions even when run by root (capabilities are per thread and inherited
+// by new threads).
 class UnreadableProfile {
 public:
 	explicit UnreadableProfile(const std::filesystem::path &profiles) : locked_(profiles / "Locked/sub")
