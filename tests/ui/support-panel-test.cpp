@@ -78,7 +78,8 @@ TEST_F(DialogTest, FolderHintShowsAFolderBelowThisUsersHome)
 	const QString hint = find<QLineEdit>(*dialog, "folderEdit")->placeholderText();
 	const QString home = QString::fromStdString(environment().homeFolder);
 	ASSERT_FALSE(home.isEmpty());
-	EXPECT_EQ(hint, "ej.: " + QDir::toNativeSeparators(home + "/OneDrive/OBS-Backup"));
+	EXPECT_TRUE(hint.endsWith(" " + QDir::toNativeSeparators(home + "/OneDrive/OBS-Backup")))
+	    << hint.toStdString();
 #ifndef _WIN32
 	EXPECT_FALSE(hint.contains("C:\\")) << hint.toStdString();
 #endif
