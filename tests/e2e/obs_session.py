@@ -22,6 +22,16 @@ def free_port():
         return s.getsockname()[1]
 
 
+# Set when a package has installed the plug-in into the system's OBS and kestrel-backup on PATH:
+# the tests then run against those, not the build's.
+INSTALLED = bool(os.environ.get("KESTREL_E2E_INSTALLED"))
+
+
+def command_line(built):
+    """The kestrel-backup the tests run: the installed one when testing a package."""
+    return shutil.which("kestrel-backup") if INSTALLED else built
+
+
 # obs-websocket 5.5 and later answer this for a few seconds after the connection opens, until
 # OBS has finished loading.
 NOT_READY = 207
@@ -32,8 +42,10 @@ class ObsShutdownCrash(RuntimeError):
 
 
 class ObsSession:
-    def __init__(self, plugin, data_dir, keep_home=False, user=None):
+    # A streamer's usual screen: OBS 32's main window with its docks is taller than 720 lines.
+    def __init__(self, plugin, data_dir, keep_home=False, user=None, screen="1920x1080"):
         self.plugin = plugin
+        self.screen = screen
         self.data_dir = data_dir
         self.keep_home = keep_home
         self.root = tempfile.mkdtemp(prefix="kestrel-e2e-")
@@ -59,9 +71,7 @@ class ObsSession:
         return os.path.join(self.home, ".config", "obs-studio")
 
     def install_plugin(self):
-        # Set where the plug-in comes from a package installed into the system's OBS: the
-        # tests then run against that copy.
-        if os.environ.get("KESTREL_E2E_INSTALLED_PLUGIN"):
+        if INSTALLED:
             return
         root = os.path.join(self.config_dir(), "plugins", "kestrel")
         os.makedirs(os.path.join(root, "bin", "64bit"), exist_ok=True)
@@ -94,7 +104,7 @@ class ObsSession:
             return
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:

@@ -23,7 +23,8 @@ MARKER = "Kestrel Marker"
 
 class BackupMenuTest(unittest.TestCase):
     def setUp(self):
-        self.session = ObsSession(ARGS.plugin, ARGS.data)
+        # The screenshots keep the dialog's size on a small screen.
+        self.session = ObsSession(ARGS.plugin, ARGS.data, screen="1280x720")
         self.session.start()
         self.env = dict(os.environ, DISPLAY=self.session.display)
 

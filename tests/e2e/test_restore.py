@@ -13,7 +13,7 @@ import sys
 import tempfile
 import unittest
 
-from obs_session import ObsSession, ObsShutdownCrash
+from obs_session import ObsSession, ObsShutdownCrash, command_line
 
 ARGS = None
 NEW_NAME = "New Show"
@@ -187,4 +187,5 @@ if __name__ == "__main__":
     parser.add_argument("--data", required=True)
     parser.add_argument("--cli", required=True)
     ARGS, rest = parser.parse_known_args()
+    ARGS.cli = command_line(ARGS.cli)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
