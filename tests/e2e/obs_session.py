@@ -175,6 +175,17 @@ class ObsSession:
         env = dict(os.environ, DISPLAY=self.display)
         return subprocess.run(list(command), env=env, check=True, capture_output=True, text=True).stdout
 
+    def crop_to_window(self, path, name):
+        """Cuts the screenshot at `path` down to the visible window whose title matches `name`."""
+        window = self.x_command("xdotool", "search", "--onlyvisible", "--name", name).split()[0]
+        shape = dict(line.split("=", 1) for line in
+                     self.x_command("xdotool", "getwindowgeometry", "--shell", window).split())
+        x, y = max(0, int(shape["X"])), max(0, int(shape["Y"]))
+        crop = f"crop=min({shape['WIDTH']}\\,iw-{x}):min({shape['HEIGHT']}\\,ih-{y}):{x}:{y}"
+        cropped = path + ".crop.png"
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-i", path, "-vf", crop, cropped], check=True)
+        os.replace(cropped, path)
+
     def screenshot(self, path):
         """Saves the whole screen as a PNG and returns its pixels as packed RGB bytes."""
         subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.display,
