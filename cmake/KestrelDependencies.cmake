@@ -1,6 +1,18 @@
 find_package(Threads REQUIRED)
 find_package(libobs REQUIRED)
 find_package(obs-frontend-api REQUIRED)
+# OBS looks for system plug-ins beside libobs (LIBDIR/obs-plugins/NAME.so) and for their data
+# in DATADIR/obs/obs-plugins/NAME; LIBDIR carries the multiarch folder on Debian.
+get_target_property(_obs_include_dirs OBS::libobs INTERFACE_INCLUDE_DIRECTORIES)
+list(GET _obs_include_dirs 0 _obs_include_dir)
+get_filename_component(KESTREL_OBS_PREFIX "${_obs_include_dir}/../.." ABSOLUTE)
+get_target_property(_obs_configs OBS::libobs IMPORTED_CONFIGURATIONS)
+list(GET _obs_configs 0 _obs_config)
+get_target_property(_libobs_file OBS::libobs IMPORTED_LOCATION_${_obs_config})
+get_filename_component(_libobs_dir "${_libobs_file}" DIRECTORY)
+file(RELATIVE_PATH _obs_libdir "${KESTREL_OBS_PREFIX}" "${_libobs_dir}")
+set(KESTREL_SYSTEM_PLUGIN_DIR "${_obs_libdir}/obs-plugins")
+set(KESTREL_SYSTEM_DATA_DIR "share/obs/obs-plugins/kestrel")
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale)
 find_package(CURL REQUIRED)

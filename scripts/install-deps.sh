@@ -28,8 +28,11 @@ wanted_packages() {
     # tests (the keyring ones run a Secret Service of their own)
     libgtest-dev libgmock-dev xvfb xauth x11-utils xdotool python3 python3-websockets ffmpeg
     dbus gnome-keyring
-    # running the plug-in
-    obs-studio
+    # the Debian package (scripts/package.sh): dpkg-shlibdeps, and file to find the libraries
+    dpkg-dev file
+    # running the plug-in; fonts for the dock's and dialog's symbols and the Chinese and Japanese
+    # texts
+    obs-studio fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji
   )
   if ! $plugin_only; then
     # Qt 6 builds of the Qt code, benchmarks, format, sanitizers and fuzzing (the clang runtime

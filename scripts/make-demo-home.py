@@ -74,6 +74,17 @@ def make_media(home, name, graph, *options):
     return path
 
 
+def forget_dock_placement(home):
+    """global.ini below is written without OBS's saved layout, so the plug-in must place its dock
+    again as on a first start."""
+    settings = os.path.join(home, ".config", "Orvane", "WrenfieldBackups.conf")
+    if os.path.exists(settings):
+        with open(settings) as f:
+            lines = [line for line in f if not line.startswith("delayDockPlaced=")]
+        with open(settings, "w") as f:
+            f.writelines(lines)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("home")
@@ -103,6 +114,7 @@ def main():
         websocket = ("\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
                      f"ServerPort={args.websocket_port}\nAlertsEnabled=false\nAuthRequired=false\n"
                      "ServerPassword=unused\n")
+    forget_dock_placement(args.home)
     with open(os.path.join(config, "global.ini"), "w") as f:
         f.write("[General]\nFirstRun=true\nLastVersion=486539266\n\n"
                 "[Basic]\nProfile=Kestrel Demo\nProfileDir=Kestrel_Demo\n"

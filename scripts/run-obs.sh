@@ -26,7 +26,7 @@ if $demo; then
   /usr/bin/python3 scripts/make-demo-home.py "$home"
 fi
 plugin_dir="$home/.config/obs-studio/plugins/kestrel"
-cmake --install build/release --component Unspecified --prefix "$plugin_dir" >/dev/null
+cmake --install build/release --component plugin --prefix "$plugin_dir" >/dev/null
 echo "Installed $plugin_dir/bin/64bit/kestrel.so"
 
 obs_args=(--disable-shutdown-check --multi)

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds and tests the plug-in against OBS Studio 32 (Qt 6) in a Debian sid root
 # (scripts/obs32-root.sh; made on first use, reused after): a warning-clean build, installed as
-# a user plug-in of the root's OBS, then the unit, headless libobs and end-to-end tests there.
+# a user plug-in of the root's OBS, the unit and headless libobs tests there, then the Debian
+# package installed in the root and the end-to-end tests against it (scripts/test-package.sh).
 # Needs root. scripts/test.sh runs it after the tests against this machine's OBS.
 #   scripts/test-obs32.sh    the build folder is build/obs32
+
+source "$(dirname "${BASH_SOURCE[0]}")/test-package.sh"
 
 obs32_suite() {
   local start=$SECONDS lap=$SECONDS as_root=()
@@ -18,7 +21,7 @@ obs32_suite() {
   "${inside[@]}" obs --version
   build build/obs32 -DKESTREL_BENCH=OFF
   # What a user of that OBS does: the plug-in in their own plug-in folder.
-  "${inside[@]}" cmake --install build/obs32 --component Unspecified \
+  "${inside[@]}" cmake --install build/obs32 --component plugin \
     --prefix /root/.config/obs-studio/plugins/kestrel >/dev/null
   took "build"
   echo "== OBS 32: unit tests"
@@ -27,10 +30,9 @@ obs32_suite() {
   echo "== OBS 32: OBS tests (headless libobs)"
   run_ctest build/obs32 -L obs
   took "OBS tests"
-  echo "== OBS 32: end-to-end tests (real obs)"
-  run_ctest build/obs32 -L e2e
-  took "end-to-end tests"
   inside=()
+  package_suite
+  took "package and end-to-end tests"
   echo "OBS 32 root, build and tests took $((SECONDS - start)) s"
 }
 

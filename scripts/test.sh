@@ -4,7 +4,8 @@
 # Wine (scripts/test-windows.sh), then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, and the
 # fuzz targets for a bounded time (scripts/fuzz.sh); last, the same build and tests against OBS 32
-# (Qt 6) in a Debian sid root (scripts/test-obs32.sh).
+# (Qt 6) in a Debian sid root, the end-to-end ones against the Debian package installed there
+# (scripts/test-obs32.sh).
 #   scripts/test.sh            everything
 #   scripts/test.sh --quick    this machine's OBS only, and no sanitizer builds
 set -uo pipefail

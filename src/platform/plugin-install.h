@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrel::platform {
 
@@ -15,8 +16,9 @@ struct PluginInstallFiles {
 // `libraryFileName` is the last component of the plug-in's own library path.
 PluginInstallFiles pluginInstallFiles(const std::string &libraryFileName);
 
-// Where OBS loads the plug-in from for this user, given OBS's configuration folder; a backup
-// made outside OBS (the command line) copies the library found there.
-std::string installedPluginPath(const std::string &obsConfigDir);
+// Where OBS loads the plug-in from for this user, given OBS's configuration folder, in the order
+// OBS looks: the per-user folder, then the system's. A backup made outside OBS (the command
+// line) copies the first library that exists.
+std::vector<std::string> installedPluginPaths(const std::string &obsConfigDir);
 
 } // namespace kestrel::platform

@@ -6,6 +6,7 @@
 #include "ui/support-panel.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -50,6 +51,15 @@ QPushButton *runButton(const QString &text, const char *name)
 	auto *button = named(new QPushButton(text), name);
 	button->setMinimumHeight(36);
 	return button;
+}
+
+// A folder a desktop sync client typically keeps below the user's home, written as this system
+// writes paths.
+QString exampleBackupFolder(const std::string &homeFolder)
+{
+	const QString home = QString::fromStdString(homeFolder);
+	const QString folder = QStringLiteral("OneDrive/OBS-Backup");
+	return QDir::toNativeSeparators(home.isEmpty() ? folder : QDir(home).filePath(folder));
 }
 
 QLabel *grayWrappedLabel(const QString &text)
@@ -102,7 +112,8 @@ QWidget *BackupDialog::buildSettingsPage()
 	grid->addWidget(clientSecretEdit_, 2, 1, 1, 2);
 	folderLabel_ = new QLabel(uiText(13));
 	folderEdit_ = named(new QLineEdit(QString::fromStdString(manager_.localPath)), "folderEdit");
-	folderEdit_->setPlaceholderText(uiText(14));
+	folderEdit_->setPlaceholderText(
+	    uiText(14).arg(exampleBackupFolder(manager_.environment().homeFolder)));
 	browseButton_ = named(new QPushButton(uiText(15)), "browseButton");
 	grid->addWidget(folderLabel_, 3, 0);
 	grid->addWidget(folderEdit_, 3, 1);
@@ -181,8 +192,10 @@ QWidget *BackupDialog::buildBackupPage()
 	layout->addWidget(backupProgress_);
 	layout->addWidget(backupLog_);
 	layout->addWidget(startBackupButton_);
-	layout->addWidget(makeSupportGroup());
-	layout->addWidget(makeSocialGroup());
+	if (const QString page = projectPage(); !page.isEmpty()) {
+		layout->addWidget(makeSupportGroup(page));
+		layout->addWidget(makeSocialGroup(page));
+	}
 	layout->addWidget(version);
 	return page;
 }

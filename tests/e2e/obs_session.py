@@ -22,6 +22,16 @@ def free_port():
         return s.getsockname()[1]
 
 
+# Set when a package has installed the plug-in into the system's OBS and kestrel-backup on PATH:
+# the tests then run against those, not the build's.
+INSTALLED = bool(os.environ.get("KESTREL_E2E_INSTALLED"))
+
+
+def command_line(built):
+    """The kestrel-backup the tests run: the installed one when testing a package."""
+    return shutil.which("kestrel-backup") if INSTALLED else built
+
+
 # obs-websocket 5.5 and later answer this for a few seconds after the connection opens, until
 # OBS has finished loading.
 NOT_READY = 207
@@ -32,8 +42,10 @@ class ObsShutdownCrash(RuntimeError):
 
 
 class ObsSession:
-    def __init__(self, plugin, data_dir, keep_home=False, user=None):
+    # A streamer's usual screen: OBS 32's main window with its docks is taller than 720 lines.
+    def __init__(self, plugin, data_dir, keep_home=False, user=None, screen="1920x1080"):
         self.plugin = plugin
+        self.screen = screen
         self.data_dir = data_dir
         self.keep_home = keep_home
         self.root = tempfile.mkdtemp(prefix="kestrel-e2e-")
@@ -59,6 +71,8 @@ class ObsSession:
         return os.path.join(self.home, ".config", "obs-studio")
 
     def install_plugin(self):
+        if INSTALLED:
+            return
         root = os.path.join(self.config_dir(), "plugins", "kestrel")
         os.makedirs(os.path.join(root, "bin", "64bit"), exist_ok=True)
         shutil.copy(self.plugin, os.path.join(root, "bin", "64bit", "kestrel.so"))
@@ -90,7 +104,7 @@ class ObsSession:
             return
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x720x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:
@@ -161,13 +175,16 @@ class ObsSession:
         env = dict(os.environ, DISPLAY=self.display)
         return subprocess.run(list(command), env=env, check=True, capture_output=True, text=True).stdout
 
-    def window_viewable(self, title):
-        tree = self.x_command("xwininfo", "-root", "-tree")
-        for line in tree.splitlines():
-            if f'"{title}"' in line:
-                window = line.split()[0]
-                return "IsViewable" in self.x_command("xwininfo", "-id", window)
-        return False
+    def crop_to_window(self, path, name):
+        """Cuts the screenshot at `path` down to the visible window whose title matches `name`."""
+        window = self.x_command("xdotool", "search", "--onlyvisible", "--name", name).split()[0]
+        shape = dict(line.split("=", 1) for line in
+                     self.x_command("xdotool", "getwindowgeometry", "--shell", window).split())
+        x, y = max(0, int(shape["X"])), max(0, int(shape["Y"]))
+        crop = f"crop=min({shape['WIDTH']}\\,iw-{x}):min({shape['HEIGHT']}\\,ih-{y}):{x}:{y}"
+        cropped = path + ".crop.png"
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-i", path, "-vf", crop, cropped], check=True)
+        os.replace(cropped, path)
 
     def screenshot(self, path):
         """Saves the whole screen as a PNG and returns its pixels as packed RGB bytes."""

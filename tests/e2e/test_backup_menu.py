@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from obs_session import ObsSession
+from obs_session import ObsSession, command_line
 from test_obs_smoke import retry_on_shutdown_crash
 
 ARGS = None
@@ -23,7 +23,8 @@ MARKER = "Kestrel Marker"
 
 class BackupMenuTest(unittest.TestCase):
     def setUp(self):
-        self.session = ObsSession(ARGS.plugin, ARGS.data)
+        # The screenshots keep the dialog's size on a small screen.
+        self.session = ObsSession(ARGS.plugin, ARGS.data, screen="1280x720")
         self.session.start()
         self.env = dict(os.environ, DISPLAY=self.session.display)
 
@@ -75,12 +76,6 @@ class BackupMenuTest(unittest.TestCase):
             self.xdotool("key", "Escape")
         self.fail("choosing the Tools menu item did not open the backup dialog")
 
-    @retry_on_shutdown_crash
-    def test_tools_menu_item_opens_the_backup_dialog(self):
-        asyncio.run(asyncio.wait_for(self.session.connect(), 120))
-        dialog = self.open_backup_dialog("tools-menu.png")
-        time.sleep(1)
-        self.assertGreater(os.path.getsize(self.screenshot("backup-dialog.png")), 10000)
     def close_dialog(self, dialog):
         self.xdotool("windowfocus", "--sync", dialog)
         self.xdotool("key", "Escape")
@@ -220,4 +215,5 @@ if __name__ == "__main__":
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--cli", required=True, help="the kestrel-backup program")
     ARGS, rest = parser.parse_known_args()
+    ARGS.cli = command_line(ARGS.cli)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -5,6 +5,7 @@ the new home."""
 
 import argparse
 import asyncio
+import glob
 import json
 import os
 import shutil
@@ -13,7 +14,7 @@ import sys
 import tempfile
 import unittest
 
-from obs_session import ObsSession, ObsShutdownCrash
+from obs_session import INSTALLED, ObsSession, ObsShutdownCrash, command_line
 
 ARGS = None
 NEW_NAME = "New Show"
@@ -143,6 +144,12 @@ class RestoreTest(unittest.TestCase):
         self.assertEqual(read_bytes(clip), self.clip_bytes)
         self.assertEqual(recordings, os.path.join(session.home, "Videos", "Recordings"))
 
+    def test_backup_keeps_the_plug_in_obs_loads(self):
+        """The command line finds the installed plug-in: the user's copy, else the package's."""
+        loaded = glob.glob("/usr/lib/*/obs-plugins/kestrel.so")[0] if INSTALLED else ARGS.plugin
+        stored = os.path.join(self.folder, "obs-cloud-backup", "plugin", "kestrel.so")
+        self.assertEqual(read_bytes(stored), read_bytes(loaded))
+
     def test_restored_collection_is_what_obs_opens_for_another_user(self):
         bob = self.new_session("bob")
         # Bob's OBS has run once, so its settings hold the keys where this OBS keeps them.
@@ -187,4 +194,5 @@ if __name__ == "__main__":
     parser.add_argument("--data", required=True)
     parser.add_argument("--cli", required=True)
     ARGS, rest = parser.parse_known_args()
+    ARGS.cli = command_line(ARGS.cli)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -4,13 +4,17 @@
 #include "delay/delays-disabled.h"
 #include "delay/switch/delay-switch-dock.h"
 #include "delay/switch/delay-switch.h"
+#include "delay/switch/dock-placement.h"
+#include "support/scratch-settings-store.h"
 #include "ui/auto-backup-status.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 
 #include <array>
@@ -182,6 +186,63 @@ TEST_F(DelaySwitchDockTest, DumpButtonInEachLanguageDumpsOncePerDebounce)
 	EXPECT_EQ(delayDumps.load(), before + 1) << "a release dumped";
 	onDumpHotkey(nullptr, 0, nullptr, true);
 	EXPECT_EQ(delayDumps.load(), before + 2);
+}
+
+// A main window laid out as OBS leaves a new plug-in dock: hidden and floating.
+struct MainWindowWithSwitchDock {
+	explicit MainWindowWithSwitchDock(bool withControls)
+	{
+		window.setCentralWidget(new QWidget);
+		if (withControls) {
+			auto *controls = new QDockWidget(QStringLiteral("Controls"), &window);
+			controls->setObjectName(QStringLiteral("controlsDock"));
+			window.addDockWidget(Qt::BottomDockWidgetArea, controls);
+		}
+		switchDock = new QDockWidget(QStringLiteral("Kestrel — Delays"), &window);
+		switchDock->setObjectName(QStringLiteral("wrenfield_delay_switch"));
+		switchDock->setWidget(new DelaySwitchDock(switchDock));
+		window.addDockWidget(Qt::RightDockWidgetArea, switchDock);
+		switchDock->setFloating(true);
+		switchDock->hide();
+		window.resize(1280, 720);
+		window.show();
+	}
+	bool place(QSettings &store)
+	{
+		return placeDockOnFirstStart(window, switchDock->objectName(), store);
+	}
+
+	QMainWindow window;
+	QDockWidget *switchDock;
+};
+
+TEST_F(DelaySwitchDockTest, FirstStartDocksTheSwitchBesideTheControlsAndLeavesLaterLayoutsAlone)
+{
+	ScratchSettingsStore settings;
+	QSettings store = ScratchSettingsStore::open();
+	MainWindowWithSwitchDock obs(true);
+	EXPECT_TRUE(obs.place(store));
+	processEventsFor(60);
+	EXPECT_TRUE(obs.switchDock->isVisible());
+	EXPECT_FALSE(obs.switchDock->isFloating());
+	EXPECT_EQ(obs.window.dockWidgetArea(obs.switchDock), Qt::BottomDockWidgetArea);
+	const auto buttons = obs.switchDock->findChildren<QPushButton *>();
+	ASSERT_EQ(buttons.size(), 2);
+	for (QPushButton *button : buttons)
+		EXPECT_TRUE(button->isVisible() && !button->visibleRegion().isEmpty())
+		    << button->text().toStdString();
+
+	// The user closed it: the next start keeps it closed.
+	obs.switchDock->hide();
+	EXPECT_FALSE(obs.place(store));
+	EXPECT_FALSE(obs.switchDock->isVisible());
+
+	// An OBS without a Controls dock gets it at the right.
+	store.clear();
+	MainWindowWithSwitchDock bare(false);
+	EXPECT_TRUE(bare.place(store));
+	EXPECT_EQ(bare.window.dockWidgetArea(bare.switchDock), Qt::RightDockWidgetArea);
+	EXPECT_TRUE(bare.switchDock->isVisible());
 }
 
 } // namespace

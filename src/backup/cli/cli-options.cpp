@@ -43,7 +43,8 @@ Options:
   --obs-config DIR  OBS's configuration folder: backup reads it, restore
                     writes into it (default: this user's)
   --plugin FILE     backup: the plug-in library to store with the backup
-                    (default: the one installed for this user, if any)
+                    (default: the installed one, this user's before the
+                    system's, if any)
   --name NAME       restore: give the first scene collection this name
   --history         show: list the kept backups with their date and size
   --from DATE       show, restore: the kept backup of this date as --history

@@ -84,10 +84,14 @@ BackupEnvironment environmentFor(const Options &options)
 	reportSignInOnConsole(environment.cloudServices.signIn);
 	environment.pluginLibrary = options.plugin.empty() ? std::string() : absolutePath(options.plugin);
 	if (environment.pluginLibrary.empty() && !environment.obsPaths.configDir.empty()) {
-		const std::string installed = platform::installedPluginPath(environment.obsPaths.configDir);
-		std::error_code ec;
-		if (std::filesystem::is_regular_file(pathFromUtf8(installed), ec))
-			environment.pluginLibrary = installed;
+		for (const std::string &installed :
+		     platform::installedPluginPaths(environment.obsPaths.configDir)) {
+			std::error_code ec;
+			if (std::filesystem::is_regular_file(pathFromUtf8(installed), ec)) {
+				environment.pluginLibrary = installed;
+				break;
+			}
+		}
 	}
 	return environment;
 }

@@ -1,7 +1,10 @@
 #include "delay/switch/delay-switch-host.h"
 
+#include "common/log.h"
+#include "common/settings-store.h"
 #include "delay/switch/delay-switch-dock.h"
 #include "delay/switch/delay-switch.h"
+#include "delay/switch/dock-placement.h"
 
 #include <QDockWidget>
 #include <QMainWindow>
@@ -38,6 +41,16 @@ void createDelaySwitchDock(StatusFeed status)
 	mainWindow->addDockWidget(Qt::RightDockWidgetArea, dockWindow);
 	obs_frontend_add_dock(dockWindow);
 #endif
+}
+
+void showDelaySwitchDockOnFirstStart()
+{
+	auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+	if (!mainWindow)
+		return;
+	QSettings store = userSettingsStore();
+	if (placeDockOnFirstStart(*mainWindow, QString::fromLatin1(dockId), store))
+		KESTREL_LOG(LOG_INFO, "delay switch dock shown beside the controls (first start)");
 }
 
 void removeDelaySwitchDock()

@@ -9,5 +9,7 @@ namespace kestrel {
 // only the key is read.
 void createDelaySwitchDock(StatusFeed status);
 void removeDelaySwitchDock();
+// Once OBS has restored its layout: shows the dock, docked, on the plug-in's first start.
+void showDelaySwitchDockOnFirstStart();
 
 } // namespace kestrel

@@ -4,6 +4,7 @@
 #include "common/settings-store.h"
 #include "delay/delay-ids.h"
 #include "delay/delays-disabled.h"
+#include "delay/switch/delay-switch-host.h"
 #include "platform/key-state.h"
 
 #include <util/platform.h>
@@ -182,6 +183,8 @@ void syncDelaysFromFilterState()
 
 void onFrontendEvent(enum obs_frontend_event event, void *)
 {
+	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
+		showDelaySwitchDockOnFirstStart();
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING ||
 	    event == OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED)
 		syncDelaysFromFilterState();

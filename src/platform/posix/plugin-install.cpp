@@ -66,9 +66,9 @@ PluginInstallFiles pluginInstallFiles(const std::string &libraryFileName)
 	return files;
 }
 
-std::string installedPluginPath(const std::string &obsConfigDir)
+std::vector<std::string> installedPluginPaths(const std::string &obsConfigDir)
 {
-	return obsConfigDir + "/plugins/kestrel/bin/64bit/kestrel.so";
+	return {obsConfigDir + "/plugins/kestrel/bin/64bit/kestrel.so", KESTREL_SYSTEM_PLUGIN_PATH};
 }
 
 } // namespace kestrel::platform

@@ -40,9 +40,9 @@ PluginInstallFiles pluginInstallFiles(const std::string &)
 	return files;
 }
 
-std::string installedPluginPath(const std::string &)
+std::vector<std::string> installedPluginPaths(const std::string &)
 {
-	return "C:\\Program Files\\obs-studio\\obs-plugins\\64bit\\Kestrel.dll";
+	return {"C:\\Program Files\\obs-studio\\obs-plugins\\64bit\\Kestrel.dll"};
 }
 
 } // namespace kestrel::platform
