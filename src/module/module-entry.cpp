@@ -1,4 +1,5 @@
 #include "common/log.h"
+#include "common/version.h"
 #include "delay/switch/delay-switch-host.h"
 #include "delay/switch/delay-switch.h"
 #include "module/auto-backup-events.h"
@@ -41,7 +42,7 @@ bool obs_module_load(void)
 	kestrel::createDelaySwitchDock(kestrel::autoBackupStatusFeed);
 	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
 	kestrel::startAutoBackups();
-	KESTREL_LOG(Info, "Module loaded (version %s)", KESTREL_VERSION);
+	KESTREL_LOG(Info, "Module loaded (version %s)", kestrel::kestrelVersion);
 	return true;
 }
 

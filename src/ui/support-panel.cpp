@@ -65,12 +65,13 @@ QLabel *wrappedLabel(const QString &text)
 
 QGroupBox *makeSupportGroup()
 {
-	auto *group = new QGroupBox(uiText(27));
+	auto *group = new QGroupBox(uiText(TextId::SupportGroup));
 	auto *layout = new QVBoxLayout(group);
-	auto *appeal = wrappedLabel(uiText(28) + "<br><br>👉 " +
-				    QStringLiteral("<a href=\"%1\">%2</a>").arg(kDonationPage, uiText(29)) +
-				    "&nbsp;&nbsp;•&nbsp;&nbsp;" +
-				    QStringLiteral("<a href=\"%1\">%2 (tip)</a>").arg(kTipPage, kTipService));
+	auto *appeal =
+	    wrappedLabel(uiText(TextId::SupportAppeal) + "<br><br>👉 " +
+			 QStringLiteral("<a href=\"%1\">%2</a>").arg(kDonationPage, uiText(TextId::Donate)) +
+			 "&nbsp;&nbsp;•&nbsp;&nbsp;" +
+			 QStringLiteral("<a href=\"%1\">%2 (tip)</a>").arg(kTipPage, kTipService));
 	appeal->setObjectName("supportLabel");
 	appeal->setTextFormat(Qt::RichText);
 	appeal->setOpenExternalLinks(true);
@@ -80,9 +81,9 @@ QGroupBox *makeSupportGroup()
 
 QGroupBox *makeSocialGroup()
 {
-	auto *group = new QGroupBox(uiText(30));
+	auto *group = new QGroupBox(uiText(TextId::FollowGroup));
 	auto *layout = new QVBoxLayout(group);
-	layout->addWidget(wrappedLabel(uiText(31)));
+	layout->addWidget(wrappedLabel(uiText(TextId::FollowAppeal)));
 	auto *row = new QHBoxLayout;
 	for (const SocialPlatform &platform : kPlatforms) {
 		auto *button = new QPushButton(iconFromSvg(platform.svg), platform.name);

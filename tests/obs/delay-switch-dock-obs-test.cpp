@@ -134,7 +134,9 @@ TEST_F(DelaySwitchDockTest, ShowsTheLastAutomaticBackupInOneLineOnceThereIsOne)
 	unchanged.unchanged = true;
 	unchanged.error.clear();
 	publishAutoBackupOutcome(unchanged);
-	EXPECT_LE(processEventsUntil([&] { return line->text().endsWith(uiText(107)); }, 500), oneTickMs);
+	EXPECT_LE(
+	    processEventsUntil([&] { return line->text().endsWith(uiText(TextId::NothingChanged)); }, 500),
+	    oneTickMs);
 	EXPECT_TRUE(line->text().startsWith(QString::fromUtf8("Dernière sauvegarde automatique")));
 }
 

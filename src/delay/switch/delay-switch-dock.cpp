@@ -12,9 +12,6 @@ namespace kestrel {
 namespace {
 
 constexpr int timerIntervalMs = 40;
-constexpr int delaysOnText = 32;
-constexpr int delaysOffText = 33;
-constexpr int dumpText = 74;
 
 const char *const delaysOffStyle =
     "QPushButton{background:#8a2020;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
@@ -65,9 +62,9 @@ void DelaySwitchDock::refreshButton()
 {
 	const bool disabled = delaysDisabled.load();
 	button_->setChecked(disabled);
-	button_->setText(uiText(disabled ? delaysOffText : delaysOnText));
+	button_->setText(uiText(disabled ? TextId::DelaysOff : TextId::DelaysOn));
 	button_->setStyleSheet(QString::fromLatin1(disabled ? delaysOffStyle : delaysOnStyle));
-	dumpButton_->setText(uiText(dumpText));
+	dumpButton_->setText(uiText(TextId::Dump));
 	refreshAutoBackupLine();
 }
 
