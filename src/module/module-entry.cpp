@@ -37,10 +37,9 @@ bool obs_module_load(void)
 	kestrel::platform::startWatchingDesktopKeys();
 	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
-	kestrel::registerToggleHotkey();
-	kestrel::registerDumpHotkey();
+	kestrel::delaySwitch().registerHotkeys();
 	kestrel::createDelaySwitchDock(kestrel::autoBackupStatusFeed);
-	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
+	obs_frontend_add_event_callback(kestrel::DelaySwitch::onFrontendEvent, &kestrel::delaySwitch());
 	kestrel::startAutoBackups();
 	KESTREL_LOG(Info, "Module loaded (version %s)", kestrel::kestrelVersion);
 	return true;
@@ -48,11 +47,10 @@ bool obs_module_load(void)
 
 void obs_module_unload(void)
 {
-	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
+	obs_frontend_remove_event_callback(kestrel::DelaySwitch::onFrontendEvent, &kestrel::delaySwitch());
 	kestrel::stopAutoBackups();
 	kestrel::removeDelaySwitchDock();
-	kestrel::unregisterDumpHotkey();
-	kestrel::unregisterToggleHotkey();
+	kestrel::delaySwitch().unregisterHotkeys();
 	kestrel::platform::stopWatchingDesktopKeys();
 	KESTREL_LOG(Info, "Module unloaded");
 }

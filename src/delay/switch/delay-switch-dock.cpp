@@ -27,9 +27,9 @@ const char *const dumpStyle =
 
 } // namespace
 
-DelaySwitchDock::DelaySwitchDock(StatusFeed status, QWidget *parent)
+DelaySwitchDock::DelaySwitchDock(DelaySwitch &delays, StatusFeed status, QWidget *parent)
     : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)),
-      autoBackupLine_(new QLabel(this)), timer_(this), status_(status)
+      autoBackupLine_(new QLabel(this)), timer_(this), delays_(delays), status_(status)
 {
 	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
 	auto *layout = new QVBoxLayout(this);
@@ -49,10 +49,10 @@ DelaySwitchDock::DelaySwitchDock(StatusFeed status, QWidget *parent)
 
 	// A click dropped by the debounce still snaps the button back to the real state.
 	connect(button_, &QPushButton::clicked, this, [this] {
-		toggleAllDelays();
+		delays_.toggleAll();
 		refreshButton();
 	});
-	connect(dumpButton_, &QPushButton::clicked, this, [] { dumpAllDelays(); });
+	connect(dumpButton_, &QPushButton::clicked, this, [this] { delays_.dumpAll(); });
 	timer_.setInterval(timerIntervalMs);
 	connect(&timer_, &QTimer::timeout, this, [this] { onTimerTick(); });
 	timer_.start();
@@ -80,8 +80,8 @@ void DelaySwitchDock::refreshAutoBackupLine()
 
 void DelaySwitchDock::onTimerTick()
 {
-	pollToggleKey();
-	pollDumpKey();
+	delays_.pollToggleKey();
+	delays_.pollDumpKey();
 	const bool disabled = delaysDisabled.load();
 	const int language = currentLanguage().load();
 	if (status_.version() != autoBackupShownVersion_)
