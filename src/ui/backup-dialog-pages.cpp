@@ -78,37 +78,7 @@ QWidget *BackupDialog::buildSettingsPage()
 	auto *page = new QWidget;
 	auto *layout = new QVBoxLayout(page);
 	layout->setSpacing(12);
-
-	auto *providerGroup = new QGroupBox(uiText(TextId::CloudProviderGroup));
-	auto *grid = new QGridLayout(providerGroup);
-	providerList_ = named(new QComboBox, "providerList");
-	providerList_->addItem(uiText(TextId::LocalFolderProvider));
-	providerList_->setCurrentIndex(0);
-	// Already the local folder: replacing the provider again would pull it from under a run.
-	if (manager_.providerKind() != ProviderKind::LocalFolder)
-		manager_.setProvider(ProviderKind::LocalFolder);
-	grid->addWidget(new QLabel(uiText(TextId::ProviderLabel)), 0, 0);
-	grid->addWidget(providerList_, 0, 1, 1, 2);
-	clientIdLabel_ = new QLabel(uiText(TextId::ClientIdLabel));
-	clientIdEdit_ = named(new QLineEdit(QString::fromStdString(manager_.clientId)), "clientIdEdit");
-	clientIdEdit_->setPlaceholderText(uiText(TextId::ClientIdPlaceholder));
-	grid->addWidget(clientIdLabel_, 1, 0);
-	grid->addWidget(clientIdEdit_, 1, 1, 1, 2);
-	clientSecretLabel_ = new QLabel(uiText(TextId::ClientSecretLabel));
-	clientSecretEdit_ =
-	    named(new QLineEdit(QString::fromStdString(manager_.clientSecret)), "clientSecretEdit");
-	clientSecretEdit_->setPlaceholderText(uiText(TextId::ClientSecretHint));
-	clientSecretEdit_->setEchoMode(QLineEdit::Password);
-	grid->addWidget(clientSecretLabel_, 2, 0);
-	grid->addWidget(clientSecretEdit_, 2, 1, 1, 2);
-	folderLabel_ = new QLabel(uiText(TextId::BackupFolderLabel));
-	folderEdit_ = named(new QLineEdit(QString::fromStdString(manager_.localPath)), "folderEdit");
-	folderEdit_->setPlaceholderText(uiText(TextId::BackupFolderPlaceholder));
-	browseButton_ = named(new QPushButton(uiText(TextId::Browse)), "browseButton");
-	grid->addWidget(folderLabel_, 3, 0);
-	grid->addWidget(folderEdit_, 3, 1);
-	grid->addWidget(browseButton_, 3, 2);
-	layout->addWidget(providerGroup);
+	layout->addWidget(buildProviderGroup());
 
 	auto *authGroup = new QGroupBox(uiText(TextId::AuthorizationGroup));
 	auto *authRow = new QHBoxLayout(authGroup);
@@ -120,28 +90,7 @@ QWidget *BackupDialog::buildSettingsPage()
 	authRow->addWidget(connectButton_);
 	layout->addWidget(authGroup);
 
-	auto *switchGroup = new QGroupBox(uiText(TextId::DelaySwitchGroup));
-	auto *switchLayout = new QVBoxLayout(switchGroup);
-	auto addKeyRow = [&](const QString &label, const char *name, const KeyAccess &key) {
-		auto *row = new QHBoxLayout;
-		auto *list = named(new QComboBox, name);
-		for (const KeyChoice &choice :
-		     delaySwitchKeyChoices(uiText(TextId::NoToggleKey).toStdString()))
-			list->addItem(QString::fromStdString(choice.label), static_cast<int>(choice.code));
-		list->setCurrentIndex(std::max(0, list->findData(key.get())));
-		connect(list, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-			[list, set = key.set](int index) { set(list->itemData(index).toInt()); });
-		row->addWidget(new QLabel(label));
-		row->addWidget(list);
-		row->addStretch();
-		switchLayout->addLayout(row);
-		return list;
-	};
-	switchKeyList_ = addKeyRow(uiText(TextId::ToggleKeyLabel), "switchKeyList", keys_.toggle);
-	dumpKeyList_ = addKeyRow(uiText(TextId::DumpKeyLabel), "dumpKeyList", keys_.dump);
-	switchLayout->addWidget(grayWrappedLabel(uiText(TextId::ToggleKeyHint)));
-	layout->addWidget(switchGroup);
-
+	layout->addWidget(buildDelaySwitchGroup());
 	autoBackupGroup_ = new AutoBackupGroup(manager_.autoBackup);
 	layout->addWidget(autoBackupGroup_);
 
@@ -163,6 +112,64 @@ QWidget *BackupDialog::buildSettingsPage()
 	connect(saveButton_, &QPushButton::clicked, this, &BackupDialog::saveSettings);
 	onProviderChanged(providerList_->currentIndex());
 	return page;
+}
+
+// The settings as loaded; the constructor has chosen the local folder already.
+QGroupBox *BackupDialog::buildProviderGroup()
+{
+	auto *providerGroup = new QGroupBox(uiText(TextId::CloudProviderGroup));
+	auto *grid = new QGridLayout(providerGroup);
+	providerList_ = named(new QComboBox, "providerList");
+	providerList_->addItem(uiText(TextId::LocalFolderProvider));
+	providerList_->setCurrentIndex(0);
+	grid->addWidget(new QLabel(uiText(TextId::ProviderLabel)), 0, 0);
+	grid->addWidget(providerList_, 0, 1, 1, 2);
+	clientIdLabel_ = new QLabel(uiText(TextId::ClientIdLabel));
+	clientIdEdit_ = named(new QLineEdit(QString::fromStdString(manager_.clientId)), "clientIdEdit");
+	clientIdEdit_->setPlaceholderText(uiText(TextId::ClientIdPlaceholder));
+	grid->addWidget(clientIdLabel_, 1, 0);
+	grid->addWidget(clientIdEdit_, 1, 1, 1, 2);
+	clientSecretLabel_ = new QLabel(uiText(TextId::ClientSecretLabel));
+	clientSecretEdit_ =
+	    named(new QLineEdit(QString::fromStdString(manager_.clientSecret)), "clientSecretEdit");
+	clientSecretEdit_->setPlaceholderText(uiText(TextId::ClientSecretHint));
+	clientSecretEdit_->setEchoMode(QLineEdit::Password);
+	grid->addWidget(clientSecretLabel_, 2, 0);
+	grid->addWidget(clientSecretEdit_, 2, 1, 1, 2);
+	folderLabel_ = new QLabel(uiText(TextId::BackupFolderLabel));
+	folderEdit_ = named(new QLineEdit(QString::fromStdString(manager_.localPath)), "folderEdit");
+	folderEdit_->setPlaceholderText(uiText(TextId::BackupFolderPlaceholder));
+	browseButton_ = named(new QPushButton(uiText(TextId::Browse)), "browseButton");
+	grid->addWidget(folderLabel_, 3, 0);
+	grid->addWidget(folderEdit_, 3, 1);
+	grid->addWidget(browseButton_, 3, 2);
+	return providerGroup;
+}
+
+// The delay switch's keys, read and stored through `keys_`.
+QGroupBox *BackupDialog::buildDelaySwitchGroup()
+{
+	auto *switchGroup = new QGroupBox(uiText(TextId::DelaySwitchGroup));
+	auto *switchLayout = new QVBoxLayout(switchGroup);
+	auto addKeyRow = [&](const QString &label, const char *name, const KeyAccess &key) {
+		auto *row = new QHBoxLayout;
+		auto *list = named(new QComboBox, name);
+		for (const KeyChoice &choice :
+		     delaySwitchKeyChoices(uiText(TextId::NoToggleKey).toStdString()))
+			list->addItem(QString::fromStdString(choice.label), static_cast<int>(choice.code));
+		list->setCurrentIndex(std::max(0, list->findData(key.get())));
+		connect(list, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+			[list, set = key.set](int index) { set(list->itemData(index).toInt()); });
+		row->addWidget(new QLabel(label));
+		row->addWidget(list);
+		row->addStretch();
+		switchLayout->addLayout(row);
+		return list;
+	};
+	switchKeyList_ = addKeyRow(uiText(TextId::ToggleKeyLabel), "switchKeyList", keys_.toggle);
+	dumpKeyList_ = addKeyRow(uiText(TextId::DumpKeyLabel), "dumpKeyList", keys_.dump);
+	switchLayout->addWidget(grayWrappedLabel(uiText(TextId::ToggleKeyHint)));
+	return switchGroup;
 }
 
 QWidget *BackupDialog::buildBackupPage()
