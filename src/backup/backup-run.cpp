@@ -342,7 +342,7 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 }
 
 // Lists the files of this backup: OBS's configuration and the media its collections name. What
-// cannot be taken goes to `leftOut` with the reason; refused media are only logged.
+// cannot be taken goes to `leftOut` with the reason; refused media are only logged. Logs the set.
 void listBackupSet(const BackupEnvironment &environment, BackupManifest &listed,
 		   std::vector<LeftOut> &leftOut, const RunLog &log)
 {
@@ -369,6 +369,35 @@ void listBackupSet(const BackupEnvironment &environment, BackupManifest &listed,
 		else
 			logSkipped(media, "not media", refusal, log);
 	}
+	KESTREL_LOG(Info, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
+		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
+	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
+	    std::to_string(listed.profiles.size()) + " profile file(s), " +
+	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
+	for (const auto &media : listed.mediaFiles)
+		KESTREL_LOG(Info, "  media: %s", media.originalLocal.c_str());
+}
+
+// Why this is no OBS configuration to back up; empty when it is one. A wrong folder must not
+// replace a good backup with an empty one.
+std::string missingConfiguration(const ObsPaths &paths)
+{
+	if (!listSceneCollectionFiles(paths).empty() || !listProfileFolders(paths).empty())
+		return {};
+	return "No OBS scene collections or profiles found in " +
+	       (paths.configDir.empty() ? std::string("(no OBS configuration folder)") : paths.configDir) +
+	       "; nothing was backed up.";
+}
+
+std::string completeLine(const BackupSummary &summary)
+{
+	if (summary.unchanged == 0)
+		return "Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
+		       std::to_string(summary.skipped) + " skipped.";
+	return "Backup complete. " + std::to_string(summary.total) +
+	       " files: " + std::to_string(summary.copied()) + " copied, " +
+	       std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
+	       " skipped.";
 }
 
 } // namespace
@@ -396,13 +425,8 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		summary.message = "Not authenticated. Connect to a cloud provider first.";
 		return summary;
 	}
-	const ObsPaths &paths = environment_.obsPaths;
-	// A wrong folder must not replace a good backup with an empty one.
-	if (listSceneCollectionFiles(paths).empty() && listProfileFolders(paths).empty()) {
-		summary.message = "No OBS scene collections or profiles found in " +
-				  (paths.configDir.empty() ? std::string("(no OBS configuration folder)")
-							   : paths.configDir) +
-				  "; nothing was backed up.";
+	if (std::string missing = missingConfiguration(environment_.obsPaths); !missing.empty()) {
+		summary.message = std::move(missing);
 		return summary;
 	}
 	const std::shared_ptr<void> hold = provider_->holdBackup(kLockPatience);
@@ -418,15 +442,6 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 
 	std::vector<LeftOut> leftOut;
 	listBackupSet(environment_, listed, leftOut, log);
-
-	KESTREL_LOG(Info, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
-		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
-	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
-	    std::to_string(listed.profiles.size()) + " profile file(s), " +
-	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
-	for (const auto &media : listed.mediaFiles)
-		KESTREL_LOG(Info, "  media: %s", media.originalLocal.c_str());
-
 	BackupHistory history(*provider_, environment_.tempFolder,
 			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
 							     AutoBackupSettings::kMaxKept)));
@@ -462,13 +477,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	// Old backups go only after a complete run; files no kept backup names go after any.
 	history.prune(summary.skipped == 0, log);
 
-	if (summary.unchanged == 0)
-		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
-		    std::to_string(summary.skipped) + " skipped.");
-	else
-		log("Backup complete. " + std::to_string(summary.total) + " files: " +
-		    std::to_string(summary.copied()) + " copied, " + std::to_string(summary.unchanged) +
-		    " unchanged, " + std::to_string(summary.skipped) + " skipped.");
+	log(completeLine(summary));
 	summary.success = true;
 	summary.published = true;
 	return summary;
