@@ -28,6 +28,29 @@ std::string stemOf(const std::string &path)
 	return utf8FromPath(pathFromUtf8(path).stem());
 }
 
+struct ActiveCollection {
+	std::string name;
+	std::string stem;
+};
+
+// The collection restored first becomes the active one: under the requested name (written into
+// the file), else the name the file holds, else the file's stem.
+ActiveCollection nameRestoredCollection(const std::string &destination, const std::string &requestedName,
+					const RunLog &log)
+{
+	ActiveCollection active;
+	if (!requestedName.empty()) {
+		setCollectionName(destination, requestedName, log);
+		active.name = requestedName;
+	} else {
+		active.name = readCollectionName(destination);
+	}
+	active.stem = stemOf(destination);
+	if (active.name.empty())
+		active.name = active.stem;
+	return active;
+}
+
 } // namespace
 
 bool BackupManager::fetchManifest(BackupManifest &manifest, const RunLog &log)
@@ -77,7 +100,7 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
 	};
 
-	std::string activeName, activeStem;
+	ActiveCollection active;
 	for (size_t k = 0; k < plan.size(); ++k) {
 		const BackupEntry &entry = *plan[k].entry;
 		const int32_t index = static_cast<int32_t>(k) + 1;
@@ -107,20 +130,11 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		const std::string extension = lowerExtension(destination);
 		if (extension == ".json" || extension == ".ini")
 			rewriteEmbeddedPaths(destination, moves, log);
-		if (firstCollection) {
-			if (!requestedName.empty()) {
-				setCollectionName(destination, requestedName, log);
-				activeName = requestedName;
-			} else {
-				activeName = readCollectionName(destination);
-			}
-			activeStem = stemOf(destination);
-			if (activeName.empty())
-				activeName = activeStem;
-		}
+		if (firstCollection)
+			active = nameRestoredCollection(destination, requestedName, log);
 	}
-	if (!activeStem.empty())
-		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
+	if (!active.stem.empty())
+		activateCollection(environment_.obsPaths.configDir, active.name, active.stem, log);
 	removeStaleCopies(plan, start);
 
 	// A restore that restored nothing has failed, whatever the reason per file.
