@@ -5,6 +5,7 @@
 #include "backup/media-policy.h"
 #include "backup/remote-layout.h"
 #include "backup/run-steps.h"
+#include "backup/run-tally.h"
 #include "backup/source-hasher.h"
 #include "backup/temp-file.h"
 #include "backup/utf8-text.h"
@@ -27,8 +28,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kRoot = kBackupRoot;
-// How long a run waits for another one on the same backup before it gives up.
-constexpr auto kLockPatience = std::chrono::seconds(3);
+constexpr RunWords kBackupWords{"Backup", "backed up", "uploaded", "The previous backup is unchanged."};
 
 std::string lastComponent(const std::string &path)
 {
@@ -229,12 +229,16 @@ void queueHashes(std::vector<PlannedFile> &plan, SourceHasher &hasher)
 		file->hashTicket = hasher.add(file->entry.originalLocal, file->before);
 }
 
-// Stores the listed files, in run order, into `stored`'s lists: only those really stored. A new
-// copy counts once its source's hash is done and the source held still from before the earlier
-// of copy and hash to after the later one.
-void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
-		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
-		 const std::atomic<bool> *stopRequested, BackupSummary &summary)
+// A file that could not be stored: counted, and logged with its reason.
+void skipFile(RunTally &tally, const BackupEntry &entry, const std::string &error, const RunLog &log)
+{
+	tally.skip(entry.originalLocal, error);
+	logSkipped(entry.name, entry.originalLocal, error, log);
+}
+
+// The listed files in run order, each with the previous backup's copy where that may hold it.
+std::vector<PlannedFile> planStore(BackupHistory &history, const BackupManifest &listed,
+				   BackupManifest &stored)
 {
 	std::vector<PlannedFile> plan;
 	const std::pair<const std::vector<BackupEntry> *, std::vector<BackupEntry> *> lists[] = {
@@ -254,20 +258,21 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 				file.previous = previous;
 		}
 	}
-	summary.total = static_cast<int32_t>(plan.size());
-	SourceHasher hasher;
-	queueHashes(plan, hasher);
-	auto skip = [&](const BackupEntry &entry, const std::string &error) {
-		++summary.skipped;
-		summary.skippedFiles.push_back(entry.originalLocal + ": " + error);
-		logSkipped(entry.name, entry.originalLocal, error, log);
-	};
+	return plan;
+}
+
+// Reuses the previous copy of each file whose content it holds and copies the others, in run
+// order; the copies are confirmed once their hashes are done.
+void copyPlanned(std::vector<PlannedFile> &plan, ICloudProvider &provider, BackupHistory &history,
+		 const std::string &createdAt, const RunProgress &progress, const RunLog &log,
+		 const std::atomic<bool> *stopRequested, RunTally &tally)
+{
 	for (PlannedFile &file : plan) {
 		throwIfStopped(stopRequested);
 		BackupEntry &entry = file.entry;
 		const std::string position =
-		    " (" + std::to_string(file.index) + "/" + std::to_string(summary.total) + ")";
-		const ProgressCallback fileProgress = runProgressFor(progress, file.index, summary.total);
+		    " (" + std::to_string(file.index) + "/" + std::to_string(tally.total()) + ")";
+		const ProgressCallback fileProgress = runProgressFor(progress, file.index, tally.total());
 		// A moved time is checked against the hash at the file's turn in the run.
 		std::optional<std::string> sameHash;
 		if (file.previous)
@@ -276,20 +281,26 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 			log("Unchanged: " + entry.name + position);
 			reuse(*file.previous, file.before, std::move(*sameHash), entry);
 			file.reused = true;
-			++summary.unchanged;
+			tally.unchanged();
 			if (fileProgress)
 				fileProgress(entry.name, 100, 0, 0);
 			continue;
 		}
 		log("Uploading: " + entry.name + position);
-		entry.remotePath = history.freeRemotePath(entry.remotePath, listed.createdAt);
+		entry.remotePath = history.freeRemotePath(entry.remotePath, createdAt);
 		file.copied = provider.uploadNewFile(entry.originalLocal, entry.remotePath, fileProgress);
 		if (file.copied)
 			file.afterCopy = sourceState(entry.originalLocal);
 		else
-			skip(entry, provider.lastError());
+			skipFile(tally, entry, provider.lastError(), log);
 	}
-	const std::vector<SourceHasher::Result> hashes = hasher.finish();
+}
+
+// Puts each reused file and each copy whose source held still into its list of the new
+// manifest; a source that changed is copied once more.
+void confirmPlanned(std::vector<PlannedFile> &plan, const std::vector<SourceHasher::Result> &hashes,
+		    ICloudProvider &provider, const RunProgress &progress, const RunLog &log, RunTally &tally)
+{
 	for (PlannedFile &file : plan) {
 		BackupEntry &entry = file.entry;
 		if (!file.reused && !file.copied)
@@ -304,15 +315,89 @@ void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupM
 				confirmCopy(entry, file.before, *hash.sha256);
 			else
 				error = copyAgain(provider,
-						  runProgressFor(progress, file.index, summary.total), entry);
+						  runProgressFor(progress, file.index, tally.total()), entry);
 		}
 		if (!error.empty()) {
-			skip(entry, error);
+			skipFile(tally, entry, error, log);
 			continue;
 		}
-		++summary.done;
+		tally.done();
 		file.list->push_back(std::move(entry));
 	}
+}
+
+// Stores the listed files, in run order, into `stored`'s lists: only those really stored. A new
+// copy counts once its source's hash is done and the source held still from before the earlier
+// of copy and hash to after the later one.
+void storeListed(ICloudProvider &provider, BackupHistory &history, const BackupManifest &listed,
+		 BackupManifest &stored, const RunProgress &progress, const RunLog &log,
+		 const std::atomic<bool> *stopRequested, RunTally &tally)
+{
+	std::vector<PlannedFile> plan = planStore(history, listed, stored);
+	tally.plan(plan.size());
+	SourceHasher hasher;
+	queueHashes(plan, hasher);
+	copyPlanned(plan, provider, history, listed.createdAt, progress, log, stopRequested, tally);
+	confirmPlanned(plan, hasher.finish(), provider, progress, log, tally);
+}
+
+// Lists the files of this backup: OBS's configuration and the media its collections name. What
+// cannot be taken goes to `leftOut` with the reason; refused media are only logged. Logs the set.
+void listBackupSet(const BackupEnvironment &environment, BackupManifest &listed,
+		   std::vector<LeftOut> &leftOut, const RunLog &log)
+{
+	const ObsPaths &paths = environment.obsPaths;
+	for (const std::string &folder : {paths.scenesDir, paths.profilesDir})
+		if (std::string reason = unreadableFolder(folder); !reason.empty())
+			leftOut.push_back({folder, std::move(reason)});
+	for (const auto &file : listSceneCollectionFiles(paths)) {
+		if (std::string reason = unstorable(file); !reason.empty())
+			leftOut.push_back({file, std::move(reason)});
+		else
+			listed.sceneCollections.push_back(
+			    entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
+	}
+	for (const auto &profile : listProfileFolders(paths))
+		walkProfileFolder(pathFromUtf8(paths.profilesDir) / pathFromUtf8(profile),
+				  pathFromUtf8(paths.profilesDir), listed.profiles, leftOut);
+	for (const auto &[path, reason] : leftOut)
+		logSkipped(lastComponent(path), path, reason, log);
+	for (const auto &media : collectMediaPaths(paths)) {
+		const std::string refusal = mediaRefusal(media, environment.homeFolder, paths.configDir);
+		if (refusal.empty())
+			listed.mediaFiles.push_back(entryFor(media, mediaRemotePath(media)));
+		else
+			logSkipped(media, "not media", refusal, log);
+	}
+	KESTREL_LOG(Info, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
+		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
+	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
+	    std::to_string(listed.profiles.size()) + " profile file(s), " +
+	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
+	for (const auto &media : listed.mediaFiles)
+		KESTREL_LOG(Info, "  media: %s", media.originalLocal.c_str());
+}
+
+// Why this is no OBS configuration to back up; empty when it is one. A wrong folder must not
+// replace a good backup with an empty one.
+std::string missingConfiguration(const ObsPaths &paths)
+{
+	if (!listSceneCollectionFiles(paths).empty() || !listProfileFolders(paths).empty())
+		return {};
+	return "No OBS scene collections or profiles found in " +
+	       (paths.configDir.empty() ? std::string("(no OBS configuration folder)") : paths.configDir) +
+	       "; nothing was backed up.";
+}
+
+std::string completeLine(const BackupSummary &summary)
+{
+	if (summary.unchanged == 0)
+		return "Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
+		       std::to_string(summary.skipped) + " skipped.";
+	return "Backup complete. " + std::to_string(summary.total) +
+	       " files: " + std::to_string(summary.copied()) + " copied, " +
+	       std::to_string(summary.unchanged) + " unchanged, " + std::to_string(summary.skipped) +
+	       " skipped.";
 }
 
 } // namespace
@@ -335,17 +420,13 @@ std::string mediaRemotePath(const std::string &localPath)
 BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 {
 	BackupSummary summary;
+	RunTally tally(summary);
 	if (!provider_ || !provider_->isAuthenticated()) {
 		summary.message = "Not authenticated. Connect to a cloud provider first.";
 		return summary;
 	}
-	const ObsPaths &paths = environment_.obsPaths;
-	// A wrong folder must not replace a good backup with an empty one.
-	if (listSceneCollectionFiles(paths).empty() && listProfileFolders(paths).empty()) {
-		summary.message = "No OBS scene collections or profiles found in " +
-				  (paths.configDir.empty() ? std::string("(no OBS configuration folder)")
-							   : paths.configDir) +
-				  "; nothing was backed up.";
+	if (std::string missing = missingConfiguration(environment_.obsPaths); !missing.empty()) {
+		summary.message = std::move(missing);
 		return summary;
 	}
 	const std::shared_ptr<void> hold = provider_->holdBackup(kLockPatience);
@@ -360,37 +441,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	listed.providerName = provider_->name();
 
 	std::vector<LeftOut> leftOut;
-	for (const std::string &folder : {paths.scenesDir, paths.profilesDir})
-		if (std::string reason = unreadableFolder(folder); !reason.empty())
-			leftOut.push_back({folder, std::move(reason)});
-	for (const auto &file : listSceneCollectionFiles(paths)) {
-		if (std::string reason = unstorable(file); !reason.empty())
-			leftOut.push_back({file, std::move(reason)});
-		else
-			listed.sceneCollections.push_back(
-			    entryFor(file, kRoot + "/scenes/" + lastComponent(file)));
-	}
-	for (const auto &profile : listProfileFolders(paths))
-		walkProfileFolder(pathFromUtf8(paths.profilesDir) / pathFromUtf8(profile),
-				  pathFromUtf8(paths.profilesDir), listed.profiles, leftOut);
-	for (const auto &[path, reason] : leftOut)
-		logSkipped(lastComponent(path), path, reason, log);
-	for (const auto &media : collectMediaPaths(paths)) {
-		const std::string refusal = mediaRefusal(media, environment_.homeFolder, paths.configDir);
-		if (refusal.empty())
-			listed.mediaFiles.push_back(entryFor(media, mediaRemotePath(media)));
-		else
-			logSkipped(media, "not media", refusal, log);
-	}
-
-	KESTREL_LOG(Info, "Backup set: %zu scene(s), %zu profile file(s), %zu media file(s)",
-		    listed.sceneCollections.size(), listed.profiles.size(), listed.mediaFiles.size());
-	log("Found " + std::to_string(listed.sceneCollections.size()) + " scene(s), " +
-	    std::to_string(listed.profiles.size()) + " profile file(s), " +
-	    std::to_string(listed.mediaFiles.size()) + " media file(s).");
-	for (const auto &media : listed.mediaFiles)
-		KESTREL_LOG(Info, "  media: %s", media.originalLocal.c_str());
-
+	listBackupSet(environment_, listed, leftOut, log);
 	BackupHistory history(*provider_, environment_.tempFolder,
 			      static_cast<size_t>(std::clamp(autoBackup.kept, AutoBackupSettings::kMinKept,
 							     AutoBackupSettings::kMaxKept)));
@@ -400,19 +451,12 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	stored.sceneCollections.clear();
 	stored.profiles.clear();
 	stored.mediaFiles.clear();
-	storeListed(*provider_, history, listed, stored, progress, log, stopRequested, summary);
+	storeListed(*provider_, history, listed, stored, progress, log, stopRequested, tally);
 	// What the listing left out makes the run partial.
-	for (const auto &[path, reason] : leftOut) {
-		++summary.total;
-		++summary.skipped;
-		summary.skippedFiles.push_back(path + ": " + reason);
-	}
-	if (summary.done == 0) {
-		summary.message = "Nothing could be backed up: all " + std::to_string(summary.total) +
-				  " file(s) failed. The previous backup is unchanged.";
-		log("Backup failed. 0 files uploaded, " + std::to_string(summary.skipped) + " skipped.");
+	for (const auto &[path, reason] : leftOut)
+		tally.leaveOut(path, reason);
+	if (tally.failedWithNothingDone(kBackupWords, log))
 		return summary;
-	}
 
 	if (skipWhenUnchanged && sameAsPrevious(stored, summary, history)) {
 		log("Nothing changed since the last backup; no new backup made.");
@@ -420,11 +464,8 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 		return summary;
 	}
 	throwIfStopped(stopRequested);
-	if (const std::string error = storePluginCopy(history, stored, log); !error.empty()) {
-		++summary.total;
-		++summary.skipped;
-		summary.skippedFiles.push_back(environment_.pluginLibrary + ": " + error);
-	}
+	if (const std::string error = storePluginCopy(history, stored, log); !error.empty())
+		tally.leaveOut(environment_.pluginLibrary, error);
 
 	log("Uploading manifest\u2026");
 	if (const std::string error = history.publish(stored); !error.empty()) {
@@ -436,13 +477,7 @@ BackupSummary BackupManager::runBackup(RunProgress progress, RunLog log)
 	// Old backups go only after a complete run; files no kept backup names go after any.
 	history.prune(summary.skipped == 0, log);
 
-	if (summary.unchanged == 0)
-		log("Backup complete. " + std::to_string(summary.done) + " files uploaded, " +
-		    std::to_string(summary.skipped) + " skipped.");
-	else
-		log("Backup complete. " + std::to_string(summary.total) + " files: " +
-		    std::to_string(summary.copied()) + " copied, " + std::to_string(summary.unchanged) +
-		    " unchanged, " + std::to_string(summary.skipped) + " skipped.");
+	log(completeLine(summary));
 	summary.success = true;
 	summary.published = true;
 	return summary;

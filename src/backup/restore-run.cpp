@@ -3,6 +3,7 @@
 #include "backup/active-collection.h"
 #include "backup/path-remap.h"
 #include "backup/run-steps.h"
+#include "backup/run-tally.h"
 #include "backup/stored-manifest.h"
 #include "backup/verified-download.h"
 #include "common/log.h"
@@ -20,9 +21,34 @@ std::string lowerExtension(const std::string &path)
 	return asciiLowerCase(utf8FromPath(pathFromUtf8(path).extension()));
 }
 
+constexpr RunWords kRestoreWords{"Restore", "restored", "restored", "See the log for the reasons."};
+
 std::string stemOf(const std::string &path)
 {
 	return utf8FromPath(pathFromUtf8(path).stem());
+}
+
+struct ActiveCollection {
+	std::string name;
+	std::string stem;
+};
+
+// The collection restored first becomes the active one: under the requested name (written into
+// the file), else the name the file holds, else the file's stem.
+ActiveCollection nameRestoredCollection(const std::string &destination, const std::string &requestedName,
+					const RunLog &log)
+{
+	ActiveCollection active;
+	if (!requestedName.empty()) {
+		setCollectionName(destination, requestedName, log);
+		active.name = requestedName;
+	} else {
+		active.name = readCollectionName(destination);
+	}
+	active.stem = stemOf(destination);
+	if (active.name.empty())
+		active.name = active.stem;
+	return active;
 }
 
 } // namespace
@@ -56,14 +82,15 @@ std::vector<RestoreStep> BackupManager::planRestore(const BackupManifest &manife
 BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgress progress, RunLog log)
 {
 	BackupSummary summary;
-	const std::shared_ptr<void> hold = provider_->holdBackup(std::chrono::seconds(3));
+	RunTally tally(summary);
+	const std::shared_ptr<void> hold = provider_->holdBackup(kLockPatience);
 	if (!hold) {
 		summary.message = provider_->lastError();
 		return summary;
 	}
 	const auto start = std::filesystem::file_time_type::clock::now();
 	const std::vector<RestoreStep> plan = planRestore(manifest);
-	summary.total = static_cast<int32_t>(plan.size());
+	tally.plan(plan.size());
 	const std::vector<PathMove> moves =
 	    pathMovesOf(plan, findSourceHome(manifest), environment_.homeFolder);
 	const std::string requestedName = restoreCollectionName;
@@ -73,15 +100,14 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		return "  " + (skippedLine ? skippedLine(reason, file) : "Skipped (" + reason + "): " + file);
 	};
 
-	std::string activeName, activeStem;
+	ActiveCollection active;
 	for (size_t k = 0; k < plan.size(); ++k) {
 		const BackupEntry &entry = *plan[k].entry;
 		const int32_t index = static_cast<int32_t>(k) + 1;
 		const bool firstCollection = plan[k].firstCollection;
 		if (!plan[k].refusal.empty()) {
-			++summary.skipped;
 			const std::string why = refusalText(plan[k]);
-			summary.skippedFiles.push_back(why);
+			tally.skip(why);
 			log(skipped(plan[k].refusal, refusedPlace(plan[k])));
 			KESTREL_LOG(Warning, "Restore skipped %s \u2014 %s", entry.name.c_str(), why.c_str());
 			continue;
@@ -94,40 +120,27 @@ BackupSummary BackupManager::runRestore(const BackupManifest &manifest, RunProgr
 		std::string error;
 		if (!downloadVerified(*provider_, entry, destination,
 				      runProgressFor(progress, index, summary.total), error)) {
-			++summary.skipped;
-			summary.skippedFiles.push_back(destination + ": " + error);
+			tally.skip(destination, error);
 			log(skipped("error", error));
 			KESTREL_LOG(Warning, "Restore skipped %s \u2014 %s", entry.name.c_str(),
 				    error.c_str());
 			continue;
 		}
-		++summary.done;
+		tally.done();
 		const std::string extension = lowerExtension(destination);
 		if (extension == ".json" || extension == ".ini")
 			rewriteEmbeddedPaths(destination, moves, log);
-		if (firstCollection) {
-			if (!requestedName.empty()) {
-				setCollectionName(destination, requestedName, log);
-				activeName = requestedName;
-			} else {
-				activeName = readCollectionName(destination);
-			}
-			activeStem = stemOf(destination);
-			if (activeName.empty())
-				activeName = activeStem;
-		}
+		if (firstCollection)
+			active = nameRestoredCollection(destination, requestedName, log);
 	}
-	if (!activeStem.empty())
-		activateCollection(environment_.obsPaths.configDir, activeName, activeStem, log);
+	if (!active.stem.empty())
+		activateCollection(environment_.obsPaths.configDir, active.name, active.stem, log);
 	removeStaleCopies(plan, start);
 
 	// A restore that restored nothing has failed, whatever the reason per file.
-	if (summary.done == 0) {
-		summary.message = summary.total == 0
-				      ? "Nothing to restore: the backup lists no files."
-				      : "Nothing could be restored: all " + std::to_string(summary.total) +
-					    " file(s) failed. See the log for the reasons.";
-		log("Restore failed. 0 files restored, " + std::to_string(summary.skipped) + " skipped.");
+	if (tally.failedWithNothingDone(kRestoreWords, log)) {
+		if (summary.total == 0)
+			summary.message = "Nothing to restore: the backup lists no files.";
 		return summary;
 	}
 	log("Restore complete. " + std::to_string(summary.done) + " files restored.");

@@ -3,7 +3,12 @@
 #include "backup/backup-types.h"
 #include "providers/cloud-provider.h"
 
+#include <chrono>
+
 namespace kestrel {
+
+// How long a run waits for another one on the same backup before it gives up.
+inline constexpr auto kLockPatience = std::chrono::seconds(3);
 
 // Scene collections, then profile files, then media files: the order both runs work in.
 std::vector<const BackupEntry *> entriesInRunOrder(const BackupManifest &manifest);

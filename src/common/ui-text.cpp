@@ -40,13 +40,14 @@ void chooseLanguage(int language)
 	store.sync();
 }
 
-QString uiText(int id)
+QString uiText(TextId id)
 {
 	// An unknown id shows nothing rather than throwing into Qt's event loop.
-	if (static_cast<unsigned>(id) >= static_cast<unsigned>(uiTextRowCount))
+	const auto row = static_cast<unsigned>(id);
+	if (row >= static_cast<unsigned>(uiTextRowCount))
 		return {};
 	const int language = currentLanguage().load();
-	return QString::fromUtf8(uiTextTable[static_cast<size_t>(id)][isLanguage(language) ? language : 0]);
+	return QString::fromUtf8(uiTextTable[row][isLanguage(language) ? language : 0]);
 }
 
 QString languageName(int language)

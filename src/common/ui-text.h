@@ -1,15 +1,17 @@
 #pragma once
 
+#include "common/ui-text-table.h"
+
 #include <QString>
 
 #include <atomic>
 
 namespace kestrel {
 
-// Row ids 0..94 of the five-language table; callers pass only ids from the table.
-QString uiText(int id);
+// The row in the current language; an id outside the table shows nothing.
+QString uiText(TextId id);
 
-// Process-wide language 0..4, initialised once (thread-safe) from QSettings("Orvane",
+// Process-wide language 0..uiLanguageCount - 1, initialised once (thread-safe) from QSettings("Orvane",
 // "WrenfieldBackups") key "language" (default 1, out of range -> 1); not rewritten until the user picks.
 std::atomic<int> &currentLanguage();
 

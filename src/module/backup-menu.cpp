@@ -28,7 +28,9 @@ void openBackupDialog(void *)
 {
 	BackupDialog dialog(
 	    systemBackupEnvironment(moduleConfigFile("cloud-backup.json"), obs_get_version_string()),
-	    DelaySwitchKeys{{getToggleKey, setToggleKey}, {getDumpKey, setDumpKey}},
+	    DelaySwitchKeys{
+		{[] { return delaySwitch().toggleKey(); }, [](int vk) { delaySwitch().setToggleKey(vk); }},
+		{[] { return delaySwitch().dumpKey(); }, [](int vk) { delaySwitch().setDumpKey(vk); }}},
 	    static_cast<QWidget *>(obs_frontend_get_main_window()));
 	dialog.exec();
 }

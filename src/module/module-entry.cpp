@@ -1,4 +1,5 @@
 #include "common/log.h"
+#include "common/version.h"
 #include "delay/switch/delay-switch-host.h"
 #include "delay/switch/delay-switch.h"
 #include "module/auto-backup-events.h"
@@ -36,22 +37,20 @@ bool obs_module_load(void)
 	kestrel::platform::startWatchingDesktopKeys();
 	kestrel::addBackupMenuItem();
 	kestrel::registerDelaySources();
-	kestrel::registerToggleHotkey();
-	kestrel::registerDumpHotkey();
+	kestrel::delaySwitch().registerHotkeys();
 	kestrel::createDelaySwitchDock(kestrel::autoBackupStatusFeed);
-	obs_frontend_add_event_callback(kestrel::onFrontendEvent, nullptr);
+	obs_frontend_add_event_callback(kestrel::DelaySwitch::onFrontendEvent, &kestrel::delaySwitch());
 	kestrel::startAutoBackups();
-	KESTREL_LOG(Info, "Module loaded (version %s)", KESTREL_VERSION);
+	KESTREL_LOG(Info, "Module loaded (version %s)", kestrel::kestrelVersion);
 	return true;
 }
 
 void obs_module_unload(void)
 {
-	obs_frontend_remove_event_callback(kestrel::onFrontendEvent, nullptr);
+	obs_frontend_remove_event_callback(kestrel::DelaySwitch::onFrontendEvent, &kestrel::delaySwitch());
 	kestrel::stopAutoBackups();
 	kestrel::removeDelaySwitchDock();
-	kestrel::unregisterDumpHotkey();
-	kestrel::unregisterToggleHotkey();
+	kestrel::delaySwitch().unregisterHotkeys();
 	kestrel::platform::stopWatchingDesktopKeys();
 	KESTREL_LOG(Info, "Module unloaded");
 }

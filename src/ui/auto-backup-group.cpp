@@ -24,12 +24,13 @@ QCheckBox *checkBox(const QString &text, const char *name, bool checked)
 } // namespace
 
 AutoBackupGroup::AutoBackupGroup(const AutoBackupSettings &settings, QWidget *parent)
-    : QGroupBox(uiText(99), parent),
-      afterStream_(checkBox(uiText(100), "autoAfterStream", settings.afterStream)),
-      afterRecording_(checkBox(uiText(101), "autoAfterRecording", settings.afterRecording)),
-      onExit_(checkBox(uiText(102), "autoOnExit", settings.onExit)),
-      dailyAtStart_(checkBox(uiText(103), "autoDailyAtStart", settings.dailyAtStart)), kept_(new QSpinBox),
-      outcome_(new QLabel)
+    : QGroupBox(uiText(TextId::AutoBackupsGroup), parent),
+      afterStream_(checkBox(uiText(TextId::AfterStream), "autoAfterStream", settings.afterStream)),
+      afterRecording_(
+	  checkBox(uiText(TextId::AfterRecording), "autoAfterRecording", settings.afterRecording)),
+      onExit_(checkBox(uiText(TextId::OnExit), "autoOnExit", settings.onExit)),
+      dailyAtStart_(checkBox(uiText(TextId::DailyAtStart), "autoDailyAtStart", settings.dailyAtStart)),
+      kept_(new QSpinBox), outcome_(new QLabel)
 {
 	setObjectName("autoBackupGroup");
 	auto *grid = new QGridLayout(this);
@@ -42,7 +43,7 @@ AutoBackupGroup::AutoBackupGroup(const AutoBackupSettings &settings, QWidget *pa
 	kept_->setRange(AutoBackupSettings::kMinKept, AutoBackupSettings::kMaxKept);
 	kept_->setValue(settings.kept);
 	auto *keptRow = new QHBoxLayout;
-	keptRow->addWidget(new QLabel(uiText(104)));
+	keptRow->addWidget(new QLabel(uiText(TextId::BackupsToKeep)));
 	keptRow->addWidget(kept_);
 	keptRow->addStretch();
 	grid->addLayout(keptRow, 2, 0, 1, 2);

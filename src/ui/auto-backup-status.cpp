@@ -47,15 +47,16 @@ uint64_t autoBackupOutcomeVersion()
 QString autoBackupOutcomeLine(const std::optional<AutoBackupOutcome> &outcome)
 {
 	if (!outcome)
-		return uiText(109);
+		return uiText(TextId::NoAutoBackupYet);
 	QString detail;
 	if (!outcome->ok)
-		detail = uiText(108).arg(QString::fromStdString(outcome->error));
+		detail = uiText(TextId::FailedWith).arg(QString::fromStdString(outcome->error));
 	else if (outcome->unchanged)
-		detail = uiText(107);
+		detail = uiText(TextId::NothingChanged);
 	else
-		detail = uiText(106).arg(outcome->copied).arg(outcome->skipped);
-	return uiText(105).arg(localTimeText(outcome->finishedAt) + QStringLiteral(" \u2014 ") + detail);
+		detail = uiText(TextId::FilesCopiedSkipped).arg(outcome->copied).arg(outcome->skipped);
+	return uiText(TextId::LastAutoBackup)
+	    .arg(localTimeText(outcome->finishedAt) + QStringLiteral(" \u2014 ") + detail);
 }
 
 StatusLine autoBackupStatusLine()

@@ -44,7 +44,7 @@ QString backupText(const BackupManifest &backup)
 			bytes += std::max<int64_t>(entry.size, 0);
 	}
 	return (time.isValid() ? time.toLocalTime().toString("yyyy-MM-dd hh:mm:ss") : createdAt) +
-	       QStringLiteral(" \u2014 ") + uiText(49).arg(files) + ", " + sizeText(bytes);
+	       QStringLiteral(" \u2014 ") + uiText(TextId::FileCount).arg(files) + ", " + sizeText(bytes);
 }
 
 // "My_Scenes.JSON" -> "My Scenes".
@@ -123,9 +123,11 @@ void BackupDialog::onBackupFinished(bool success, const QString &error)
 	setRunControlsEnabled(true);
 	backupProgress_->setValue(success ? 100 : 0);
 	if (success)
-		QMessageBox::information(this, uiText(63), uiText(64));
+		QMessageBox::information(this, uiText(TextId::BackupCompleteTitle),
+					 uiText(TextId::BackupUploaded));
 	else
-		QMessageBox::warning(this, uiText(65), error.isEmpty() ? uiText(66) : error);
+		QMessageBox::warning(this, uiText(TextId::BackupFailedTitle),
+				     error.isEmpty() ? uiText(TextId::BackupError) : error);
 	finishRun();
 }
 
@@ -135,9 +137,11 @@ void BackupDialog::onRestoreFinished(bool success, const QString &error)
 	setRunControlsEnabled(true);
 	restoreProgress_->setValue(success ? 100 : 0);
 	if (!success)
-		QMessageBox::warning(this, uiText(69), error.isEmpty() ? uiText(70) : error);
-	else if (QMessageBox::question(this, uiText(67), uiText(68), QMessageBox::Yes | QMessageBox::No,
-				       QMessageBox::Yes) == QMessageBox::Yes)
+		QMessageBox::warning(this, uiText(TextId::RestoreFailedTitle),
+				     error.isEmpty() ? uiText(TextId::RestoreError) : error);
+	else if (QMessageBox::question(
+		     this, uiText(TextId::RestoreCompleteTitle), uiText(TextId::RestoreCompleteRestartObs),
+		     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
 		restartObs();
 	finishRun();
 }
@@ -156,9 +160,10 @@ void BackupDialog::onManifestLoaded(bool ok)
 	if (!ok) {
 		const ICloudProvider &provider = manager_.provider();
 		const QString error = QString::fromStdString(provider.lastError());
-		QMessageBox::warning(this, uiText(71),
-				     uiText(72).arg(QString::fromStdString(provider.name())) + "\n\n" +
-					 (error.isEmpty() ? QString() : error + "\n\n") + uiText(73));
+		QMessageBox::warning(
+		    this, uiText(TextId::NoBackupFoundTitle),
+		    uiText(TextId::NoBackupFound).arg(QString::fromStdString(provider.name())) + "\n\n" +
+			(error.isEmpty() ? QString() : error + "\n\n") + uiText(TextId::CheckBackupFolder));
 		showManifest(); // the backups loaded before stay restorable
 	} else {
 		showBackups(0);
@@ -185,9 +190,9 @@ void BackupDialog::showManifest()
 	const BackupManifest *backup = chosenBackup();
 	if (!backup)
 		return;
-	addManifestGroup(uiText(46), backup->sceneCollections);
-	addManifestGroup(uiText(47), backup->profiles);
-	addManifestGroup(uiText(48), backup->mediaFiles);
+	addManifestGroup(uiText(TextId::SceneCollections), backup->sceneCollections);
+	addManifestGroup(uiText(TextId::Profiles), backup->profiles);
+	addManifestGroup(uiText(TextId::MediaFiles), backup->mediaFiles);
 	if (!backup->sceneCollections.empty())
 		collectionNameEdit_->setText(collectionNameFromFile(backup->sceneCollections.front().name));
 }
@@ -195,7 +200,7 @@ void BackupDialog::showManifest()
 void BackupDialog::addManifestGroup(const QString &title, const std::vector<BackupEntry> &entries)
 {
 	auto *group = new QTreeWidgetItem(manifestTree_);
-	group->setText(0, title + " (" + uiText(49).arg(entries.size()) + ")");
+	group->setText(0, title + " (" + uiText(TextId::FileCount).arg(entries.size()) + ")");
 	group->setExpanded(true);
 	for (const BackupEntry &entry : entries) {
 		auto *item = new QTreeWidgetItem(group);

@@ -25,7 +25,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr int kLanguageCount = 5;
 constexpr int kMinimumWidth = 620;
 constexpr int kMinimumHeight = 560;
 
@@ -34,7 +33,7 @@ enum class Note { SettingsNotSaved, ClosesAfterRun };
 
 QString noteText(Note note)
 {
-	static const char *const kNotes[][kLanguageCount] = {
+	static const char *const kNotes[][uiLanguageCount] = {
 	    {"The settings were not saved.", "No se guardaron los ajustes.",
 	     "Les réglages n'ont pas été enregistrés.", "设置未保存。", "設定を保存できませんでした。"},
 	    {"The window closes as soon as the running job has finished.",
@@ -43,7 +42,7 @@ QString noteText(Note note)
 	     "実行中の処理が終わるとウィンドウを閉じます。"}};
 	const int language = currentLanguage().load();
 	return QString::fromUtf8(
-	    kNotes[static_cast<int>(note)][language >= 0 && language < kLanguageCount ? language : 0]);
+	    kNotes[static_cast<int>(note)][language >= 0 && language < uiLanguageCount ? language : 0]);
 }
 
 } // namespace
@@ -65,7 +64,7 @@ BackupDialog::BackupDialog(BackupEnvironment environment, DelaySwitchKeys keys, 
 	languageList_ = new QComboBox;
 	languageList_->setObjectName("languageList");
 	languageList_->setMaximumWidth(150);
-	for (int language = 0; language < kLanguageCount; ++language)
+	for (int language = 0; language < uiLanguageCount; ++language)
 		languageList_->addItem(languageName(language));
 	languageList_->setCurrentIndex(currentLanguage().load());
 	connect(languageList_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -101,29 +100,32 @@ void BackupDialog::onConnectClicked()
 {
 	saveSettings();
 	if (manager_.clientId.empty()) {
-		QMessageBox::warning(this, uiText(53), uiText(54));
+		QMessageBox::warning(this, uiText(TextId::MissingClientIdTitle),
+				     uiText(TextId::MissingClientId));
 		return;
 	}
 	connectButton_->setEnabled(false);
-	connectButton_->setText(uiText(19));
+	connectButton_->setText(uiText(TextId::Connecting));
 	const bool ok = manager_.provider().authenticate();
 	if (ok)
 		writeSettingsOrWarn();
 	connectButton_->setEnabled(true);
-	connectButton_->setText(uiText(18));
+	connectButton_->setText(uiText(TextId::Connect));
 	updateConnectionStatus();
 	if (!ok) {
 		const ICloudProvider &provider = manager_.provider();
-		QMessageBox::warning(this, uiText(55),
-				     uiText(56).arg(QString::fromStdString(provider.name())) + "\n\n" +
-					 QString::fromStdString(provider.lastError()));
+		QMessageBox::warning(
+		    this, uiText(TextId::AuthenticationFailedTitle),
+		    uiText(TextId::AuthenticationFailed).arg(QString::fromStdString(provider.name())) +
+			"\n\n" + QString::fromStdString(provider.lastError()));
 	}
 }
 
 void BackupDialog::onBrowseClicked()
 {
-	const QString folder = QFileDialog::getExistingDirectory(
-	    this, uiText(50), folderEdit_->text().trimmed(), QFileDialog::ShowDirsOnly);
+	const QString folder =
+	    QFileDialog::getExistingDirectory(this, uiText(TextId::SelectBackupFolder),
+					      folderEdit_->text().trimmed(), QFileDialog::ShowDirsOnly);
 	if (!folder.isEmpty())
 		folderEdit_->setText(QDir::toNativeSeparators(folder));
 }
@@ -131,7 +133,7 @@ void BackupDialog::onBrowseClicked()
 void BackupDialog::onBackupClicked()
 {
 	if (!manager_.provider().isAuthenticated()) {
-		QMessageBox::warning(this, uiText(57), uiText(58));
+		QMessageBox::warning(this, uiText(TextId::NotConnectedTitle), uiText(TextId::ConnectFirst));
 		tabs_->setCurrentIndex(0);
 		return;
 	}
@@ -152,10 +154,11 @@ void BackupDialog::onRestoreClicked()
 {
 	const BackupManifest *backup = chosenBackup();
 	if (!backup) {
-		QMessageBox::information(this, uiText(59), uiText(60));
+		QMessageBox::information(this, uiText(TextId::NoBackupTitle), uiText(TextId::NoBackupLoaded));
 		return;
 	}
-	if (QMessageBox::question(this, uiText(61), uiText(62), QMessageBox::Yes | QMessageBox::No,
+	if (QMessageBox::question(this, uiText(TextId::RestoreBackupTitle), uiText(TextId::RestoreOverwrites),
+				  QMessageBox::Yes | QMessageBox::No,
 				  QMessageBox::NoButton) != QMessageBox::Yes ||
 	    !chooseOutsideHomeMedia(*backup))
 		return;
@@ -177,13 +180,14 @@ bool BackupDialog::chooseOutsideHomeMedia(const BackupManifest &backup)
 	manager_.restoreOutsideHome = false;
 	if (places.isEmpty())
 		return true;
-	QString text = uiText(77).arg(places.size()) + "\n\n" + places.mid(0, kListed).join('\n');
+	QString text = uiText(TextId::OutsideMediaQuestion).arg(places.size()) + "\n\n" +
+		       places.mid(0, kListed).join('\n');
 	if (places.size() > kListed)
-		text += '\n' + uiText(80).arg(places.size() - kListed);
-	QMessageBox box(QMessageBox::Question, uiText(76), text,
+		text += '\n' + uiText(TextId::AndMore).arg(places.size() - kListed);
+	QMessageBox box(QMessageBox::Question, uiText(TextId::OutsideMediaTitle), text,
 			QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
-	box.button(QMessageBox::Yes)->setText(uiText(78));
-	box.button(QMessageBox::No)->setText(uiText(79));
+	box.button(QMessageBox::Yes)->setText(uiText(TextId::PutThemBack));
+	box.button(QMessageBox::No)->setText(uiText(TextId::SkipThem));
 	box.setDefaultButton(QMessageBox::Yes);
 	const int answer = box.exec();
 	manager_.restoreOutsideHome = answer == QMessageBox::Yes;
@@ -200,12 +204,12 @@ void BackupDialog::onProviderChanged(int)
 	folderLabel_->show();
 	folderEdit_->show();
 	browseButton_->show();
-	hintLabel_->setText(uiText(23));
+	hintLabel_->setText(uiText(TextId::LocalFolderHint));
 }
 
 void BackupDialog::onLanguageChanged(int index)
 {
-	if (index < 0 || index >= kLanguageCount)
+	if (index < 0 || index >= uiLanguageCount)
 		return;
 	chooseLanguage(index);
 	const int page = tabs_->currentIndex();
@@ -248,7 +252,8 @@ void BackupDialog::saveSettings()
 		manager_.provider().authenticate();
 	if (writeSettingsOrWarn()) {
 		updateConnectionStatus();
-		QMessageBox::information(this, uiText(51), uiText(52));
+		QMessageBox::information(this, uiText(TextId::SettingsSavedTitle),
+					 uiText(TextId::SettingsSaved));
 	}
 }
 
@@ -264,7 +269,8 @@ bool BackupDialog::writeSettingsOrWarn()
 		return true;
 	KESTREL_LOG(Warning, "Settings not saved: %s", reason.toUtf8().constData());
 	updateConnectionStatus();
-	QMessageBox::warning(this, uiText(22), noteText(Note::SettingsNotSaved) + "\n\n" + reason);
+	QMessageBox::warning(this, uiText(TextId::SaveSettings),
+			     noteText(Note::SettingsNotSaved) + "\n\n" + reason);
 	return false;
 }
 
@@ -283,10 +289,11 @@ void BackupDialog::updateConnectionStatus()
 {
 	const ICloudProvider &provider = manager_.provider();
 	const bool connected = provider.isAuthenticated();
-	statusLabel_->setText(connected ? uiText(21).arg(QString::fromStdString(provider.name()))
-					: uiText(17));
+	statusLabel_->setText(connected
+				  ? uiText(TextId::ConnectedTo).arg(QString::fromStdString(provider.name()))
+				  : uiText(TextId::NotConnected));
 	statusLabel_->setStyleSheet(connected ? "color: green; font-weight: bold;" : "color: gray;");
-	connectButton_->setText(connected ? uiText(20) : uiText(18));
+	connectButton_->setText(connected ? uiText(TextId::Reconnect) : uiText(TextId::Connect));
 }
 
 void BackupDialog::restartObs()

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -69,6 +70,8 @@ private slots:
 private:
 	void buildPages();
 	QWidget *buildSettingsPage();
+	QGroupBox *buildProviderGroup();
+	QGroupBox *buildDelaySwitchGroup();
 	QWidget *buildBackupPage();
 	QWidget *buildRestorePage();
 	void updateConnectionStatus();

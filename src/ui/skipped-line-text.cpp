@@ -9,25 +9,25 @@ namespace kestrel {
 
 namespace {
 
-// The restore's reasons, in English as the command line prints them, and their text rows.
-const std::pair<std::string_view, int> kReasons[] = {
-    {"unsafe path", 81},
-    {"OBS configuration folder unknown", 82},
-    {"not a file name", 83},
-    {"control characters in the path", 84},
-    {"not in a profile folder", 85},
+// The restore's reasons, in English as the command line prints them, and their texts.
+const std::pair<std::string_view, TextId> kReasons[] = {
+    {"unsafe path", TextId::UnsafePath},
+    {"OBS configuration folder unknown", TextId::ObsConfigUnknown},
+    {"not a file name", TextId::NotAFileName},
+    {"control characters in the path", TextId::ControlCharacters},
+    {"not in a profile folder", TextId::NotInProfileFolder},
     // The dialog asked before the run, so skipping these was the user's choice.
-    {"outside the home folder; restore it with --outside-home", 86},
-    {"home folder unknown", 87},
-    {"not an absolute path", 88},
-    {"inside OBS's plug-in folder", 89},
-    {"outside the home folder", 90},
-    {"hidden file or folder of the home", 91},
-    {"hidden file or folder", 92},
-    {"error", 93},
-    {"inside OBS's plug-in settings folder", 95},
-    {"OBS's own settings file", 96},
-    {"same destination as an earlier entry", 97},
+    {"outside the home folder; restore it with --outside-home", TextId::OutsideHomeSkipped},
+    {"home folder unknown", TextId::HomeUnknown},
+    {"not an absolute path", TextId::NotAbsolute},
+    {"inside OBS's plug-in folder", TextId::InsidePluginFolder},
+    {"outside the home folder", TextId::OutsideHome},
+    {"hidden file or folder of the home", TextId::HiddenInHome},
+    {"hidden file or folder", TextId::Hidden},
+    {"error", TextId::Error},
+    {"inside OBS's plug-in settings folder", TextId::InsidePluginSettings},
+    {"OBS's own settings file", TextId::ObsSettingsFile},
+    {"same destination as an earlier entry", TextId::SameDestination},
 };
 
 // A reason that names the folder it refers to.
@@ -42,9 +42,9 @@ QString skippedLineText(const std::string &reason, const std::string &file)
 		if (english == reason)
 			reasonText = uiText(row);
 	if (reason.rfind(kSystemFolderReason, 0) == 0)
-		reasonText =
-		    uiText(98).arg(QString::fromStdString(reason.substr(kSystemFolderReason.size())));
-	return uiText(94).arg(reasonText, QString::fromStdString(file));
+		reasonText = uiText(TextId::InsideSystemFolder)
+				 .arg(QString::fromStdString(reason.substr(kSystemFolderReason.size())));
+	return uiText(TextId::SkippedLine).arg(reasonText, QString::fromStdString(file));
 }
 
 } // namespace kestrel

@@ -68,13 +68,14 @@ QString projectPage()
 
 QGroupBox *makeSupportGroup(const QString &page)
 {
-	auto *group = new QGroupBox(uiText(27));
+	auto *group = new QGroupBox(uiText(TextId::SupportGroup));
 	group->setObjectName("supportGroup");
 	auto *layout = new QVBoxLayout(group);
-	auto *appeal = wrappedLabel(uiText(28) + "<br><br>👉 " +
-				    QStringLiteral("<a href=\"%1/donate\">%2</a>").arg(page, uiText(29)) +
-				    "&nbsp;&nbsp;•&nbsp;&nbsp;" +
-				    QStringLiteral("<a href=\"%1/tip\">%2 (tip)</a>").arg(page, kTipService));
+	auto *appeal =
+	    wrappedLabel(uiText(TextId::SupportAppeal) + "<br><br>👉 " +
+			 QStringLiteral("<a href=\"%1/donate\">%2</a>").arg(page, uiText(TextId::Donate)) +
+			 "&nbsp;&nbsp;•&nbsp;&nbsp;" +
+			 QStringLiteral("<a href=\"%1/tip\">%2 (tip)</a>").arg(page, kTipService));
 	appeal->setObjectName("supportLabel");
 	appeal->setTextFormat(Qt::RichText);
 	appeal->setOpenExternalLinks(true);
@@ -84,10 +85,10 @@ QGroupBox *makeSupportGroup(const QString &page)
 
 QGroupBox *makeSocialGroup(const QString &page)
 {
-	auto *group = new QGroupBox(uiText(30));
+	auto *group = new QGroupBox(uiText(TextId::FollowGroup));
 	group->setObjectName("socialGroup");
 	auto *layout = new QVBoxLayout(group);
-	layout->addWidget(wrappedLabel(uiText(31)));
+	layout->addWidget(wrappedLabel(uiText(TextId::FollowAppeal)));
 	auto *row = new QHBoxLayout;
 	for (const SocialPlatform &platform : kPlatforms) {
 		auto *button = new QPushButton(iconFromSvg(platform.svg), platform.name);

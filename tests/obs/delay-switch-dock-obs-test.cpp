@@ -66,7 +66,7 @@ protected:
 		waitOutDebounce();
 		delaysDisabled.store(false);
 		currentLanguage().store(0);
-		dock = std::make_unique<DelaySwitchDock>(autoBackupStatusFeed);
+		dock = std::make_unique<DelaySwitchDock>(delaySwitch(), autoBackupStatusFeed);
 		dock->show();
 		processEventsFor(60);
 	}
@@ -110,7 +110,7 @@ TEST_F(DelaySwitchDockTest, PicksUpLanguageChangesAndHotkeyTogglesWithinOneTick)
 		    << language;
 		EXPECT_EQ(shownText(), expected);
 	}
-	std::thread hotkeyThread([] { onToggleHotkey(nullptr, 0, nullptr, true); });
+	std::thread hotkeyThread([] { DelaySwitch::onToggleHotkey(&delaySwitch(), 0, nullptr, true); });
 	hotkeyThread.join();
 	EXPECT_LE(processEventsUntil([&] { return dock->button()->isChecked(); }, 500), oneTickMs);
 	EXPECT_EQ(shownText(), QString::fromUtf8(buttonTexts[4][1]));
@@ -138,7 +138,9 @@ TEST_F(DelaySwitchDockTest, ShowsTheLastAutomaticBackupInOneLineOnceThereIsOne)
 	unchanged.unchanged = true;
 	unchanged.error.clear();
 	publishAutoBackupOutcome(unchanged);
-	EXPECT_LE(processEventsUntil([&] { return line->text().endsWith(uiText(107)); }, 500), oneTickMs);
+	EXPECT_LE(
+	    processEventsUntil([&] { return line->text().endsWith(uiText(TextId::NothingChanged)); }, 500),
+	    oneTickMs);
 	EXPECT_TRUE(line->text().startsWith(QString::fromUtf8("Dernière sauvegarde automatique")));
 }
 
@@ -178,13 +180,13 @@ TEST_F(DelaySwitchDockTest, DumpButtonInEachLanguageDumpsOncePerDebounce)
 	const uint64_t before = delayDumps.load();
 	dock->dumpButton()->click();
 	dock->dumpButton()->click();
-	onDumpHotkey(nullptr, 0, nullptr, true);
+	DelaySwitch::onDumpHotkey(&delaySwitch(), 0, nullptr, true);
 	EXPECT_EQ(delayDumps.load(), before + 1);
 	EXPECT_FALSE(delaysDisabled.load()) << "a dump leaves the switch as it was";
 	waitOutDebounce();
-	onDumpHotkey(nullptr, 0, nullptr, false);
+	DelaySwitch::onDumpHotkey(&delaySwitch(), 0, nullptr, false);
 	EXPECT_EQ(delayDumps.load(), before + 1) << "a release dumped";
-	onDumpHotkey(nullptr, 0, nullptr, true);
+	DelaySwitch::onDumpHotkey(&delaySwitch(), 0, nullptr, true);
 	EXPECT_EQ(delayDumps.load(), before + 2);
 }
 

@@ -62,10 +62,10 @@ TEST_F(DelaySwitchInObs, TogglesOnlyOnceWithinTheDebounceAndTwiceBeyondIt)
 	// which leaves the switch on again, so that try doesn't count.
 	for (int attempt = 0; attempt < 3; ++attempt) {
 		const uint64_t first = os_gettime_ns();
-		toggleAllDelays();
+		delaySwitch().toggleAll();
 		std::this_thread::sleep_for(std::chrono::milliseconds(150));
-		toggleAllDelays();
-		if (os_gettime_ns() - first < toggleDebounceNs)
+		delaySwitch().toggleAll();
+		if (os_gettime_ns() - first < DelaySwitch::debounceNs)
 			break;
 		waitOutDebounce();
 	}
@@ -75,7 +75,7 @@ TEST_F(DelaySwitchInObs, TogglesOnlyOnceWithinTheDebounceAndTwiceBeyondIt)
 	EXPECT_TRUE(log.contains(LogLevel::Info, "[Kestrel] delays DESACTIVADOS (todo en vivo)"));
 
 	std::this_thread::sleep_for(std::chrono::milliseconds(250));
-	toggleAllDelays();
+	delaySwitch().toggleAll();
 	EXPECT_FALSE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOn);
 	EXPECT_TRUE(log.contains(LogLevel::Info, "[Kestrel] delays REACTIVADOS"));
@@ -85,10 +85,10 @@ TEST_F(DelaySwitchInObs, ToggleTwiceReenablesFiltersDisabledOneByOne)
 {
 	obs_source_set_enabled(sources.filter(1), false);
 	obs_source_set_enabled(sources.filter(4), false);
-	toggleAllDelays();
+	delaySwitch().toggleAll();
 	EXPECT_EQ(delayFilterStates(), allOff);
 	waitOutDebounce();
-	toggleAllDelays();
+	delaySwitch().toggleAll();
 	EXPECT_EQ(delayFilterStates(), allOn);
 	EXPECT_FALSE(obs_source_enabled(sources.filter(4))) << "a filter of another type was switched";
 }
@@ -96,7 +96,7 @@ TEST_F(DelaySwitchInObs, ToggleTwiceReenablesFiltersDisabledOneByOne)
 TEST_F(DelaySwitchInObs, AdoptsTheCollectionsStateOnLoadingAndCollectionChangeOnly)
 {
 	ObsLogCapture log;
-	syncDelaysFromFilterState();
+	delaySwitch().syncFromFilterState();
 	EXPECT_FALSE(delaysDisabled.load()) << "all delay filters on";
 
 	obs_source_set_enabled(sources.filter(2), false);
@@ -104,20 +104,20 @@ TEST_F(DelaySwitchInObs, AdoptsTheCollectionsStateOnLoadingAndCollectionChangeOn
 	     ++event)
 		if (event != OBS_FRONTEND_EVENT_FINISHED_LOADING &&
 		    event != OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED)
-			onFrontendEvent(static_cast<obs_frontend_event>(event), nullptr);
+			DelaySwitch::onFrontendEvent(static_cast<obs_frontend_event>(event), &delaySwitch());
 	EXPECT_FALSE(delaysDisabled.load()) << "an unrelated event adopted the filters' state";
 	EXPECT_TRUE(log.lines().empty());
 
-	onFrontendEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING, nullptr);
+	DelaySwitch::onFrontendEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING, &delaySwitch());
 	EXPECT_TRUE(delaysDisabled.load());
 	EXPECT_TRUE(log.contains(
 	    LogLevel::Warning, "[Kestrel] delays start DISABLED (filter eye off) — press the key to enable"));
 
 	// Off because one filter was off: the next toggle turns every delay on.
-	toggleAllDelays();
+	delaySwitch().toggleAll();
 	EXPECT_FALSE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOn);
-	onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED, nullptr);
+	DelaySwitch::onFrontendEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED, &delaySwitch());
 	EXPECT_FALSE(delaysDisabled.load());
 }
 
@@ -128,7 +128,7 @@ TEST(DelaySwitchAdoption, ACollectionWithoutDelayFiltersLeavesTheSwitchAlone)
 	obs_source_set_enabled(sources.filter(0), false);
 	for (bool disabled : {true, false}) {
 		delaysDisabled.store(disabled);
-		syncDelaysFromFilterState();
+		delaySwitch().syncFromFilterState();
 		EXPECT_EQ(delaysDisabled.load(), disabled);
 	}
 }
@@ -137,35 +137,35 @@ TEST_F(DelaySwitchInObs, AHeldPolledKeyTogglesOnceAndTheKeyIsStored)
 {
 	ScratchSettingsStore store;
 	ScriptedKeys keys;
-	setToggleKey(0x78); // F9
+	delaySwitch().setToggleKey(0x78); // F9
 	EXPECT_EQ(ScratchSettingsStore::open().value("delayToggleVk").toInt(), 0x78);
 
 	keys.hold(0x78);
 	for (int tick = 0; tick < 25; ++tick) { // a second of 40 ms ticks
-		pollToggleKey();
+		delaySwitch().pollToggleKey();
 		std::this_thread::sleep_for(std::chrono::milliseconds(40));
 	}
 	EXPECT_TRUE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOff);
 
 	keys.release(0x78);
-	pollToggleKey();
+	delaySwitch().pollToggleKey();
 	keys.hold(0x78);
-	pollToggleKey();
+	delaySwitch().pollToggleKey();
 	EXPECT_FALSE(delaysDisabled.load()) << "a second press toggles again";
 	keys.release(0x78);
-	pollToggleKey();
+	delaySwitch().pollToggleKey();
 
-	setToggleKey(0);
+	delaySwitch().setToggleKey(0);
 	const int pollsBefore = keys.polls();
 	keys.hold(0x78);
-	pollToggleKey();
+	delaySwitch().pollToggleKey();
 	EXPECT_EQ(keys.polls(), pollsBefore) << "no key chosen, yet the keyboard was polled";
 	EXPECT_FALSE(delaysDisabled.load());
 
 	ScratchSettingsStore::open().setValue("delayToggleVk", 0x20);
-	loadToggleKey();
-	EXPECT_EQ(getToggleKey(), 0x20);
+	delaySwitch().loadKeys();
+	EXPECT_EQ(delaySwitch().toggleKey(), 0x20);
 }
 
 // The dump key shares nothing with the toggle key but the polling: a hold dumps once, counts
@@ -175,26 +175,26 @@ TEST_F(DelaySwitchInObs, AHeldDumpKeyDumpsOnceAndTheKeyIsStored)
 	ScratchSettingsStore store;
 	ScriptedKeys keys;
 	ObsLogCapture log;
-	setDumpKey(0x79); // F10
+	delaySwitch().setDumpKey(0x79); // F10
 	EXPECT_EQ(ScratchSettingsStore::open().value("delayDumpVk").toInt(), 0x79);
 	const uint64_t before = delayDumps.load();
 	keys.hold(0x79);
 	for (int tick = 0; tick < 10; ++tick) {
-		pollDumpKey();
-		pollToggleKey();
+		delaySwitch().pollDumpKey();
+		delaySwitch().pollToggleKey();
 		std::this_thread::sleep_for(std::chrono::milliseconds(40));
 	}
 	keys.release(0x79);
-	pollDumpKey();
+	delaySwitch().pollDumpKey();
 	EXPECT_EQ(delayDumps.load(), before + 1);
 	EXPECT_FALSE(delaysDisabled.load());
 	EXPECT_EQ(delayFilterStates(), allOn);
 	EXPECT_EQ(log.linesContaining("[Kestrel] delays DUMPED: 4 delay(s)").size(), 1u);
 
-	setDumpKey(0);
+	delaySwitch().setDumpKey(0);
 	ScratchSettingsStore::open().setValue("delayDumpVk", 0x21);
-	loadDumpKey();
-	EXPECT_EQ(getDumpKey(), 0x21);
+	delaySwitch().loadKeys();
+	EXPECT_EQ(delaySwitch().dumpKey(), 0x21);
 }
 
 } // namespace

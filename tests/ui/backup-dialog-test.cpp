@@ -45,8 +45,8 @@ TEST_F(DialogTest, FreshStoreOpensInSpanishAndEveryStartChecksItsPrecondition)
 	click(*dialog, "startBackupButton");
 	ASSERT_EQ(boxes.count(), 1u);
 	EXPECT_EQ(boxes.last().icon, QMessageBox::Warning);
-	EXPECT_EQ(boxes.last().title, uiText(57));
-	EXPECT_EQ(boxes.last().text, uiText(58));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::NotConnectedTitle));
+	EXPECT_EQ(boxes.last().text, uiText(TextId::ConnectFirst));
 	EXPECT_EQ(tabs->currentIndex(), 0);
 	EXPECT_EQ(dialog->currentWorker(), nullptr);
 
@@ -54,14 +54,14 @@ TEST_F(DialogTest, FreshStoreOpensInSpanishAndEveryStartChecksItsPrecondition)
 	click(*dialog, "refreshButton");
 	ASSERT_TRUE(waitForRun(*dialog));
 	ASSERT_EQ(boxes.count(), 2u);
-	EXPECT_EQ(boxes.last().title, uiText(71));
-	EXPECT_TRUE(boxes.last().text.startsWith(uiText(72).arg(kLocalFolder) + "\n\n"));
-	EXPECT_TRUE(boxes.last().text.endsWith(uiText(73)));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::NoBackupFoundTitle));
+	EXPECT_TRUE(boxes.last().text.startsWith(uiText(TextId::NoBackupFound).arg(kLocalFolder) + "\n\n"));
+	EXPECT_TRUE(boxes.last().text.endsWith(uiText(TextId::CheckBackupFolder)));
 	click(*dialog, "restoreButton");
 	ASSERT_EQ(boxes.count(), 3u);
 	EXPECT_EQ(boxes.last().icon, QMessageBox::Information);
 	EXPECT_EQ(boxes.last().title, "Sin copia");
-	EXPECT_EQ(boxes.last().text, uiText(60));
+	EXPECT_EQ(boxes.last().text, uiText(TextId::NoBackupLoaded));
 }
 
 TEST_F(DialogTest, SavingTheFolderWritesTheSettingsAndShowsTheConnection)
@@ -73,14 +73,14 @@ TEST_F(DialogTest, SavingTheFolderWritesTheSettingsAndShowsTheConnection)
 	test::writeFile(config.scratch / "a-file", "not a folder");
 	saveFolder(*dialog, config.scratch / "a-file/backups");
 	ASSERT_EQ(boxes.count(), 1u);
-	EXPECT_EQ(boxes.last().title, uiText(51));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::SettingsSavedTitle));
 	EXPECT_EQ(status->styleSheet(), "color: gray;");
-	EXPECT_EQ(status->text(), uiText(17));
+	EXPECT_EQ(status->text(), uiText(TextId::NotConnected));
 
 	saveFolder(*dialog, config.scratch / "OneDrive");
 	ASSERT_EQ(boxes.count(), 2u);
-	EXPECT_EQ(boxes.last().text, uiText(52));
-	EXPECT_EQ(status->text(), uiText(21).arg(kLocalFolder));
+	EXPECT_EQ(boxes.last().text, uiText(TextId::SettingsSaved));
+	EXPECT_EQ(status->text(), uiText(TextId::ConnectedTo).arg(kLocalFolder));
 	EXPECT_EQ(status->styleSheet(), "color: green; font-weight: bold;");
 	EXPECT_NE(
 	    test::readFile(settingsFile).find("\"local_path\": \"" + (config.scratch / "OneDrive").string()),
@@ -96,7 +96,7 @@ TEST_F(DialogTest, SavingTheFolderWritesTheSettingsAndShowsTheConnection)
 	ASSERT_EQ(boxes.count(), 3u);
 	EXPECT_EQ(boxes.last().icon, QMessageBox::Warning);
 	EXPECT_TRUE(boxes.last().text.contains("cloud-backup.json")) << boxes.last().text.toStdString();
-	EXPECT_NE(boxes.last().title, uiText(51));
+	EXPECT_NE(boxes.last().title, uiText(TextId::SettingsSavedTitle));
 }
 
 TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
@@ -114,7 +114,7 @@ TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
 	EXPECT_FALSE(find<QComboBox>(*dialog, "dumpKeyList")->isEnabled());
 	ASSERT_TRUE(waitForRun(*dialog));
 	ASSERT_EQ(boxes.count(), 2u);
-	EXPECT_EQ(boxes.last().title, uiText(63));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::BackupCompleteTitle));
 	EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(), 100);
 	const QString backupLog = find<QTextEdit>(*dialog, "backupLog")->toPlainText();
 	EXPECT_EQ(backupLog, find<QTextEdit>(*dialog, "restoreLog")->toPlainText());
@@ -130,7 +130,8 @@ TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
 	EXPECT_EQ(boxes.count(), 2u) << "a loaded manifest shows no box";
 	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
 	ASSERT_EQ(tree->topLevelItemCount(), 3);
-	EXPECT_EQ(tree->topLevelItem(1)->text(0), uiText(47) + " (" + uiText(49).arg(4) + ")");
+	EXPECT_EQ(tree->topLevelItem(1)->text(0),
+		  uiText(TextId::Profiles) + " (" + uiText(TextId::FileCount).arg(4) + ")");
 	EXPECT_TRUE(find<QPushButton>(*dialog, "restoreButton")->isEnabled());
 
 	fs::remove(config.scenes / "Second.json");
@@ -138,9 +139,9 @@ TEST_F(DialogTest, BackupRefreshAndRestoreThroughTheWorker)
 	click(*dialog, "restoreButton");
 	ASSERT_TRUE(waitForRun(*dialog));
 	ASSERT_EQ(boxes.count(), 4u);
-	EXPECT_EQ(boxes.boxes()[2].title, uiText(61));
+	EXPECT_EQ(boxes.boxes()[2].title, uiText(TextId::RestoreBackupTitle));
 	EXPECT_EQ(boxes.boxes()[2].buttons, QMessageBox::Yes | QMessageBox::No);
-	EXPECT_EQ(boxes.last().title, uiText(67));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::RestoreCompleteTitle));
 	EXPECT_EQ(boxes.last().defaultButton, QMessageBox::Yes);
 	EXPECT_TRUE(fs::exists(config.scenes / "Second.json"));
 	EXPECT_TRUE(fs::exists(config.scenes / "Restored_Show.json"));
@@ -173,10 +174,11 @@ TEST_F(DialogTest, RefreshShowsGroupsSizesAndTheCollectionName)
 	const auto row = [&](int group, int child, int column) {
 		return tree->topLevelItem(group)->child(child)->text(column);
 	};
-	EXPECT_EQ(tree->topLevelItem(0)->text(0), uiText(46) + " (" + uiText(49).arg(1) + ")");
+	EXPECT_EQ(tree->topLevelItem(0)->text(0),
+		  uiText(TextId::SceneCollections) + " (" + uiText(TextId::FileCount).arg(1) + ")");
 	EXPECT_TRUE(tree->topLevelItem(0)->isExpanded());
 	EXPECT_EQ(row(0, 0, 0), "My_Scenes.JSON");
-	EXPECT_EQ(row(0, 0, 1), uiText(46));
+	EXPECT_EQ(row(0, 0, 1), uiText(TextId::SceneCollections));
 	EXPECT_EQ(row(0, 0, 2), "1023 B");
 	EXPECT_EQ(row(1, 0, 2), "1023 KB");
 	EXPECT_EQ(row(1, 1, 2), "?") << "size unknown";
@@ -212,8 +214,8 @@ TEST_F(DialogTest, RestorePageListsTheKeptBackupsAndRestoresThePickedOne)
 	ASSERT_EQ(list->count(), 3);
 	EXPECT_EQ(list->currentIndex(), 0) << "the newest is chosen";
 	for (int item = 0; item < 3; ++item)
-		EXPECT_TRUE(
-		    list->itemText(item).contains(QStringLiteral(" \u2014 ") + uiText(49).arg(10) + ", "))
+		EXPECT_TRUE(list->itemText(item).contains(QStringLiteral(" \u2014 ") +
+							  uiText(TextId::FileCount).arg(10) + ", "))
 		    << list->itemText(item).toStdString();
 	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
 	ASSERT_EQ(tree->topLevelItemCount(), 3);
@@ -225,7 +227,7 @@ TEST_F(DialogTest, RestorePageListsTheKeptBackupsAndRestoresThePickedOne)
 	click(*dialog, "restoreButton");
 	ASSERT_TRUE(waitForRun(*dialog));
 	ASSERT_EQ(boxes.count(), 3u);
-	EXPECT_EQ(boxes.last().title, uiText(67));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::RestoreCompleteTitle));
 	EXPECT_EQ(test::readFile(config.scenes / "Second.json"), version(1));
 }
 
@@ -250,8 +252,9 @@ TEST_F(DialogTest, MediaFromOutsideTheHomeGoBackOnlyWhenTheUserSaysSo)
 	click(*dialog, "restoreButton");
 	ASSERT_EQ(boxes.count(), 3u);
 	const MessageBoxAnswerer::Box &question = boxes.last();
-	EXPECT_EQ(question.title, uiText(76));
-	EXPECT_TRUE(question.text.startsWith(uiText(77).arg(1))) << question.text.toStdString();
+	EXPECT_EQ(question.title, uiText(TextId::OutsideMediaTitle));
+	EXPECT_TRUE(question.text.startsWith(uiText(TextId::OutsideMediaQuestion).arg(1)))
+	    << question.text.toStdString();
 	EXPECT_TRUE(
 	    question.text.contains(QString::fromStdString(clip.string() + "  \u2192  " + clip.string())))
 	    << question.text.toStdString();
@@ -262,7 +265,9 @@ TEST_F(DialogTest, MediaFromOutsideTheHomeGoBackOnlyWhenTheUserSaysSo)
 	click(*dialog, "restoreButton");
 	ASSERT_TRUE(waitForRun(*dialog));
 	EXPECT_FALSE(fs::exists(clip));
-	const QString skipped = uiText(94).arg(uiText(86), QString::fromStdString(clip.string()));
+	const QString skipped =
+	    uiText(TextId::SkippedLine)
+		.arg(uiText(TextId::OutsideHomeSkipped), QString::fromStdString(clip.string()));
 	EXPECT_TRUE(find<QTextEdit>(*dialog, "restoreLog")->toPlainText().contains(skipped))
 	    << find<QTextEdit>(*dialog, "restoreLog")->toPlainText().toStdString();
 
@@ -325,7 +330,7 @@ TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)
 		ASSERT_TRUE(waitForRun(*dialog));
 	}
 	ASSERT_EQ(boxes.count(), 2u);
-	EXPECT_EQ(boxes.last().title, uiText(65));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::BackupFailedTitle));
 	EXPECT_TRUE(boxes.last().text.startsWith("Another backup or restore is using "))
 	    << boxes.last().text.toStdString();
 	EXPECT_EQ(find<QProgressBar>(*dialog, "backupProgress")->value(), 0);
@@ -335,7 +340,7 @@ TEST_F(DialogTest, AFailedRunShowsItsErrorAndTheNextRunGetsANewThreadAndWorker)
 	click(*dialog, "startBackupButton");
 	EXPECT_NE(dialog->currentWorker(), nullptr);
 	ASSERT_TRUE(waitForRun(*dialog));
-	EXPECT_EQ(boxes.last().title, uiText(63));
+	EXPECT_EQ(boxes.last().title, uiText(TextId::BackupCompleteTitle));
 }
 
 TEST_F(DialogTest, ClosingDuringARunWaitsForItsEnd)
@@ -352,7 +357,7 @@ TEST_F(DialogTest, ClosingDuringARunWaitsForItsEnd)
 	ASSERT_TRUE(waitForRun(*dialog));
 	EXPECT_FALSE(dialog->isVisible());
 	EXPECT_EQ(dialog->result(), QDialog::Rejected);
-	EXPECT_EQ(boxes.last().title, uiText(63)) << "the result is still shown";
+	EXPECT_EQ(boxes.last().title, uiText(TextId::BackupCompleteTitle)) << "the result is still shown";
 
 	// OBS going away destroys the dialog mid-run: the run finishes before anything it uses goes.
 	fs::remove(config.backupFolder / "manifest.json");
@@ -383,10 +388,11 @@ TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
 	auto *tabs = find<QTabWidget>(*dialog, "tabs");
 	EXPECT_EQ(tabs->tabText(0), "⚙ Réglages");
 	EXPECT_EQ(tabs->currentIndex(), 2);
-	EXPECT_EQ(find<QLabel>(*dialog, "statusLabel")->text(), uiText(21).arg(kLocalFolder));
+	EXPECT_EQ(find<QLabel>(*dialog, "statusLabel")->text(),
+		  uiText(TextId::ConnectedTo).arg(kLocalFolder));
 	auto *tree = find<QTreeWidget>(*dialog, "manifestTree");
 	ASSERT_EQ(tree->topLevelItemCount(), 3);
-	EXPECT_TRUE(tree->topLevelItem(0)->text(0).startsWith(uiText(46)));
+	EXPECT_TRUE(tree->topLevelItem(0)->text(0).startsWith(uiText(TextId::SceneCollections)));
 	EXPECT_EQ(find<QComboBox>(*dialog, "switchKeyList")->currentData().toInt(), 112);
 	EXPECT_EQ(toggleKey, 112) << "building the pages never changes the key";
 	keys = find<QComboBox>(*dialog, "switchKeyList");
@@ -398,7 +404,8 @@ TEST_F(DialogTest, LanguageChangeRebuildsThePagesAndKeepsTheManifest)
 	EXPECT_EQ(toggleKey, 113);
 
 	click(*dialog, "restoreButton");
-	EXPECT_EQ(boxes.last().title, uiText(61)) << "the held manifest survives the rebuild";
+	EXPECT_EQ(boxes.last().title, uiText(TextId::RestoreBackupTitle))
+	    << "the held manifest survives the rebuild";
 	EXPECT_EQ(boxes.last().text,
 		  "Cela remplacera vos scènes, profils et médias OBS actuels.\nContinuer ?");
 
@@ -419,7 +426,7 @@ TEST_F(DialogTest, AutomaticBackupChoicesAreSavedAndTheLastOutcomeShows)
 	MessageBoxAnswerer boxes;
 	auto dialog = openDialog();
 	auto *group = find<QGroupBox>(*dialog, "autoBackupGroup");
-	EXPECT_EQ(group->title(), uiText(99));
+	EXPECT_EQ(group->title(), uiText(TextId::AutoBackupsGroup));
 	for (const char *off : {"autoAfterStream", "autoAfterRecording", "autoOnExit", "autoDailyAtStart"})
 		EXPECT_FALSE(find<QCheckBox>(*dialog, off)->isChecked()) << off << " starts off";
 	auto *kept = find<QSpinBox>(*dialog, "autoKept");
@@ -447,7 +454,7 @@ TEST_F(DialogTest, AutomaticBackupChoicesAreSavedAndTheLastOutcomeShows)
 	auto *outcome = find<QLabel>(*dialog, "autoBackupOutcome");
 	EXPECT_TRUE(QTest::qWaitFor([&] { return outcome->text().contains("disk gone"); }, 5000))
 	    << outcome->text().toStdString();
-	EXPECT_TRUE(outcome->text().startsWith(uiText(105).arg(QString()).trimmed()));
+	EXPECT_TRUE(outcome->text().startsWith(uiText(TextId::LastAutoBackup).arg(QString()).trimmed()));
 	EXPECT_NE(outcome->styleSheet(), "color: gray;");
 
 	AutoBackupOutcome done = failed;
@@ -457,7 +464,9 @@ TEST_F(DialogTest, AutomaticBackupChoicesAreSavedAndTheLastOutcomeShows)
 	done.skipped = 1;
 	publishAutoBackupOutcome(done);
 	auto reopened = openDialog();
-	EXPECT_TRUE(find<QLabel>(*reopened, "autoBackupOutcome")->text().endsWith(uiText(106).arg(3).arg(1)));
+	EXPECT_TRUE(find<QLabel>(*reopened, "autoBackupOutcome")
+			->text()
+			.endsWith(uiText(TextId::FilesCopiedSkipped).arg(3).arg(1)));
 }
 
 } // namespace

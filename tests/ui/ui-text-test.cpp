@@ -12,7 +12,7 @@ using namespace kestrel;
 
 namespace {
 
-QString textIn(int language, int id)
+QString textIn(int language, TextId id)
 {
 	currentLanguage().store(language);
 	return uiText(id);
@@ -51,11 +51,12 @@ protected:
 TEST_F(UiTextTest, EveryRowInEveryLanguageKeepsPlaceholdersMarkupAndLines)
 {
 	const QString placeholder = QStringLiteral("%1");
-	for (int id = 0; id < uiTextRowCount; ++id) {
+	for (int row = 0; row < uiTextRowCount; ++row) {
+		const auto id = static_cast<TextId>(row);
 		const QString english = textIn(0, id);
 		const QStringList englishTags = balancedTags(english);
 		for (int language = 0; language < uiLanguageCount; ++language) {
-			SCOPED_TRACE(testing::Message() << "row " << id << ", language " << language);
+			SCOPED_TRACE(testing::Message() << "row " << row << ", language " << language);
 			const QString text = textIn(language, id);
 			EXPECT_FALSE(text.trimmed().isEmpty());
 			EXPECT_FALSE(text.contains(QChar::ReplacementCharacter));
@@ -71,30 +72,33 @@ TEST_F(UiTextTest, EveryRowInEveryLanguageKeepsPlaceholdersMarkupAndLines)
 
 TEST_F(UiTextTest, RowsWithFixedWordingAndSymbols)
 {
-	for (int id : {1, 2, 3, 27, 30, 32, 33})
+	for (TextId id : {TextId::SettingsTab, TextId::BackupTab, TextId::RestoreTab, TextId::SupportGroup,
+			  TextId::FollowGroup, TextId::DelaysOn, TextId::DelaysOff})
 		for (int language = 1; language < uiLanguageCount; ++language)
-			EXPECT_EQ(textIn(language, id).left(2), textIn(0, id).left(2)) << id;
+			EXPECT_EQ(textIn(language, id).left(2), textIn(0, id).left(2))
+			    << static_cast<int>(id);
 	for (int language = 0; language < uiLanguageCount; ++language) {
-		EXPECT_TRUE(textIn(language, 28).contains(QStringLiteral("<b>Kestrel</b>")));
 		EXPECT_TRUE(
-		    textIn(language, 24).contains(QStringLiteral("<b>http://localhost:8765/callback</b>")));
+		    textIn(language, TextId::SupportAppeal).contains(QStringLiteral("<b>Kestrel</b>")));
+		EXPECT_TRUE(textIn(language, TextId::OAuthHint)
+				.contains(QStringLiteral("<b>http://localhost:8765/callback</b>")));
 	}
-	EXPECT_EQ(textIn(1, 0), QStringLiteral("Copia en la nube de OBS"));
-	EXPECT_EQ(textIn(4, 21), QStringLiteral("✓ %1 に接続済み"));
-	EXPECT_EQ(textIn(3, 36), QStringLiteral("无（仅用 OBS 快捷键）"));
-	EXPECT_EQ(textIn(2, 49), QStringLiteral("%1 fichiers"));
-	EXPECT_EQ(textIn(2, 62),
+	EXPECT_EQ(textIn(1, TextId::DialogTitle), QStringLiteral("Copia en la nube de OBS"));
+	EXPECT_EQ(textIn(4, TextId::ConnectedTo), QStringLiteral("✓ %1 に接続済み"));
+	EXPECT_EQ(textIn(3, TextId::NoToggleKey), QStringLiteral("无（仅用 OBS 快捷键）"));
+	EXPECT_EQ(textIn(2, TextId::FileCount), QStringLiteral("%1 fichiers"));
+	EXPECT_EQ(textIn(2, TextId::RestoreOverwrites),
 		  QStringLiteral("Cela remplacera vos scènes, profils et médias OBS actuels.\nContinuer ?"));
-	EXPECT_EQ(textIn(1, 32), QStringLiteral("🟢 Delays ACTIVOS — clic para apagar"));
-	EXPECT_EQ(textIn(4, 33), QStringLiteral("🔴 ディレイ OFF（ライブ）— クリックで有効化"));
+	EXPECT_EQ(textIn(1, TextId::DelaysOn), QStringLiteral("🟢 Delays ACTIVOS — clic para apagar"));
+	EXPECT_EQ(textIn(4, TextId::DelaysOff), QStringLiteral("🔴 ディレイ OFF（ライブ）— クリックで有効化"));
 }
 
 TEST_F(UiTextTest, LanguageOutsideTheTableShowsEnglishAndAnUnknownRowNothing)
 {
 	for (int language : {-1, 5, 42})
-		EXPECT_EQ(textIn(language, 26), QStringLiteral("Start backup"));
-	for (int id : {-1, uiTextRowCount, 1000})
-		EXPECT_TRUE(textIn(1, id).isEmpty());
+		EXPECT_EQ(textIn(language, TextId::StartBackup), QStringLiteral("Start backup"));
+	for (int row : {-1, uiTextRowCount, 1000})
+		EXPECT_TRUE(textIn(1, static_cast<TextId>(row)).isEmpty());
 }
 
 TEST_F(UiTextTest, LanguageNamesInListOrder)
@@ -110,7 +114,7 @@ TEST_F(UiTextTest, ChoosingWritesTheStoreAtOnce)
 {
 	chooseLanguage(4);
 	EXPECT_EQ(currentLanguage().load(), 4);
-	EXPECT_EQ(uiText(51), QStringLiteral("設定を保存しました"));
+	EXPECT_EQ(uiText(TextId::SettingsSavedTitle), QStringLiteral("設定を保存しました"));
 	EXPECT_EQ(test::ScratchSettingsStore::open().value(QStringLiteral("language")).toInt(), 4);
 }
 

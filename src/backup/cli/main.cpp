@@ -199,6 +199,93 @@ bool confirmRestore(const BackupManifest &manifest, const std::vector<RestoreSte
 	return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+// The newest backup, or with --history or --from every kept one.
+bool fetchBackups(BackupManager &manager, const Options &options, const RunLog &log, BackupManifest &manifest,
+		  std::vector<BackupManifest> &backups)
+{
+	const bool fromHistory = options.history || !options.from.empty();
+	return fromHistory ? manager.fetchHistory(backups, log) : manager.fetchManifest(manifest, log);
+}
+
+// With --from, takes the newest kept backup of that date; otherwise leaves `manifest` as fetched.
+int pickFrom(const Options &options, const std::vector<BackupManifest> &backups, const std::string &where,
+	     BackupManifest &manifest)
+{
+	if (options.from.empty())
+		return kDone;
+	const BackupManifest *chosen = backupFrom(backups, options.from);
+	if (!chosen)
+		return fail("no backup of " + options.from + " in " + where +
+			    " (see: kestrel-backup show --history)");
+	manifest = *chosen;
+	return kDone;
+}
+
+int backupCommand(BackupManager &manager, Console &console, const Options &options, bool cloud)
+{
+	ICloudProvider &folder = manager.provider();
+	if (!cloud && !folder.authenticate())
+		return fail(folder.lastError());
+	const BackupSummary summary = manager.runBackup(console.progress(), console.logger());
+	console.clearBar();
+	return finish(summary, options);
+}
+
+int showCommand(BackupManager &manager, const Options &options, const std::string &where)
+{
+	// The download's own lines are not news when all the user asked for is the table, unless
+	// it fails and they tell why.
+	std::vector<std::string> fetchLines;
+	BackupManifest manifest;
+	std::vector<BackupManifest> backups;
+	const bool fetched = fetchBackups(
+	    manager, options, [&](const std::string &line) { fetchLines.push_back(line); }, manifest,
+	    backups);
+	for (const auto &line : fetchLines)
+		if (!fetched || line.rfind("  Warning: ", 0) == 0)
+			std::fprintf(stderr, "%s\n", printable(line).c_str());
+	if (!fetched)
+		return fail("no usable backup in " + where);
+	if (options.history) {
+		printHistory(backups);
+		return kDone;
+	}
+	if (const int status = pickFrom(options, backups, where, manifest); status != kDone)
+		return status;
+	if (options.json)
+		// Escaped to ASCII: a terminal shows JSON too.
+		std::printf("%s\n",
+			    nlohmann::json::parse(manifestToJson(manifest)).dump(2, ' ', true).c_str());
+	else
+		printTable(manifest);
+	return kDone;
+}
+
+int restoreCommand(BackupManager &manager, Console &console, const Options &options, const std::string &where)
+{
+	BackupManifest manifest;
+	std::vector<BackupManifest> backups;
+	if (!fetchBackups(manager, options, console.logger(), manifest, backups))
+		return fail("no usable backup in " + where);
+	if (const int status = pickFrom(options, backups, where, manifest); status != kDone)
+		return status;
+	manager.restoreCollectionName = options.name;
+	manager.restoreOutsideHome = options.outsideHome;
+	if (options.dryRun) {
+		printRestorePlan(stdout, manager.planRestore(manifest));
+		return kDone;
+	}
+	if (!options.yes) {
+		if (!platform::stdinIsTerminal())
+			return fail("restore replaces files in place; pass --yes to confirm", kUsage);
+		if (!confirmRestore(manifest, manager.planRestore(manifest)))
+			return fail("restore cancelled; nothing was changed", kDeclined);
+	}
+	const BackupSummary summary = manager.runRestore(manifest, console.progress(), console.logger());
+	console.clearBar();
+	return finish(summary, options);
+}
+
 int run(const Options &options)
 {
 	const bool terminal = platform::stderrIsTerminal();
@@ -219,72 +306,13 @@ int run(const Options &options)
 		manager.setProvider(ProviderKind::LocalFolder);
 	}
 	const TokenKeeper refreshedTokens(manager, cloud);
-	ICloudProvider &folder = manager.provider();
+	if (options.command == Command::Backup)
+		return backupCommand(manager, console, options, cloud);
 	const std::string where = cloud ? manager.provider().name() : options.folder;
-
-	if (options.command == Command::Backup) {
-		if (!cloud && !folder.authenticate())
-			return fail(folder.lastError());
-		const BackupSummary summary = manager.runBackup(console.progress(), console.logger());
-		console.clearBar();
-		return finish(summary, options);
-	}
-
-	if (!folder.isAuthenticated())
+	if (!manager.provider().isAuthenticated())
 		return fail("no backup folder at " + where);
-	BackupManifest manifest;
-	// The download's own lines are not news when all the user asked for is the table, unless
-	// it fails and they tell why.
-	std::vector<std::string> fetchLines;
-	const RunLog fetchLog = options.command == Command::Show
-				    ? RunLog([&](const std::string &line) { fetchLines.push_back(line); })
-				    : console.logger();
-	std::vector<BackupManifest> backups;
-	const bool fromHistory = options.history || !options.from.empty();
-	const bool fetched =
-	    fromHistory ? manager.fetchHistory(backups, fetchLog) : manager.fetchManifest(manifest, fetchLog);
-	for (const auto &line : fetchLines)
-		if (!fetched || line.rfind("  Warning: ", 0) == 0)
-			std::fprintf(stderr, "%s\n", printable(line).c_str());
-	if (!fetched)
-		return fail("no usable backup in " + where);
-	if (options.history && options.command == Command::Show) {
-		printHistory(backups);
-		return kDone;
-	}
-	if (!options.from.empty()) {
-		const BackupManifest *chosen = backupFrom(backups, options.from);
-		if (!chosen)
-			return fail("no backup of " + options.from + " in " + where +
-				    " (see: kestrel-backup show --history)");
-		manifest = *chosen;
-	}
-	if (options.command == Command::Show) {
-		if (options.json)
-			// Escaped to ASCII: a terminal shows JSON too.
-			std::printf(
-			    "%s\n",
-			    nlohmann::json::parse(manifestToJson(manifest)).dump(2, ' ', true).c_str());
-		else
-			printTable(manifest);
-		return kDone;
-	}
-
-	manager.restoreCollectionName = options.name;
-	manager.restoreOutsideHome = options.outsideHome;
-	if (options.dryRun) {
-		printRestorePlan(stdout, manager.planRestore(manifest));
-		return kDone;
-	}
-	if (!options.yes) {
-		if (!platform::stdinIsTerminal())
-			return fail("restore replaces files in place; pass --yes to confirm", kUsage);
-		if (!confirmRestore(manifest, manager.planRestore(manifest)))
-			return fail("restore cancelled; nothing was changed", kDeclined);
-	}
-	const BackupSummary summary = manager.runRestore(manifest, console.progress(), console.logger());
-	console.clearBar();
-	return finish(summary, options);
+	return options.command == Command::Show ? showCommand(manager, options, where)
+						: restoreCommand(manager, console, options, where);
 }
 
 } // namespace

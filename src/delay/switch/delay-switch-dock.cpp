@@ -12,9 +12,6 @@ namespace kestrel {
 namespace {
 
 constexpr int timerIntervalMs = 40;
-constexpr int delaysOnText = 32;
-constexpr int delaysOffText = 33;
-constexpr int dumpText = 74;
 
 const char *const delaysOffStyle =
     "QPushButton{background:#8a2020;color:white;font-weight:bold;border:none;border-radius:6px;padding:6px;}"
@@ -30,9 +27,9 @@ const char *const dumpStyle =
 
 } // namespace
 
-DelaySwitchDock::DelaySwitchDock(StatusFeed status, QWidget *parent)
+DelaySwitchDock::DelaySwitchDock(DelaySwitch &delays, StatusFeed status, QWidget *parent)
     : QWidget(parent), button_(new QPushButton(this)), dumpButton_(new QPushButton(this)),
-      autoBackupLine_(new QLabel(this)), timer_(this), status_(status)
+      autoBackupLine_(new QLabel(this)), timer_(this), delays_(delays), status_(status)
 {
 	setObjectName(QStringLiteral("WrenfieldDelaySwitch"));
 	auto *layout = new QVBoxLayout(this);
@@ -52,10 +49,10 @@ DelaySwitchDock::DelaySwitchDock(StatusFeed status, QWidget *parent)
 
 	// A click dropped by the debounce still snaps the button back to the real state.
 	connect(button_, &QPushButton::clicked, this, [this] {
-		toggleAllDelays();
+		delays_.toggleAll();
 		refreshButton();
 	});
-	connect(dumpButton_, &QPushButton::clicked, this, [] { dumpAllDelays(); });
+	connect(dumpButton_, &QPushButton::clicked, this, [this] { delays_.dumpAll(); });
 	timer_.setInterval(timerIntervalMs);
 	connect(&timer_, &QTimer::timeout, this, [this] { onTimerTick(); });
 	timer_.start();
@@ -65,9 +62,9 @@ void DelaySwitchDock::refreshButton()
 {
 	const bool disabled = delaysDisabled.load();
 	button_->setChecked(disabled);
-	button_->setText(uiText(disabled ? delaysOffText : delaysOnText));
+	button_->setText(uiText(disabled ? TextId::DelaysOff : TextId::DelaysOn));
 	button_->setStyleSheet(QString::fromLatin1(disabled ? delaysOffStyle : delaysOnStyle));
-	dumpButton_->setText(uiText(dumpText));
+	dumpButton_->setText(uiText(TextId::Dump));
 	refreshAutoBackupLine();
 }
 
@@ -83,8 +80,8 @@ void DelaySwitchDock::refreshAutoBackupLine()
 
 void DelaySwitchDock::onTimerTick()
 {
-	pollToggleKey();
-	pollDumpKey();
+	delays_.pollToggleKey();
+	delays_.pollDumpKey();
 	const bool disabled = delaysDisabled.load();
 	const int language = currentLanguage().load();
 	if (status_.version() != autoBackupShownVersion_)

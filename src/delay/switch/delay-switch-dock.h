@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+namespace kestrel {
+class DelaySwitch;
+}
+
 class QLabel;
 class QPushButton;
 
@@ -17,7 +21,7 @@ namespace kestrel {
 // dump keys and picks up toggles from the hotkey and language changes.
 class DelaySwitchDock : public QWidget {
 public:
-	explicit DelaySwitchDock(StatusFeed status, QWidget *parent = nullptr);
+	DelaySwitchDock(DelaySwitch &delays, StatusFeed status, QWidget *parent = nullptr);
 
 	QPushButton *button() const { return button_; }
 	QPushButton *dumpButton() const { return dumpButton_; }
@@ -32,6 +36,7 @@ private:
 	QPushButton *dumpButton_;
 	QLabel *autoBackupLine_;
 	QTimer timer_;
+	DelaySwitch &delays_;
 	StatusFeed status_;
 	uint64_t autoBackupShownVersion_ = 0;
 	bool buttonNeedsRefresh_ = true;

@@ -26,18 +26,17 @@ QPointer<QDockWidget> dockWindow;
 
 void createDelaySwitchDock(StatusFeed status)
 {
-	loadToggleKey();
-	loadDumpKey();
+	delaySwitch().loadKeys();
 	auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
 	if (!mainWindow)
 		return;
 #if LIBOBS_API_MAJOR_VER >= 30
-	obs_frontend_add_dock_by_id(dockId, dockTitle, new DelaySwitchDock(status));
+	obs_frontend_add_dock_by_id(dockId, dockTitle, new DelaySwitchDock(delaySwitch(), status));
 #else
 	// libobs 29 only takes a finished QDockWidget and leaves placing it to the plug-in.
 	dockWindow = new QDockWidget(QString::fromUtf8(dockTitle), mainWindow);
 	dockWindow->setObjectName(QString::fromLatin1(dockId));
-	dockWindow->setWidget(new DelaySwitchDock(status, dockWindow));
+	dockWindow->setWidget(new DelaySwitchDock(delaySwitch(), status, dockWindow));
 	mainWindow->addDockWidget(Qt::RightDockWidgetArea, dockWindow);
 	obs_frontend_add_dock(dockWindow);
 #endif

@@ -9,58 +9,16 @@
 
 #include <util/platform.h>
 
-#include <atomic>
 #include <cstring>
-#include <mutex>
 
 namespace kestrel {
 namespace {
-
-// Held from the debounce test to the last filter changed: two triggers at once can neither both
-// pass the debounce nor leave the filters half in one state and half in the other.
-std::mutex toggleMutex;
-uint64_t lastToggleNs = 0;
-
-std::mutex dumpMutex;
-uint64_t lastDumpNs = 0;
-
-obs_hotkey_id toggleHotkeyId = OBS_INVALID_HOTKEY_ID;
-obs_hotkey_id dumpHotkeyId = OBS_INVALID_HOTKEY_ID;
-
-// A desktop key polled by the dock's timer, stored per user: a press acts once however long
-// it is held.
-struct PolledKey {
-	const char *setting;
-	void (*action)();
-	std::atomic<int> vk{0};
-	bool wasDown = false;
-
-	void load() { vk.store(userSettingsStore().value(QLatin1String(setting), 0).toInt()); }
-	void set(int newVk)
-	{
-		vk.store(newVk);
-		QSettings store = userSettingsStore();
-		store.setValue(QLatin1String(setting), newVk);
-		store.sync();
-	}
-	void poll()
-	{
-		const int code = vk.load();
-		const bool down = code > 0 && platform::isKeyDown(static_cast<uint32_t>(code));
-		if (down && !wasDown)
-			action();
-		wasDown = down;
-	}
-};
-
-PolledKey toggleKey{"delayToggleVk", toggleAllDelays};
-PolledKey dumpKey{"delayDumpVk", dumpAllDelays};
 
 // Called under the lock that guards `lastAcceptedNs`.
 bool passesDebounce(uint64_t &lastAcceptedNs)
 {
 	const uint64_t now = os_gettime_ns();
-	if (now - lastAcceptedNs < toggleDebounceNs)
+	if (now - lastAcceptedNs < DelaySwitch::debounceNs)
 		return false;
 	lastAcceptedNs = now;
 	return true;
@@ -101,10 +59,32 @@ template <typename Visit> void forEachDelayFilter(Visit visit)
 
 } // namespace
 
-void toggleAllDelays()
+void DelaySwitch::PolledKey::load()
 {
-	std::lock_guard guard(toggleMutex);
-	if (!passesDebounce(lastToggleNs))
+	vk.store(userSettingsStore().value(QLatin1String(setting), 0).toInt());
+}
+
+void DelaySwitch::PolledKey::set(int newVk)
+{
+	vk.store(newVk);
+	QSettings store = userSettingsStore();
+	store.setValue(QLatin1String(setting), newVk);
+	store.sync();
+}
+
+bool DelaySwitch::PolledKey::pressedSinceLastPoll()
+{
+	const int code = vk.load();
+	const bool down = code > 0 && platform::isKeyDown(static_cast<uint32_t>(code));
+	const bool pressed = down && !wasDown;
+	wasDown = down;
+	return pressed;
+}
+
+void DelaySwitch::toggleAll()
+{
+	std::lock_guard guard(toggleMutex_);
+	if (!passesDebounce(lastToggleNs_))
 		return;
 	const bool wasDisabled = delaysDisabled.load();
 	delaysDisabled.store(!wasDisabled);
@@ -117,28 +97,11 @@ void toggleAllDelays()
 	KESTREL_LOG(Info, "delays %s", wasDisabled ? "REACTIVADOS" : "DESACTIVADOS (todo en vivo)");
 }
 
-void onToggleHotkey(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	if (pressed)
-		toggleAllDelays();
-}
-
-void registerToggleHotkey()
-{
-	toggleHotkeyId = obs_hotkey_register_frontend(
-	    "orv_toggle_all_delays", "Kestrel: activar/desactivar todos los delays", onToggleHotkey, nullptr);
-}
-
-void unregisterToggleHotkey()
-{
-	unregisterHotkey(toggleHotkeyId);
-}
-
-void dumpAllDelays()
+void DelaySwitch::dumpAll()
 {
 	{
-		std::lock_guard guard(dumpMutex);
-		if (!passesDebounce(lastDumpNs))
+		std::lock_guard guard(dumpMutex_);
+		if (!passesDebounce(lastDumpNs_))
 			return;
 	}
 	delayDumps.fetch_add(1);
@@ -148,26 +111,35 @@ void dumpAllDelays()
 	KESTREL_LOG(Info, "delays DUMPED: %d delay(s) dropped everything they held", dumped);
 }
 
-void onDumpHotkey(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+void DelaySwitch::registerHotkeys()
+{
+	toggleHotkeyId_ = obs_hotkey_register_frontend(
+	    "orv_toggle_all_delays", "Kestrel: activar/desactivar todos los delays", onToggleHotkey, this);
+	dumpHotkeyId_ = obs_hotkey_register_frontend(
+	    "orv_dump_delays", "Kestrel: descartar lo demorado (dump)", onDumpHotkey, this);
+}
+
+void DelaySwitch::unregisterHotkeys()
+{
+	unregisterHotkey(dumpHotkeyId_);
+	unregisterHotkey(toggleHotkeyId_);
+}
+
+void DelaySwitch::onToggleHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
 	if (pressed)
-		dumpAllDelays();
+		static_cast<DelaySwitch *>(data)->toggleAll();
 }
 
-void registerDumpHotkey()
+void DelaySwitch::onDumpHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
-	dumpHotkeyId = obs_hotkey_register_frontend(
-	    "orv_dump_delays", "Kestrel: descartar lo demorado (dump)", onDumpHotkey, nullptr);
+	if (pressed)
+		static_cast<DelaySwitch *>(data)->dumpAll();
 }
 
-void unregisterDumpHotkey()
+void DelaySwitch::syncFromFilterState()
 {
-	unregisterHotkey(dumpHotkeyId);
-}
-
-void syncDelaysFromFilterState()
-{
-	std::lock_guard guard(toggleMutex);
+	std::lock_guard guard(toggleMutex_);
 	bool found = false;
 	bool anyDisabled = false;
 	forEachDelayFilter([&](obs_source_t *filter) {
@@ -181,53 +153,37 @@ void syncDelaysFromFilterState()
 		KESTREL_LOG(Warning, "delays start DISABLED (filter eye off) — press the key to enable");
 }
 
-void onFrontendEvent(enum obs_frontend_event event, void *)
+void DelaySwitch::onFrontendEvent(enum obs_frontend_event event, void *data)
 {
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
 		showDelaySwitchDockOnFirstStart();
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING ||
 	    event == OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED)
-		syncDelaysFromFilterState();
+		static_cast<DelaySwitch *>(data)->syncFromFilterState();
 }
 
-void loadToggleKey()
+void DelaySwitch::loadKeys()
 {
-	toggleKey.load();
+	toggleKey_.load();
+	dumpKey_.load();
 }
 
-int getToggleKey()
+void DelaySwitch::pollToggleKey()
 {
-	return toggleKey.vk.load();
+	if (toggleKey_.pressedSinceLastPoll())
+		toggleAll();
 }
 
-void setToggleKey(int vk)
+void DelaySwitch::pollDumpKey()
 {
-	toggleKey.set(vk);
+	if (dumpKey_.pressedSinceLastPoll())
+		dumpAll();
 }
 
-void pollToggleKey()
+DelaySwitch &delaySwitch()
 {
-	toggleKey.poll();
-}
-
-void loadDumpKey()
-{
-	dumpKey.load();
-}
-
-int getDumpKey()
-{
-	return dumpKey.vk.load();
-}
-
-void setDumpKey(int vk)
-{
-	dumpKey.set(vk);
-}
-
-void pollDumpKey()
-{
-	dumpKey.poll();
+	static DelaySwitch instance;
+	return instance;
 }
 
 } // namespace kestrel

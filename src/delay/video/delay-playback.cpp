@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "delay/delay-slider.h"
 #include "delay/keys/key-list-property.h"
+#include "delay/source-types.h"
 
 #include <obs-module.h>
 #include <obs.hpp>
@@ -22,7 +23,6 @@ constexpr const char *kModeKey = "dpv_mode";
 constexpr const char *kGuideKey = "dp_guide";
 constexpr int64_t kKeyMode = 1;
 constexpr uint64_t kCloneLookupIntervalNs = 3'000'000'000;
-constexpr uint32_t kGuideWidth = 640, kGuideHeight = 360;
 
 // What may be cloned: named video inputs other than Delay Playback sources. Anything else named
 // in the settings (a scene holding this source, another playback) could make a render loop.
@@ -34,7 +34,7 @@ bool isCloneable(obs_source_t *source)
 	       std::strcmp(obs_source_get_id(source), kPlaybackId) != 0 && name && *name;
 }
 
-obs_weak_source_t *findClone(const std::string &name)
+OBSWeakSourceAutoRelease findClone(const std::string &name)
 {
 	if (name.empty())
 		return nullptr;
@@ -43,29 +43,26 @@ obs_weak_source_t *findClone(const std::string &name)
 }
 
 // Publishes `weak` as the clone of `name` unless the name changed meanwhile; the reference that
-// is let go is released outside the lock.
-void publishClone(VideoDelayFilter &filter, const std::string &name, obs_weak_source_t *weak)
+// is let go is released outside the lock, when `weak` goes.
+void publishClone(VideoDelayFilter &filter, const std::string &name, OBSWeakSourceAutoRelease weak)
 {
-	{
-		std::lock_guard guard(filter.cloneLock);
-		if (filter.cloneSourceName == name)
-			std::swap(filter.cloneSource, weak);
-	}
-	obs_weak_source_release(weak);
+	std::lock_guard guard(filter.clone.lock);
+	if (filter.clone.name == name)
+		std::swap(filter.clone.source, weak);
 }
 
 void chooseClone(VideoDelayFilter &filter, const std::string &name)
 {
 	{
-		std::lock_guard guard(filter.cloneLock);
-		if (name == filter.cloneSourceName)
+		std::lock_guard guard(filter.clone.lock);
+		if (name == filter.clone.name)
 			return;
-		filter.cloneSourceName = name;
-		filter.lastCloneLookupNs = os_gettime_ns();
+		filter.clone.name = name;
+		filter.clone.lastLookupNs = os_gettime_ns();
 	}
 	publishClone(filter, name, nullptr);
 	publishClone(filter, name, findClone(name));
-	filter.resetPending.store(true);
+	filter.settings.resetPending.store(true);
 }
 
 uint32_t playbackSize(void *data, uint32_t (*baseSize)(obs_source_t *), uint32_t guideSize)
@@ -73,12 +70,12 @@ uint32_t playbackSize(void *data, uint32_t (*baseSize)(obs_source_t *), uint32_t
 	auto *filter = static_cast<VideoDelayFilter *>(data);
 	OBSSourceAutoRelease clone;
 	{
-		std::lock_guard guard(filter->cloneLock);
-		clone = obs_weak_source_get_source(filter->cloneSource);
+		std::lock_guard guard(filter->clone.lock);
+		clone = obs_weak_source_get_source(filter->clone.source);
 	}
 	if (const uint32_t size = clone ? baseSize(clone) : 0)
 		return size;
-	return filter->showGuide.load() ? guideSize : 0;
+	return filter->settings.showGuide.load() ? guideSize : 0;
 }
 
 bool addCloneChoice(void *list, obs_source_t *source)
@@ -90,8 +87,6 @@ bool addCloneChoice(void *list, obs_source_t *source)
 	return true;
 }
 
-} // namespace
-
 const char *delayPlaybackName(void *)
 {
 	return "Delay Playback (cámara demorada)";
@@ -101,17 +96,17 @@ void updateDelayPlayback(void *data, obs_data_t *settings)
 {
 	auto *filter = static_cast<VideoDelayFilter *>(data);
 	const bool keyMode = obs_data_get_int(settings, kModeKey) == kKeyMode;
-	if (filter->pushMode.exchange(keyMode) != keyMode)
-		filter->resetPending.store(true);
+	if (filter->settings.pushMode.exchange(keyMode) != keyMode)
+		filter->settings.resetPending.store(true);
 	applyVideoDelaySettings(*filter, settings);
 	const char *name = obs_data_get_string(settings, kCloneKey);
 	chooseClone(*filter, name ? name : "");
-	filter->showGuide.store(obs_data_get_bool(settings, kGuideKey));
+	filter->settings.showGuide.store(obs_data_get_bool(settings, kGuideKey));
 }
 
 void *createDelayPlayback(obs_data_t *settings, obs_source_t *source)
 {
-	auto *filter = new VideoDelayFilter(source, false, true, "orv_delay_playback_key",
+	auto *filter = new VideoDelayFilter(source, VideoDelayKind::Playback, "orv_delay_playback_key",
 					    "Grabar cámara demorada (mantener)");
 	updateDelayPlayback(filter, settings);
 	if (!(filter = startVideoDelay(filter)))
@@ -119,19 +114,11 @@ void *createDelayPlayback(obs_data_t *settings, obs_source_t *source)
 	filter->hotkey.registerOn(source);
 	std::string name;
 	{
-		std::lock_guard guard(filter->cloneLock);
-		name = filter->cloneSourceName;
+		std::lock_guard guard(filter->clone.lock);
+		name = filter->clone.name;
 	}
 	KESTREL_LOG(Info, "Delay Playback source created (%.1fs, '%s')", delaySeconds(*filter), name.c_str());
 	return filter;
-}
-
-void destroyDelayPlayback(void *data)
-{
-	auto *filter = static_cast<VideoDelayFilter *>(data);
-	obs_weak_source_release(filter->cloneSource);
-	filter->cloneSource = nullptr;
-	destroyVideoDelay(filter);
 }
 
 uint32_t delayPlaybackWidth(void *data)
@@ -183,22 +170,44 @@ obs_properties_t *delayPlaybackProperties(void *)
 	return props;
 }
 
+obs_source_info makePlaybackInfo()
+{
+	obs_source_info info = sharedVideoDelayInfo(kPlaybackId, OBS_SOURCE_TYPE_INPUT,
+						    OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW);
+	info.get_name = delayPlaybackName;
+	info.create = createDelayPlayback;
+	info.get_width = delayPlaybackWidth;
+	info.get_height = delayPlaybackHeight;
+	info.get_defaults = delayPlaybackDefaults;
+	info.get_properties = delayPlaybackProperties;
+	info.update = updateDelayPlayback;
+	return info;
+}
+
+} // namespace
+
 void lookUpUnresolvedClone(VideoDelayFilter &filter)
 {
 	std::string name;
 	{
-		std::lock_guard guard(filter.cloneLock);
-		if (filter.cloneSourceName.empty() ||
-		    (filter.cloneSource && !obs_weak_source_expired(filter.cloneSource)))
+		std::lock_guard guard(filter.clone.lock);
+		if (filter.clone.name.empty() ||
+		    (filter.clone.source && !obs_weak_source_expired(filter.clone.source)))
 			return;
 		const uint64_t now = os_gettime_ns();
-		if (now - filter.lastCloneLookupNs < kCloneLookupIntervalNs)
+		if (now - filter.clone.lastLookupNs < kCloneLookupIntervalNs)
 			return;
-		filter.lastCloneLookupNs = now;
-		name = filter.cloneSourceName;
+		filter.clone.lastLookupNs = now;
+		name = filter.clone.name;
 	}
-	if (obs_weak_source_t *found = findClone(name))
-		publishClone(filter, name, found);
+	if (OBSWeakSourceAutoRelease found = findClone(name))
+		publishClone(filter, name, std::move(found));
+}
+
+const obs_source_info &delayPlaybackSourceInfo()
+{
+	static const obs_source_info info = makePlaybackInfo();
+	return info;
 }
 
 } // namespace kestrel

@@ -30,7 +30,7 @@ constexpr int64_t kDefaultKey = 86; // V
 
 void onDelayKeyHotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
-	static_cast<VideoDelayFilter *>(data)->hotkeyHeld.store(pressed, std::memory_order_relaxed);
+	static_cast<VideoDelayFilter *>(data)->settings.hotkeyHeld.store(pressed, std::memory_order_relaxed);
 }
 
 const char *getName(void *)
@@ -50,7 +50,7 @@ void update(void *data, obs_data_t *settings)
 
 void *create(obs_data_t *settings, obs_source_t *source)
 {
-	auto *filter = new VideoDelayFilter(source, false, false, nullptr, nullptr);
+	auto *filter = new VideoDelayFilter(source, VideoDelayKind::ScreenDelay, nullptr, nullptr);
 	applyVideoDelaySettings(*filter, settings);
 	if ((filter = startVideoDelay(filter)))
 		KESTREL_LOG(Info, "video delay filter created (%.1fs, compressed ring)",
@@ -61,7 +61,7 @@ void *create(obs_data_t *settings, obs_source_t *source)
 void *createCamera(obs_data_t *settings, obs_source_t *source)
 {
 	auto *filter =
-	    new VideoDelayFilter(source, true, false, "orv_push_to_delay_cam",
+	    new VideoDelayFilter(source, VideoDelayKind::PushToDelayCamera, "orv_push_to_delay_cam",
 				 "Push-to-Delay cámara (mantener para mostrar la cámara demorada)");
 	applyVideoDelaySettings(*filter, settings);
 	if ((filter = startVideoDelay(filter)))
@@ -98,7 +98,7 @@ bool showEngineSettings(obs_properties_t *props, obs_property_t *, obs_data_t *s
 void addBufferStatus(obs_properties_t *props, const VideoDelayFilter &filter)
 {
 	const VideoDelayWorker::Stats stats = filter.worker.stats();
-	const uint64_t delayNs = filter.delayNs.load();
+	const uint64_t delayNs = filter.settings.delayNs.load();
 	const std::string warning = capWarningLine(stats, delayNs, VideoDelayWorker::kRingCapBytes);
 	const std::string text = bufferStatusLine(stats, delayNs) + (warning.empty() ? "" : "\n" + warning);
 	obs_property_t *status = obs_properties_add_text(props, "buffer_status", text.c_str(), OBS_TEXT_INFO);
@@ -109,7 +109,7 @@ void addBufferStatus(obs_properties_t *props, const VideoDelayFilter &filter)
 obs_properties_t *getProperties(void *data)
 {
 	const auto *filter = static_cast<const VideoDelayFilter *>(data);
-	const bool pushMode = filter && filter->pushMode.load();
+	const bool pushMode = filter && filter->settings.pushMode.load();
 	obs_properties_t *props = obs_properties_create();
 	if (pushMode) {
 		obs_property_t *keys =
@@ -146,10 +146,10 @@ obs_properties_t *getProperties(void *data)
 void videoTick(void *data, float)
 {
 	auto *filter = static_cast<VideoDelayFilter *>(data);
-	filter->capturedThisTick = false;
-	if (filter->playbackMode)
+	filter->graphics.capturedThisTick = false;
+	if (filter->isPlayback())
 		lookUpUnresolvedClone(*filter);
-	else if (filter->pushMode.load(std::memory_order_relaxed))
+	else if (filter->settings.pushMode.load(std::memory_order_relaxed))
 		filter->hotkey.registerOnParentOf(filter->source);
 }
 
@@ -166,8 +166,44 @@ gs_color_space videoGetColorSpace(void *, size_t count, const gs_color_space *pr
 	return count == 0 ? GS_CS_SRGB : preferred[0];
 }
 
-// Rows 5 and 6 reuse these very functions, so a change to the video delay shows in all three.
-obs_source_info sharedInfo(const char *id, obs_source_type type, uint32_t flags)
+obs_source_info makeInfo()
+{
+	obs_source_info info =
+	    sharedVideoDelayInfo("orv_screen_delay_video", OBS_SOURCE_TYPE_FILTER, OBS_SOURCE_VIDEO);
+	info.get_name = getName;
+	return info;
+}
+
+obs_source_info makeCameraInfo()
+{
+	obs_source_info info =
+	    sharedVideoDelayInfo("orv_push_to_delay_video", OBS_SOURCE_TYPE_FILTER, OBS_SOURCE_VIDEO);
+	info.get_name = getCameraName;
+	info.create = createCamera;
+	return info;
+}
+
+// The one place that asks how many threads the machine has.
+FrameCodecOptions machineCodecOptions()
+{
+	FrameCodecOptions options;
+	options.softwareH264Threads = softwareH264Threads(std::thread::hardware_concurrency());
+	return options;
+}
+
+} // namespace
+
+VideoDelayFilter::VideoDelayFilter(obs_source_t *source, VideoDelayKind kind, const char *hotkeyName,
+				   const char *hotkeyDescription)
+    : source(source), kind(kind), hotkey(hotkeyName, hotkeyDescription, onDelayKeyHotkey, this),
+      worker(os_gettime_ns, machineCodecOptions())
+{
+	settings.pushMode.store(kind == VideoDelayKind::PushToDelayCamera);
+}
+
+// The push camera and the Delay Playback source reuse these very functions, so a change to the
+// video delay shows in all three.
+obs_source_info sharedVideoDelayInfo(const char *id, obs_source_type type, uint32_t flags)
 {
 	obs_source_info info{};
 	info.id = id;
@@ -182,55 +218,6 @@ obs_source_info sharedInfo(const char *id, obs_source_type type, uint32_t flags)
 	info.video_render = videoRender;
 	info.video_get_color_space = videoGetColorSpace;
 	return info;
-}
-
-obs_source_info makeInfo()
-{
-	obs_source_info info = sharedInfo("orv_screen_delay_video", OBS_SOURCE_TYPE_FILTER, OBS_SOURCE_VIDEO);
-	info.get_name = getName;
-	return info;
-}
-
-obs_source_info makeCameraInfo()
-{
-	obs_source_info info =
-	    sharedInfo("orv_push_to_delay_video", OBS_SOURCE_TYPE_FILTER, OBS_SOURCE_VIDEO);
-	info.get_name = getCameraName;
-	info.create = createCamera;
-	return info;
-}
-
-obs_source_info makePlaybackInfo()
-{
-	obs_source_info info = sharedInfo("orv_delay_playback", OBS_SOURCE_TYPE_INPUT,
-					  OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW);
-	info.get_name = delayPlaybackName;
-	info.create = createDelayPlayback;
-	info.destroy = destroyDelayPlayback;
-	info.get_width = delayPlaybackWidth;
-	info.get_height = delayPlaybackHeight;
-	info.get_defaults = delayPlaybackDefaults;
-	info.get_properties = delayPlaybackProperties;
-	info.update = updateDelayPlayback;
-	return info;
-}
-
-// The one place that asks how many threads the machine has.
-FrameCodecOptions machineCodecOptions()
-{
-	FrameCodecOptions options;
-	options.softwareH264Threads = softwareH264Threads(std::thread::hardware_concurrency());
-	return options;
-}
-
-} // namespace
-
-VideoDelayFilter::VideoDelayFilter(obs_source_t *source, bool pushMode, bool playbackMode,
-				   const char *hotkeyName, const char *hotkeyDescription)
-    : source(source), playbackMode(playbackMode), pushMode(pushMode),
-      hotkey(hotkeyName, hotkeyDescription, onDelayKeyHotkey, this),
-      worker(os_gettime_ns, machineCodecOptions())
-{
 }
 
 void setVideoDelayDefaults(obs_data_t *settings)
@@ -254,13 +241,13 @@ void applyVideoDelaySettings(VideoDelayFilter &filter, obs_data_t *settings)
 	    obs_data_get_int(settings, kBufferScaleKey), obs_data_get_int(settings, kQualityKey),
 	    obs_data_get_bool(settings, kFull444Key), obs_data_get_int(settings, kEngineKey),
 	    obs_data_get_int(settings, kMemoryKey));
-	filter.delayNs.store(options.delayNs);
-	filter.frameIntervalNs.store(options.frameIntervalNs);
-	filter.bufferScale.store(options.bufferScale);
+	filter.settings.delayNs.store(options.delayNs);
+	filter.settings.frameIntervalNs.store(options.frameIntervalNs);
+	filter.settings.bufferScale.store(options.bufferScale);
 	filter.worker.applySettings(
 	    {options.delayNs, options.quality, options.full444, options.engine, options.memoryBudgetBytes});
-	if (filter.pushMode.load())
-		filter.keyVk.store(static_cast<uint32_t>(obs_data_get_int(settings, kVideoKeyKey)));
+	if (filter.settings.pushMode.load())
+		filter.settings.keyVk.store(static_cast<uint32_t>(obs_data_get_int(settings, kVideoKeyKey)));
 }
 
 VideoDelayFilter *startVideoDelay(VideoDelayFilter *filter)
@@ -274,7 +261,7 @@ VideoDelayFilter *startVideoDelay(VideoDelayFilter *filter)
 
 double delaySeconds(const VideoDelayFilter &filter)
 {
-	return static_cast<double>(filter.delayNs.load()) / 1e9;
+	return static_cast<double>(filter.settings.delayNs.load()) / 1e9;
 }
 
 // The worker is joined before any GPU object it might still be fed from is freed.
@@ -296,12 +283,6 @@ const obs_source_info &videoDelaySourceInfo()
 const obs_source_info &pushToDelayCameraSourceInfo()
 {
 	static const obs_source_info info = makeCameraInfo();
-	return info;
-}
-
-const obs_source_info &delayPlaybackSourceInfo()
-{
-	static const obs_source_info info = makePlaybackInfo();
 	return info;
 }
 

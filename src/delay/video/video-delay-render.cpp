@@ -14,20 +14,18 @@ namespace kestrel {
 
 namespace {
 
-constexpr uint32_t kGuideWidth = 640, kGuideHeight = 360;
-
 const char *parentName(const VideoDelayFilter &filter)
 {
-	obs_source_t *parent = filter.playbackMode ? nullptr : obs_filter_get_parent(filter.source);
+	obs_source_t *parent = filter.isPlayback() ? nullptr : obs_filter_get_parent(filter.source);
 	const char *name = parent ? obs_source_get_name(parent) : nullptr;
 	return name ? name : "?";
 }
 
 void enterStatus(VideoDelayFilter &filter, CaptureStatus status)
 {
-	if (filter.captureStatus == status)
+	if (filter.graphics.captureStatus == status)
 		return;
-	filter.captureStatus = status;
+	filter.graphics.captureStatus = status;
 	const char *name = parentName(filter);
 	switch (status) {
 	case CaptureStatus::Capturing:
@@ -53,8 +51,8 @@ void enterStatus(VideoDelayFilter &filter, CaptureStatus status)
 // The OBS hotkey, or the chosen key polled from the desktop so it works while a game has focus.
 bool keyHeld(const VideoDelayFilter &filter)
 {
-	return filter.hotkeyHeld.load(std::memory_order_relaxed) ||
-	       platform::isKeyDown(filter.keyVk.load(std::memory_order_relaxed));
+	return filter.settings.hotkeyHeld.load(std::memory_order_relaxed) ||
+	       platform::isKeyDown(filter.settings.keyVk.load(std::memory_order_relaxed));
 }
 
 double outputFps()
@@ -67,8 +65,8 @@ double outputFps()
 
 obs_source_t *resolveClone(VideoDelayFilter &filter)
 {
-	std::lock_guard guard(filter.cloneLock);
-	return obs_weak_source_get_source(filter.cloneSource);
+	std::lock_guard guard(filter.clone.lock);
+	return obs_weak_source_get_source(filter.clone.source);
 }
 
 void drawGuide(const VideoDelayFilter &filter)
@@ -77,8 +75,8 @@ void drawGuide(const VideoDelayFilter &filter)
 	vec4 color;
 	vec4_set(&color, 0.15f, 0.45f, 0.80f, 0.35f);
 	gs_effect_set_vec4(gs_effect_get_param_by_name(solid, "color"), &color);
-	const uint32_t width = filter.sourceWidth ? filter.sourceWidth : kGuideWidth;
-	const uint32_t height = filter.sourceHeight ? filter.sourceHeight : kGuideHeight;
+	const uint32_t width = filter.graphics.sourceWidth ? filter.graphics.sourceWidth : kGuideWidth;
+	const uint32_t height = filter.graphics.sourceHeight ? filter.graphics.sourceHeight : kGuideHeight;
 	while (gs_effect_loop(solid, "Solid"))
 		gs_draw_sprite(nullptr, 0, width, height);
 }
@@ -86,18 +84,18 @@ void drawGuide(const VideoDelayFilter &filter)
 // The copy staged one capture ago is ready by now: reading it never waits for the GPU.
 void readBack(VideoDelayFilter &filter, int i)
 {
-	if (!filter.staged[i] || !filter.stage[i])
+	if (!filter.graphics.staged[i] || !filter.graphics.stage[i])
 		return;
-	filter.staged[i] = false;
+	filter.graphics.staged[i] = false;
 	uint8_t *data = nullptr;
 	uint32_t lineSize = 0;
-	if (!gs_stagesurface_map(filter.stage[i], &data, &lineSize))
+	if (!gs_stagesurface_map(filter.graphics.stage[i], &data, &lineSize))
 		return;
 	RawFrame frame;
 	frame.pixels = filter.worker.takeBuffer();
-	frame.width = filter.stageWidth[i];
-	frame.height = filter.stageHeight[i];
-	frame.captureTimestamp = filter.stageTimestamp[i];
+	frame.width = filter.graphics.stageWidth[i];
+	frame.height = filter.graphics.stageHeight[i];
+	frame.captureTimestamp = filter.graphics.stageTimestamp[i];
 	const size_t row = size_t{frame.width} * 4;
 	frame.pixels.resize(row * frame.height);
 	if (lineSize == row)
@@ -105,20 +103,21 @@ void readBack(VideoDelayFilter &filter, int i)
 	else
 		for (uint32_t y = 0; y < frame.height; ++y)
 			std::memcpy(frame.pixels.data() + y * row, data + size_t{y} * lineSize, row);
-	gs_stagesurface_unmap(filter.stage[i]);
+	gs_stagesurface_unmap(filter.graphics.stage[i]);
 	filter.worker.submitRawFrame(std::move(frame));
 }
 
 bool ensureStage(VideoDelayFilter &filter, int i)
 {
-	gs_stagesurf_t *&stage = filter.stage[i];
-	if (stage && (gs_stagesurface_get_width(stage) != filter.bufferWidth ||
-		      gs_stagesurface_get_height(stage) != filter.bufferHeight)) {
+	gs_stagesurf_t *&stage = filter.graphics.stage[i];
+	if (stage && (gs_stagesurface_get_width(stage) != filter.graphics.bufferWidth ||
+		      gs_stagesurface_get_height(stage) != filter.graphics.bufferHeight)) {
 		gs_stagesurface_destroy(stage);
 		stage = nullptr;
 	}
 	if (!stage)
-		stage = gs_stagesurface_create(filter.bufferWidth, filter.bufferHeight, GS_RGBA);
+		stage = gs_stagesurface_create(filter.graphics.bufferWidth, filter.graphics.bufferHeight,
+					       GS_RGBA);
 	if (!stage)
 		enterStatus(filter, CaptureStatus::GpuFailure);
 	return stage != nullptr;
@@ -135,24 +134,25 @@ void renderTarget(obs_source_t *target, bool targetIsParent)
 
 void stageCapture(VideoDelayFilter &filter, int i, obs_source_t *target, bool targetIsParent, uint64_t now)
 {
-	gs_texrender_reset(filter.texrender);
+	gs_texrender_reset(filter.graphics.texrender);
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-	if (gs_texrender_begin(filter.texrender, filter.bufferWidth, filter.bufferHeight)) {
+	if (gs_texrender_begin(filter.graphics.texrender, filter.graphics.bufferWidth,
+			       filter.graphics.bufferHeight)) {
 		vec4 transparent;
 		vec4_zero(&transparent);
 		gs_clear(GS_CLEAR_COLOR, &transparent, 0.0f, 0);
-		gs_ortho(0.0f, static_cast<float>(filter.sourceWidth), 0.0f,
-			 static_cast<float>(filter.sourceHeight), -100.0f, 100.0f);
+		gs_ortho(0.0f, static_cast<float>(filter.graphics.sourceWidth), 0.0f,
+			 static_cast<float>(filter.graphics.sourceHeight), -100.0f, 100.0f);
 		renderTarget(target, targetIsParent);
-		gs_texrender_end(filter.texrender);
-		if (gs_texture_t *texture = gs_texrender_get_texture(filter.texrender)) {
-			gs_stage_texture(filter.stage[i], texture);
-			filter.staged[i] = true;
-			filter.stageTimestamp[i] = now;
-			filter.stageWidth[i] = filter.bufferWidth;
-			filter.stageHeight[i] = filter.bufferHeight;
-			filter.stageIndex = i ^ 1;
+		gs_texrender_end(filter.graphics.texrender);
+		if (gs_texture_t *texture = gs_texrender_get_texture(filter.graphics.texrender)) {
+			gs_stage_texture(filter.graphics.stage[i], texture);
+			filter.graphics.staged[i] = true;
+			filter.graphics.stageTimestamp[i] = now;
+			filter.graphics.stageWidth[i] = filter.graphics.bufferWidth;
+			filter.graphics.stageHeight[i] = filter.graphics.bufferHeight;
+			filter.graphics.stageIndex = i ^ 1;
 		}
 	}
 	gs_blend_state_pop();
@@ -161,11 +161,12 @@ void stageCapture(VideoDelayFilter &filter, int i, obs_source_t *target, bool ta
 void capture(VideoDelayFilter &filter, obs_source_t *target, bool targetIsParent, bool recording,
 	     uint64_t now)
 {
-	const bool started = filter.staged[0] || filter.staged[1] || filter.display.captureTimestamp != 0;
-	if (!filter.pacer.captureNow(outputFps(), filter.frameIntervalNs.load(std::memory_order_relaxed),
-				     started))
+	const bool started = filter.graphics.staged[0] || filter.graphics.staged[1] ||
+			     filter.graphics.display.captureTimestamp != 0;
+	if (!filter.graphics.pacer.captureNow(
+		outputFps(), filter.settings.frameIntervalNs.load(std::memory_order_relaxed), started))
 		return;
-	const int i = filter.stageIndex;
+	const int i = filter.graphics.stageIndex;
 	readBack(filter, i);
 	if (ensureStage(filter, i) && recording)
 		stageCapture(filter, i, target, targetIsParent, now);
@@ -179,18 +180,18 @@ bool prepareCapture(VideoDelayFilter &filter, obs_source_t *target, bool hasPare
 		enterStatus(filter, CaptureStatus::NoTarget);
 		return false;
 	}
-	filter.sourceWidth = obs_source_get_base_width(target);
-	filter.sourceHeight = obs_source_get_base_height(target);
-	if (filter.sourceWidth == 0 || filter.sourceHeight == 0) {
+	filter.graphics.sourceWidth = obs_source_get_base_width(target);
+	filter.graphics.sourceHeight = obs_source_get_base_height(target);
+	if (filter.graphics.sourceWidth == 0 || filter.graphics.sourceHeight == 0) {
 		enterStatus(filter, CaptureStatus::ZeroSize);
 		return false;
 	}
-	const double scale = filter.bufferScale.load(std::memory_order_relaxed);
-	filter.bufferWidth = bufferDimension(filter.sourceWidth, scale);
-	filter.bufferHeight = bufferDimension(filter.sourceHeight, scale);
-	if (!filter.texrender)
-		filter.texrender = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
-	if (!filter.texrender) {
+	const double scale = filter.settings.bufferScale.load(std::memory_order_relaxed);
+	filter.graphics.bufferWidth = bufferDimension(filter.graphics.sourceWidth, scale);
+	filter.graphics.bufferHeight = bufferDimension(filter.graphics.sourceHeight, scale);
+	if (!filter.graphics.texrender)
+		filter.graphics.texrender = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	if (!filter.graphics.texrender) {
 		enterStatus(filter, CaptureStatus::GpuFailure);
 		return false;
 	}
@@ -200,31 +201,32 @@ bool prepareCapture(VideoDelayFilter &filter, obs_source_t *target, bool hasPare
 
 void takeOverDecodedFrame(VideoDelayFilter &filter)
 {
-	if (!filter.worker.takeDecodedFrame(filter.display))
+	if (!filter.worker.takeDecodedFrame(filter.graphics.display))
 		return;
-	filter.lastNewFrameNs = os_gettime_ns();
-	filter.textureStale = true;
+	filter.graphics.lastNewFrameNs = os_gettime_ns();
+	filter.graphics.textureStale = true;
 }
 
 bool haveFrame(const VideoDelayFilter &filter)
 {
-	const RawFrame &shown = filter.display;
+	const RawFrame &shown = filter.graphics.display;
 	return shown.captureTimestamp != 0 && !shown.pixels.empty() && shown.width != 0 && shown.height != 0;
 }
 
 bool ensureDisplayTexture(VideoDelayFilter &filter)
 {
-	const RawFrame &shown = filter.display;
-	if (filter.displayTexture && filter.textureWidth == shown.width &&
-	    filter.textureHeight == shown.height)
+	const RawFrame &shown = filter.graphics.display;
+	if (filter.graphics.displayTexture && filter.graphics.textureWidth == shown.width &&
+	    filter.graphics.textureHeight == shown.height)
 		return true;
-	if (filter.displayTexture)
-		gs_texture_destroy(filter.displayTexture);
-	filter.displayTexture = gs_texture_create(shown.width, shown.height, GS_RGBA, 1, nullptr, GS_DYNAMIC);
-	filter.textureWidth = filter.displayTexture ? shown.width : 0;
-	filter.textureHeight = filter.displayTexture ? shown.height : 0;
-	filter.textureStale = true;
-	return filter.displayTexture != nullptr;
+	if (filter.graphics.displayTexture)
+		gs_texture_destroy(filter.graphics.displayTexture);
+	filter.graphics.displayTexture =
+	    gs_texture_create(shown.width, shown.height, GS_RGBA, 1, nullptr, GS_DYNAMIC);
+	filter.graphics.textureWidth = filter.graphics.displayTexture ? shown.width : 0;
+	filter.graphics.textureHeight = filter.graphics.displayTexture ? shown.height : 0;
+	filter.graphics.textureStale = true;
+	return filter.graphics.displayTexture != nullptr;
 }
 
 // Draws the delayed frame stretched to the source size; false when no texture can hold it.
@@ -234,27 +236,28 @@ bool drawDelayed(VideoDelayFilter &filter)
 		enterStatus(filter, CaptureStatus::GpuFailure);
 		return false;
 	}
-	if (filter.textureStale) {
-		gs_texture_set_image(filter.displayTexture, filter.display.pixels.data(),
-				     filter.display.width * 4, false);
-		filter.textureStale = false;
-		if (!filter.readyLogged) {
-			filter.readyLogged = true;
+	if (filter.graphics.textureStale) {
+		gs_texture_set_image(filter.graphics.displayTexture, filter.graphics.display.pixels.data(),
+				     filter.graphics.display.width * 4, false);
+		filter.graphics.textureStale = false;
+		if (!filter.graphics.readyLogged) {
+			filter.graphics.readyLogged = true;
 			KESTREL_LOG(Info, "video delay READY: showing %.1fs-delayed video (compressed ring)",
 				    delaySeconds(filter));
 		}
 	}
 	gs_effect_t *effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
-	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"), filter.displayTexture);
+	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"), filter.graphics.displayTexture);
 	while (gs_effect_loop(effect, "Draw"))
-		gs_draw_sprite(filter.displayTexture, 0, filter.sourceWidth, filter.sourceHeight);
+		gs_draw_sprite(filter.graphics.displayTexture, 0, filter.graphics.sourceWidth,
+			       filter.graphics.sourceHeight);
 	return true;
 }
 
 void show(VideoDelayFilter &filter, FrameChoice choice, bool showGuide)
 {
 	if (choice == FrameChoice::Delayed && !drawDelayed(filter))
-		choice = fallbackFrame(filter.playbackMode, showGuide);
+		choice = fallbackFrame(filter.isPlayback(), showGuide);
 	if (choice == FrameChoice::Live)
 		obs_source_skip_video_filter(filter.source);
 	else if (choice == FrameChoice::Guide)
@@ -265,19 +268,19 @@ void show(VideoDelayFilter &filter, FrameChoice choice, bool showGuide)
 void resetCapture(VideoDelayFilter &filter)
 {
 	filter.worker.resetPipeline();
-	filter.pacer.reset();
-	filter.staged[0] = filter.staged[1] = false;
+	filter.graphics.pacer.reset();
+	filter.graphics.staged[0] = filter.graphics.staged[1] = false;
 }
 
 // While the delays are off the push camera and the playback source capture nothing, and start
 // from empty when the delays come back.
 void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
 {
-	if (!filter.offLatched) {
-		filter.offLatched = true;
+	if (!filter.graphics.offLatched) {
+		filter.graphics.offLatched = true;
 		resetVideoDelay(filter);
 	}
-	if (filter.playbackMode)
+	if (filter.isPlayback())
 		show(filter, showGuide ? FrameChoice::Guide : FrameChoice::Nothing, showGuide);
 	else if (pushMode && keyHeld(filter))
 		obs_source_skip_video_filter(filter.source);
@@ -288,77 +291,77 @@ void renderSwitchedOff(VideoDelayFilter &filter, bool pushMode, bool showGuide)
 void resetVideoDelay(VideoDelayFilter &filter)
 {
 	resetCapture(filter);
-	filter.display.pixels.clear();
-	filter.display.width = filter.display.height = 0;
-	filter.display.captureTimestamp = 0;
-	filter.readyLogged = false;
-	filter.refillingAfterDump = false;
+	filter.graphics.display.pixels.clear();
+	filter.graphics.display.width = filter.graphics.display.height = 0;
+	filter.graphics.display.captureTimestamp = 0;
+	filter.graphics.readyLogged = false;
+	filter.graphics.refillingAfterDump = false;
 }
 
 void dumpVideoDelay(VideoDelayFilter &filter, bool passLive)
 {
-	const bool holdStill = !filter.pushMode.load(std::memory_order_relaxed) && !filter.playbackMode &&
-			       !passLive && haveFrame(filter);
+	const bool holdStill = !filter.settings.pushMode.load(std::memory_order_relaxed) &&
+			       !filter.isPlayback() && !passLive && haveFrame(filter);
 	if (holdStill)
 		resetCapture(filter);
 	else
 		resetVideoDelay(filter);
-	filter.refillingAfterDump = true;
+	filter.graphics.refillingAfterDump = true;
 }
 
 void renderVideoDelay(VideoDelayFilter &filter)
 {
-	if (filter.resetPending.exchange(false))
+	if (filter.settings.resetPending.exchange(false))
 		resetVideoDelay(filter);
-	const bool pushMode = filter.pushMode.load(std::memory_order_relaxed);
-	const bool showGuide = filter.showGuide.load(std::memory_order_relaxed);
+	const bool pushMode = filter.settings.pushMode.load(std::memory_order_relaxed);
+	const bool showGuide = filter.settings.showGuide.load(std::memory_order_relaxed);
 	const bool passLive = delaysDisabled.load(std::memory_order_relaxed);
-	if (filter.dumps.dumpRequested())
+	if (filter.graphics.dumps.dumpRequested())
 		dumpVideoDelay(filter, passLive);
-	if (passLive && (pushMode || filter.playbackMode)) {
+	if (passLive && (pushMode || filter.isPlayback())) {
 		renderSwitchedOff(filter, pushMode, showGuide);
 		return;
 	}
-	filter.offLatched = false;
+	filter.graphics.offLatched = false;
 
 	const bool recording = !pushMode || keyHeld(filter);
-	OBSSourceAutoRelease clone = filter.playbackMode ? resolveClone(filter) : nullptr;
-	obs_source_t *target = filter.playbackMode ? clone.Get() : obs_filter_get_target(filter.source);
-	obs_source_t *parent = filter.playbackMode ? nullptr : obs_filter_get_parent(filter.source);
-	if (!prepareCapture(filter, target, filter.playbackMode || parent)) {
-		show(filter, fallbackFrame(filter.playbackMode, showGuide), showGuide);
+	OBSSourceAutoRelease clone = filter.isPlayback() ? resolveClone(filter) : nullptr;
+	obs_source_t *target = filter.isPlayback() ? clone.Get() : obs_filter_get_target(filter.source);
+	obs_source_t *parent = filter.isPlayback() ? nullptr : obs_filter_get_parent(filter.source);
+	if (!prepareCapture(filter, target, filter.isPlayback() || parent)) {
+		show(filter, fallbackFrame(filter.isPlayback(), showGuide), showGuide);
 		return;
 	}
 	const uint64_t now = os_gettime_ns();
-	if (!filter.capturedThisTick) {
-		filter.capturedThisTick = true;
+	if (!filter.graphics.capturedThisTick) {
+		filter.graphics.capturedThisTick = true;
 		capture(filter, target, target == parent, recording, now);
 	}
 	takeOverDecodedFrame(filter);
 	const FrameState state{pushMode,
-			       filter.playbackMode,
+			       filter.isPlayback(),
 			       passLive,
 			       haveFrame(filter),
-			       isFresh(filter.lastNewFrameNs, os_gettime_ns()),
+			       isFresh(filter.graphics.lastNewFrameNs, os_gettime_ns()),
 			       showGuide,
-			       filter.refillingAfterDump};
+			       filter.graphics.refillingAfterDump};
 	show(filter, chooseFrame(state), showGuide);
 }
 
 void destroyVideoDelayGpuObjects(VideoDelayFilter &filter)
 {
 	obs_enter_graphics();
-	if (filter.texrender)
-		gs_texrender_destroy(filter.texrender);
-	for (gs_stagesurf_t *stage : filter.stage)
+	if (filter.graphics.texrender)
+		gs_texrender_destroy(filter.graphics.texrender);
+	for (gs_stagesurf_t *stage : filter.graphics.stage)
 		if (stage)
 			gs_stagesurface_destroy(stage);
-	if (filter.displayTexture)
-		gs_texture_destroy(filter.displayTexture);
+	if (filter.graphics.displayTexture)
+		gs_texture_destroy(filter.graphics.displayTexture);
 	obs_leave_graphics();
-	filter.texrender = nullptr;
-	filter.stage[0] = filter.stage[1] = nullptr;
-	filter.displayTexture = nullptr;
+	filter.graphics.texrender = nullptr;
+	filter.graphics.stage[0] = filter.graphics.stage[1] = nullptr;
+	filter.graphics.displayTexture = nullptr;
 }
 
 } // namespace kestrel
