@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 import websockets
 
@@ -240,3 +241,16 @@ class ObsSession:
                 self.xvfb.wait()
             if not self.keep_home:
                 shutil.rmtree(self.root, ignore_errors=True)
+
+
+class SessionTestCase(unittest.TestCase):
+    """A test with an ObsSession in self.session: stopped afterwards, its log shown if it failed."""
+
+    def tearDown(self):
+        try:
+            self.session.stop_obs()
+        finally:
+            if any(error for test, error in self._outcome.result.errors + self._outcome.result.failures
+                   if test is self):
+                sys.stderr.write("---- OBS log ----\n" + self.session.log_text() + "\n---- end ----\n")
+            self.session.close()

@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from obs_session import ObsSession, command_line
+from obs_session import ObsSession, SessionTestCase, command_line
 from test_obs_smoke import retry_on_shutdown_crash
 
 ARGS = None
@@ -21,21 +21,12 @@ DIALOG_TITLE = "Copia en la nube de OBS"  # a fresh settings store opens in Span
 MARKER = "Kestrel Marker"
 
 
-class BackupMenuTest(unittest.TestCase):
+class BackupMenuTest(SessionTestCase):
     def setUp(self):
         # The screenshots keep the dialog's size on a small screen.
         self.session = ObsSession(ARGS.plugin, ARGS.data, screen="1280x720")
         self.session.start()
         self.env = dict(os.environ, DISPLAY=self.session.display)
-
-    def tearDown(self):
-        try:
-            self.session.stop_obs()
-        finally:
-            if any(error for test, error in self._outcome.result.errors + self._outcome.result.failures
-                   if test is self):
-                sys.stderr.write("---- OBS log ----\n" + self.session.log_text() + "\n---- end ----\n")
-            self.session.close()
 
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout.split()

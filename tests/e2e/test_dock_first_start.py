@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from obs_session import ObsSession
+from obs_session import ObsSession, SessionTestCase
 from test_obs_smoke import retry_on_shutdown_crash
 
 ARGS = None
@@ -25,19 +25,10 @@ def pixels_near(rgb, colour, tolerance=6):
     return count
 
 
-class DockFirstStartTest(unittest.TestCase):
+class DockFirstStartTest(SessionTestCase):
     def setUp(self):
         self.session = ObsSession(ARGS.plugin, ARGS.data)
         self.session.start()
-
-    def tearDown(self):
-        try:
-            self.session.stop_obs()
-        finally:
-            if any(error for test, error in self._outcome.result.errors + self._outcome.result.failures
-                   if test is self):
-                sys.stderr.write("---- OBS log ----\n" + self.session.log_text() + "\n---- end ----\n")
-            self.session.close()
 
     def wait_for_main_window(self):
         deadline = time.monotonic() + 120

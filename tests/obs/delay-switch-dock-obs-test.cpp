@@ -202,7 +202,7 @@ struct MainWindowWithSwitchDock {
 		}
 		switchDock = new QDockWidget(QStringLiteral("Kestrel — Delays"), &window);
 		switchDock->setObjectName(QStringLiteral("wrenfield_delay_switch"));
-		switchDock->setWidget(new DelaySwitchDock(switchDock));
+		switchDock->setWidget(new DelaySwitchDock(delaySwitch(), autoBackupStatusFeed, switchDock));
 		window.addDockWidget(Qt::RightDockWidgetArea, switchDock);
 		switchDock->setFloating(true);
 		switchDock->hide();

@@ -49,7 +49,7 @@ void showDelaySwitchDockOnFirstStart()
 		return;
 	QSettings store = userSettingsStore();
 	if (placeDockOnFirstStart(*mainWindow, QString::fromLatin1(dockId), store))
-		KESTREL_LOG(LOG_INFO, "delay switch dock shown beside the controls (first start)");
+		KESTREL_LOG(Info, "delay switch dock shown beside the controls (first start)");
 }
 
 void removeDelaySwitchDock()
