@@ -262,6 +262,13 @@ const std::array<UiTextRow, uiTextRowCount> uiTextTable{{
 	{"failed: %1", "falló: %1", "échec : %1", "失败：%1", "失敗：%1"},
 	{"No automatic backup yet", "Todavía no hubo copias automáticas", "Pas encore de sauvegarde automatique",
 	 "还没有自动备份", "自動バックアップはまだありません"},
+	{"inside the application data folder", "dentro de la carpeta de datos de aplicaciones",
+	 "dans le dossier des données d’applications", "位于应用程序数据文件夹内", "アプリケーションデータフォルダー内"},
+	{"inside a hidden or system folder", "dentro de una carpeta oculta o del sistema",
+	 "dans un dossier caché ou système", "位于隐藏或系统文件夹内", "隠しフォルダーまたはシステムフォルダー内"},
+	{"an executable or script in a Startup folder", "un programa o script en una carpeta de Inicio",
+	 "un programme ou script dans un dossier Démarrage", "启动文件夹中的程序或脚本",
+	 "スタートアップフォルダー内のプログラムまたはスクリプト"},
 }};
 // clang-format on
 

@@ -119,8 +119,11 @@ enum class TextId : int {
 	NothingChanged,
 	FailedWith,
 	NoAutoBackupYet,
+	InsideAppData,
+	InsideHiddenOrSystemFolder,
+	StartupLaunchable,
 };
-inline constexpr int uiTextRowCount = static_cast<int>(TextId::NoAutoBackupYet) + 1;
+inline constexpr int uiTextRowCount = static_cast<int>(TextId::StartupLaunchable) + 1;
 using UiTextRow = std::array<const char *, uiLanguageCount>;
 
 extern const std::array<UiTextRow, uiTextRowCount> uiTextTable;

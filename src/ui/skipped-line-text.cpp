@@ -28,6 +28,9 @@ const std::pair<std::string_view, TextId> kReasons[] = {
     {"inside OBS's plug-in settings folder", TextId::InsidePluginSettings},
     {"OBS's own settings file", TextId::ObsSettingsFile},
     {"same destination as an earlier entry", TextId::SameDestination},
+    {"inside the application data folder", TextId::InsideAppData},
+    {"inside a hidden or system folder", TextId::InsideHiddenOrSystemFolder},
+    {"an executable or script in a Startup folder", TextId::StartupLaunchable},
 };
 
 // A reason that names the folder it refers to.

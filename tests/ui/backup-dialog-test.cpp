@@ -306,6 +306,9 @@ TEST(SkippedLineText, EveryReasonARestoreGivesReadsInTheDialogsLanguage)
 	collect({"", {}, "", true});
 	reasons.erase("");
 	EXPECT_EQ(reasons.size(), 17u);
+	// Those only a Windows restore gives.
+	reasons.insert({"inside the application data folder", "inside a hidden or system folder",
+			"an executable or script in a Startup folder"});
 	for (const std::string &reason : reasons) {
 		const QString line = skippedLineText(reason, "f");
 		EXPECT_TRUE(line.startsWith(QStringLiteral("スキップ（"))) << line.toStdString();
