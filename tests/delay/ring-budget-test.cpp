@@ -1,9 +1,12 @@
 #include "delay/video/group-rate-control.h"
 #include "delay/video/packet-ring.h"
+#include "delay/video/worker-load.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace kestrel {
@@ -14,12 +17,29 @@ constexpr uint64_t kFrameNs = 16'666'667; // rounded up, so 120 frames span two 
 constexpr uint64_t kGroupNs = 2 * kSecond;
 constexpr int kFloor = 18;
 
-// Frames that cost `bytesAtFloor` at quantiser 18 and half as much every five steps more, as
-// grainy game frames do under x264.
-size_t frameBytes(double bytesAtFloor, int quantiser)
-{
-	return static_cast<size_t>(bytesAtFloor * std::exp2((kFloor - quantiser) / 5.0));
-}
+// Frame sizes by quantiser: by default `bytesAtFloor` at quantiser 18 and half as much every
+// `stepsPerHalving` steps more; grainy game frames under x264 halve about every four to five
+// steps, and fall steeply once the quantiser passes the grain's amplitude.
+struct Content {
+	std::function<double(int)> bytesAt;
+
+	Content(double bytesAtFloor, double stepsPerHalving = 5)
+	    : bytesAt([=](int quantiser) {
+		      return bytesAtFloor * std::exp2((kFloor - quantiser) / stepsPerHalving);
+	      })
+	{
+	}
+	Content(std::function<double(int)> bytes) : bytesAt(std::move(bytes)) {}
+
+	size_t frameBytes(int quantiser) const { return static_cast<size_t>(bytesAt(quantiser)); }
+	double bitsPerSecond(int quantiser) const
+	{
+		return static_cast<double>(frameBytes(quantiser)) * 8 * 60;
+	}
+};
+
+const Content kGrain{700'000};
+const Content kPanning{86'000};
 
 // The codec's side of the control, frame by frame at 60 fps: two-second groups, ended early
 // when one overspends.
@@ -31,7 +51,7 @@ struct SimulatedEncoder {
 	std::vector<int> groupQuantisers;
 	std::vector<size_t> bytes;
 
-	void run(double seconds, double bytesAtFloor, uint64_t target)
+	void run(double seconds, const Content &content, uint64_t target)
 	{
 		for (int frame = 0; frame < static_cast<int>(seconds * 60); ++frame, now += kFrameNs) {
 			if (quantiser == 0 || now - groupStart >= kGroupNs ||
@@ -40,7 +60,7 @@ struct SimulatedEncoder {
 				groupStart = now;
 				groupQuantisers.push_back(quantiser);
 			}
-			bytes.push_back(frameBytes(bytesAtFloor, quantiser));
+			bytes.push_back(content.frameBytes(quantiser));
 			control.count(bytes.back());
 		}
 	}
@@ -59,26 +79,69 @@ TEST(GroupRateControl, SettlesJustUnderTheTargetOnHeavyContentAndStaysAtTheFloor
 {
 	constexpr uint64_t target = 66'000'000;
 	SimulatedEncoder grain;
-	grain.run(20, 700'000, target);
+	grain.run(20, kGrain, target);
 	const double spent = grain.bitsPerSecondOfLast(10);
 	EXPECT_LE(spent, 1.0 * target);
 	EXPECT_GE(spent, 0.85 * target);
-	EXPECT_EQ(grain.groupQuantisers.front(), kFloor) << "nothing measured yet";
+	EXPECT_EQ(grain.groupQuantisers.front(), kFloor + GroupRateControl::kFirstGroupMargin)
+	    << "nothing measured yet";
 	EXPECT_LE(grain.groupQuantisers.size(), 12u) << "only the first group ends early";
 
 	SimulatedEncoder panning;
-	panning.run(20, 86'000, target);
-	EXPECT_EQ(panning.groupQuantisers, std::vector<int>(10, kFloor)) << "no better than the quality asks";
+	panning.run(20, kPanning, target);
+	std::vector<int> stepsToTheFloor;
+	for (int quantiser = kFloor + GroupRateControl::kFirstGroupMargin; quantiser > kFloor; quantiser -= 4)
+		stepsToTheFloor.push_back(quantiser);
+	stepsToTheFloor.resize(10, kFloor);
+	EXPECT_EQ(panning.groupQuantisers, stepsToTheFloor)
+	    << "down to, and no better than, what the quality asks";
 
 	SimulatedEncoder noTarget;
-	noTarget.run(6, 700'000, 0);
+	noTarget.run(6, kGrain, 0);
 	EXPECT_EQ(noTarget.groupQuantisers, std::vector<int>(3, kFloor));
+}
+
+// However steeply the content's bits fall, the control learns it from the groups it has seen and
+// settles at the finest quantiser within the target: a finer one that overspent is tried again
+// only after a while.
+TEST(GroupRateControl, SettlesAtTheFinestFittingQuantiserOnSteepAndFlatContent)
+{
+	constexpr uint64_t target = 66'000'000;
+	const auto settlesAtTheFinestFitting = [&](const Content &content) {
+		SimulatedEncoder encoder;
+		encoder.run(60, content, target);
+		int finest = kFloor;
+		while (content.bitsPerSecond(finest) > target)
+			++finest;
+		const std::vector<int> last(encoder.groupQuantisers.end() - 10,
+					    encoder.groupQuantisers.end());
+		EXPECT_GE(std::count(last.begin(), last.end(), finest), 9)
+		    << ::testing::PrintToString(encoder.groupQuantisers);
+		EXPECT_GE(*std::min_element(last.begin(), last.end()), finest - 1);
+		EXPECT_LE(encoder.bitsPerSecondOfLast(20), 1.0 * target);
+		return encoder.control.halvingsPerStep();
+	};
+	for (const double stepsPerHalving : {0.6, 1.5, 4.0, 9.0}) {
+		SCOPED_TRACE(stepsPerHalving);
+		// Within the target from quantiser 31 on.
+		const double learnt = settlesAtTheFinestFitting(
+		    {target / 480.0 * std::exp2(12.5 / stepsPerHalving), stepsPerHalving});
+		EXPECT_NEAR(learnt, 1 / stepsPerHalving, 0.05 / stepsPerHalving + 0.02);
+	}
+	// Grainy 1080p60 as measured, Mb/s from quantiser 28 on: a cliff past 30.
+	SCOPED_TRACE("cliff");
+	settlesAtTheFinestFitting({[](int quantiser) {
+		constexpr double measured[] = {120.7, 88.2, 55.7, 20.2, 5.4, 3.6, 2.9, 2.5, 2.1};
+		const double megabits = quantiser < 28 ? 200.0 : measured[std::min(quantiser - 28, 8)];
+		return megabits * 1e6 / 480;
+	}});
 }
 
 TEST(GroupRateControl, AGroupEndsEarlyOnlyWhenItOverspendsForAQuarterSecond)
 {
 	GroupRateControl control;
-	EXPECT_EQ(control.startGroup(kSecond, 8'000'000, kFloor), kFloor);
+	EXPECT_EQ(control.startGroup(kSecond, 8'000'000, kFloor),
+		  kFloor + GroupRateControl::kFirstGroupMargin);
 	control.count(1'000'000); // 8 Mb in a quarter second: 32 Mb/s
 	EXPECT_FALSE(control.overspending(kSecond + GroupRateControl::kMeasuredSpanNs - 1, 8'000'000))
 	    << "too soon to tell";
@@ -86,26 +149,95 @@ TEST(GroupRateControl, AGroupEndsEarlyOnlyWhenItOverspendsForAQuarterSecond)
 	EXPECT_FALSE(control.overspending(kSecond + GroupRateControl::kMeasuredSpanNs, 0)) << "no target";
 	EXPECT_FALSE(control.overspending(kSecond + GroupRateControl::kMeasuredSpanNs, 30'000'000))
 	    << "within half again of the target";
-	// Four times the target: twelve steps up at once.
+	// Four times the target, nothing learnt yet of the content: twelve steps up at once.
 	EXPECT_EQ(control.startGroup(kSecond + GroupRateControl::kMeasuredSpanNs, 8'000'000, kFloor),
-		  kFloor + 12);
+		  kFloor + GroupRateControl::kFirstGroupMargin + 12);
 }
 
 TEST(GroupRateControl, ATargetChangeTakesEffectAtTheNextGroup)
 {
-	// Groups start at frames 0, 15 (the first one overspent), 135 ... 495, and next at 615.
 	SimulatedEncoder encoder;
-	encoder.run(10, 700'000, 66'000'000);
+	encoder.run(10, kGrain, 66'000'000);
+	// Up to the frame that starts a group.
+	for (const size_t settling = encoder.groupQuantisers.size();
+	     encoder.groupQuantisers.size() == settling;)
+		encoder.run(1.0 / 60, kGrain, 66'000'000);
 	const size_t groups = encoder.groupQuantisers.size();
 	const int settled = encoder.groupQuantisers.back();
-	encoder.run(0.2, 700'000, 2 * 66'000'000);
+	encoder.run(0.2, kGrain, 2 * 66'000'000);
 	EXPECT_EQ(encoder.groupQuantisers.size(), groups) << "the group under way keeps its quantiser";
-	encoder.run(0.2, 700'000, 2 * 66'000'000);
+	encoder.run(1.8, kGrain, 2 * 66'000'000);
 	ASSERT_EQ(encoder.groupQuantisers.size(), groups + 1);
-	EXPECT_EQ(encoder.groupQuantisers.back(), settled - 4) << "spending more, a few steps at a time";
-	encoder.run(6, 700'000, 2 * 66'000'000);
+	EXPECT_LT(encoder.groupQuantisers.back(), settled) << "spending more at once";
+	EXPECT_GE(encoder.groupQuantisers.back(), settled - 4) << "a few steps at a time";
+	encoder.run(6, kGrain, 2 * 66'000'000);
 	EXPECT_LE(encoder.bitsPerSecondOfLast(2), 2 * 66'000'000);
 	EXPECT_GE(encoder.bitsPerSecondOfLast(2), 0.85 * 2 * 66'000'000);
+}
+
+// One second of frames at 60 fps: `encodes` encoded and `drops` dropped, `decodes` decoded.
+void workASecond(WorkerLoad &load, int encodes, double encodeMs, int decodes, double decodeMs, int drops = 0)
+{
+	for (int i = 0; i < encodes; ++i)
+		load.noteEncode(static_cast<uint64_t>(encodeMs * 1e6));
+	for (int i = 0; i < decodes; ++i)
+		load.noteDecode(static_cast<uint64_t>(decodeMs * 1e6));
+	for (int i = 0; i < drops; ++i)
+		load.noteDropped();
+}
+
+// The load counted is every arriving frame encoded and later decoded: while the delay fills the
+// decoding still to come counts at its usual share of the encoding, which is learnt from the
+// decoding seen; dropped frames count as arriving. A worker near falling behind asks for fewer
+// bits window by window, never below its least share, holds between the marks, and asks for the
+// whole rate again a step at a time; each change to and from the whole rate is reported once.
+TEST(WorkerLoad, AsksForFewerBitsBeforeTheWorkerFallsBehindAndForMoreOnceItHasTime)
+{
+	WorkerLoad load;
+	workASecond(load, 60, 9, 0, 0);
+	EXPECT_FALSE(load.closeWindow(kSecond));
+	EXPECT_NEAR(load.load(), 60 * 9e-3 * (1 + WorkerLoad::kDecodeShareGuess), 1e-6);
+	EXPECT_EQ(load.share(), 1.0);
+	int windows = 0;
+	for (; load.share() == 1.0 && windows < 30; ++windows) {
+		workASecond(load, 60, 9, 60, 9);
+		load.closeWindow(kSecond);
+	}
+	EXPECT_GT(windows, 1) << "one window of dear decoding says little";
+	EXPECT_LT(windows, 30) << "decoding as dear as encoding is learnt";
+
+	WorkerLoad filling;
+	workASecond(filling, 60, 11, 0, 0);
+	EXPECT_TRUE(filling.closeWindow(kSecond)) << "two thirds busy now, but not once decoding starts";
+	EXPECT_LT(filling.share(), 1.0);
+
+	WorkerLoad dropping;
+	workASecond(dropping, 45, 12, 45, 6, 15);
+	EXPECT_TRUE(dropping.closeWindow(kSecond));
+	EXPECT_NEAR(dropping.load(), 60 * 18e-3, 1e-6);
+	double previous = dropping.share();
+	for (int i = 0; i < 30; ++i) {
+		workASecond(dropping, 45, 12, 45, 6, 15);
+		EXPECT_FALSE(dropping.closeWindow(kSecond));
+		EXPECT_LE(dropping.share(), previous);
+		previous = dropping.share();
+	}
+	EXPECT_EQ(dropping.share(), WorkerLoad::kLeastShare);
+
+	// Coarser frames: the encoding cost is averaged over windows, so the first cheaper one holds.
+	workASecond(dropping, 60, 8, 60, 4);
+	dropping.closeWindow(kSecond);
+	EXPECT_EQ(dropping.share(), WorkerLoad::kLeastShare) << "between the marks: held";
+	windows = 0;
+	while (dropping.share() < 1.0 && windows < 100) {
+		workASecond(dropping, 60, 7, 60, 3);
+		const bool changed = dropping.closeWindow(kSecond);
+		EXPECT_EQ(changed, dropping.share() == 1.0);
+		++windows;
+	}
+	EXPECT_EQ(dropping.share(), 1.0);
+	EXPECT_GT(windows, 10) << "more bits only a step at a time";
+	EXPECT_FALSE(dropping.closeWindow(0)) << "an empty window tells nothing";
 }
 
 void fill(PacketRing &ring, uint64_t from, uint64_t to, size_t bytesPerFrame)

@@ -359,23 +359,31 @@ TEST_F(InOrderDecoding, GrainyFramesKeepToTheBudgetForTheWholeDelay)
 	worker->applySettings(settings);
 	ASSERT_TRUE(worker->start());
 	uint32_t noise = 1;
-	uint64_t peak = 0, frameBytes = 0;
-	for (uint64_t frame = 0; frame < 360; ++frame) {
-		now = kStart + frame * frameNs;
-		RawFrame raw = frameAt(now);
+	const auto grainyFrameAt = [&](uint64_t time) {
+		RawFrame raw = frameAt(time);
 		for (size_t i = 0; i < raw.pixels.size(); ++i) {
 			noise = noise * 1103515245u + 12345u;
 			raw.pixels[i] =
 			    static_cast<uint8_t>(std::clamp(raw.pixels[i] + int(noise >> 27) - 16, 0, 255));
 		}
-		submitAndWait(*worker, std::move(raw));
-		const Stats stats = worker->stats();
-		peak = std::max(peak, stats.ringBytes);
-		if (frame == 5)
-			frameBytes = stats.ringBytes / stats.ringPackets;
+		return raw;
+	};
+	// What a frame costs at the quality asked for, without a budget.
+	FrameCodec codec;
+	std::vector<uint8_t> packet;
+	for (uint64_t frame = 0, timestamp = 0; frame < 5; ++frame) {
+		const RawFrame raw = grainyFrameAt(kStart + frame * frameNs);
+		ASSERT_TRUE(codec.encode(raw.pixels.data(), raw.width, raw.height, settings.quality, false,
+					 settings.engine, raw.captureTimestamp, packet, timestamp));
+	}
+	EXPECT_GT(packet.size() * 30 * 5, budget) << "at quality 3 the delay would not fit";
+	uint64_t peak = 0;
+	for (uint64_t frame = 0; frame < 360; ++frame) {
+		now = kStart + frame * frameNs;
+		submitAndWait(*worker, grainyFrameAt(now));
+		peak = std::max(peak, worker->stats().ringBytes);
 	}
 	const Stats stats = worker->stats();
-	EXPECT_GT(frameBytes * 30 * 5, budget) << "at quality 3 the delay would not fit";
 	EXPECT_LE(peak, budget);
 	EXPECT_GE(stats.heldNs, delay) << "the whole delay is held";
 	EXPECT_FALSE(stats.capLimited);

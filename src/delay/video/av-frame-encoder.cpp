@@ -141,6 +141,10 @@ bool AvFrameEncoder::openSoftwareH264(int width, int height, int quantiser, bool
 	av_opt_set(options, "tune", "zerolatency", 0);
 	av_opt_set_int(options, "qp", quantiser, 0);
 	av_opt_set_int(options, "forced-idr", 1, 0);
+	// Coarser steps for fine detail than for broad shapes (the JVT's default matrices): a stream
+	// encode of the delayed picture keeps the broad shapes and little else, so at the same bits
+	// its copy of the delayed picture comes far closer to its copy of the live one.
+	av_opt_set(options, "x264-params", "cqm=jvt", 0);
 	// Averaged rather than picked chroma: at these quantisers the colour edges of 4:2:0 would
 	// otherwise cost more than the compression does.
 	// Without a global header the parameter sets travel in band with each key frame.

@@ -11,7 +11,10 @@ namespace {
 // short easy stretch does not send the next hard one far over.
 constexpr int kLargestStepUp = 12;
 constexpr int kLargestStepDown = 4;
-constexpr double kStepsPerDoubling = 6.0;
+// Beyond these, a slope measured across a change of scene says more about the scenes than about
+// the quantiser.
+constexpr double kFlattestSlope = 1.0 / 12;
+constexpr double kSteepestSlope = 2.0;
 
 } // namespace
 
@@ -28,19 +31,51 @@ bool GroupRateControl::overspending(uint64_t captureTimestamp, uint64_t targetBi
 		   kOverspendFactor * static_cast<double>(targetBitsPerSecond);
 }
 
+void GroupRateControl::learnSlope(double bitsPerSecond, uint64_t spanNs)
+{
+	if (spanNs < kSlopeSpanNs)
+		return;
+	if (measuredQuantiser_ > 0 && measuredQuantiser_ != quantiser_) {
+		const double slope = std::log2(measuredBitsPerSecond_ / bitsPerSecond) /
+				     static_cast<double>(quantiser_ - measuredQuantiser_);
+		// Bits that rose with the quantiser mean the content changed: nothing learnt.
+		if (slope > 0)
+			halvingsPerStep_ = std::clamp(slope, kFlattestSlope, kSteepestSlope);
+	}
+	measuredQuantiser_ = quantiser_;
+	measuredBitsPerSecond_ = bitsPerSecond;
+}
+
+int GroupRateControl::finestAllowed(uint64_t timestamp, uint64_t targetBitsPerSecond) const
+{
+	const bool remembered = overspentQuantiser_ > 0 && timestamp >= overspentAt_ &&
+				timestamp - overspentAt_ < kOverspentMemoryNs &&
+				targetBitsPerSecond <= overspentTarget_;
+	return remembered ? overspentQuantiser_ + 1 : 0;
+}
+
 int GroupRateControl::startGroup(uint64_t timestamp, uint64_t targetBitsPerSecond, int floorQuantiser)
 {
-	int quantiser = quantiser_ > 0 ? quantiser_ : floorQuantiser;
+	int quantiser = quantiser_;
 	if (targetBitsPerSecond == 0) {
 		quantiser = floorQuantiser;
-	} else if (quantiser_ > 0 && timestamp >= groupStart_ + kMeasuredSpanNs) {
+	} else if (quantiser_ == 0) {
+		quantiser = floorQuantiser + kFirstGroupMargin;
+	} else if (timestamp >= groupStart_ + kMeasuredSpanNs) {
 		const double spent = std::max(1.0, bitsPerSecondSince(timestamp));
+		learnSlope(spent, timestamp - groupStart_);
+		if (spent > static_cast<double>(targetBitsPerSecond)) {
+			overspentQuantiser_ = quantiser_;
+			overspentAt_ = timestamp;
+			overspentTarget_ = targetBitsPerSecond;
+		}
 		const double steps =
-		    kStepsPerDoubling * std::log2(spent / static_cast<double>(targetBitsPerSecond));
-		// Rounded up: the finest quantiser expected to stay within the target, so a group that
-		// only just fitted is not followed by one that does not.
+		    std::log2(spent / static_cast<double>(targetBitsPerSecond)) / halvingsPerStep_;
+		// Rounded to the nearest: the slope is a guess between two quantisers, and a guess that
+		// overspends is caught by the memory of what overspent.
 		quantiser +=
-		    std::clamp(static_cast<int>(std::ceil(steps)), -kLargestStepDown, kLargestStepUp);
+		    std::clamp(static_cast<int>(std::lround(steps)), -kLargestStepDown, kLargestStepUp);
+		quantiser = std::max(quantiser, finestAllowed(timestamp, targetBitsPerSecond));
 	}
 	quantiser_ = std::clamp(quantiser, floorQuantiser, kMaxQuantiser);
 	groupStart_ = timestamp;

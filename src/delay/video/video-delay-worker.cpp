@@ -12,6 +12,8 @@ namespace kestrel {
 namespace {
 
 constexpr std::chrono::milliseconds kWakePeriod{8};
+// Long enough that the spike of a key frame does not count as being busy.
+constexpr std::chrono::milliseconds kLoadWindow{1000};
 // However many frames are dropped, the ones kept may spend at least this share of the budget.
 constexpr double kLeastKeptShare = 0.25;
 
@@ -82,6 +84,7 @@ void VideoDelayWorker::submitRawFrame(RawFrame frame)
 		std::lock_guard guard(lock_);
 		if (captureQueue_.size() >= kCaptureQueueLimit) {
 			recycle(std::move(frame.pixels));
+			workLoad_.noteDropped();
 			if (++droppedFrames_ % kLagLogEvery == 1)
 				KESTREL_LOG(Warning,
 					    "video delay: encoder lagging, dropped %llu frame(s) — lower "
@@ -164,8 +167,8 @@ uint64_t VideoDelayWorker::targetBitRate(uint64_t now)
 		const double kept = std::max(kLeastKeptShare, encoded / (encoded + dropped));
 		const uint64_t budgetRate =
 		    budgetBitRate(ring_, settings_.memoryBudgetBytes, settings_.delayNs, now);
-		targetBitRate_ =
-		    std::max<uint64_t>(1, static_cast<uint64_t>(static_cast<double>(budgetRate) * kept));
+		targetBitRate_ = std::max<uint64_t>(
+		    1, static_cast<uint64_t>(static_cast<double>(budgetRate) * kept * workLoad_.share()));
 		targetWorkedOutAt_ = now;
 		encodedAtTarget_ = encodedFrames_;
 		droppedAtTarget_ = droppedFrames_;
@@ -194,7 +197,47 @@ void VideoDelayWorker::run()
 		const uint64_t now = now_();
 		expireAndCap(now);
 		decodeDue(lock, codec, now);
+		if (std::chrono::steady_clock::now() - loadWindowStart_ >= kLoadWindow)
+			closeLoadWindow();
 	}
+}
+
+// Made ready while encoding, where there is time to spare: the first touch of fresh memory for
+// the first decoded images took longer than the queue's slack once decoding began.
+void VideoDelayWorker::prepareDecodeBuffers(size_t bytes)
+{
+	for (std::vector<uint8_t> *buffer : {&decodeOutput_, &decodeSpare_})
+		if (buffer->size() != bytes)
+			buffer->resize(bytes);
+}
+
+uint64_t VideoDelayWorker::nsSince(std::chrono::steady_clock::time_point began)
+{
+	return static_cast<uint64_t>(
+	    std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - began)
+		.count());
+}
+
+// Asking for fewer bits only matters where a budget sets the bit rate: other engines start
+// afresh when they switch to one. A change is said once.
+void VideoDelayWorker::closeLoadWindow()
+{
+	const auto now = std::chrono::steady_clock::now();
+	const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - loadWindowStart_);
+	loadWindowStart_ = now;
+	if (settings_.engine != FrameCodec::kEngineSoftwareH264 || settings_.memoryBudgetBytes == 0) {
+		workLoad_ = {};
+		return;
+	}
+	if (!workLoad_.closeWindow(static_cast<uint64_t>(elapsed.count())))
+		return;
+	if (workLoad_.share() < 1)
+		KESTREL_LOG(Warning,
+			    "video delay: encoding and decoding every frame would take %.0f%% of the "
+			    "time — asking for fewer bits to keep up",
+			    workLoad_.load() * 100);
+	else
+		KESTREL_LOG(Info, "video delay: the encoder has time to spare again");
 }
 
 void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec &codec)
@@ -212,10 +255,15 @@ void VideoDelayWorker::encodeNext(std::unique_lock<std::mutex> &lock, FrameCodec
 	const bool complete = frame.pixels.size() >= size_t{frame.width} * frame.height * 4;
 	std::vector<uint8_t> packet;
 	uint64_t packetTimestamp = 0;
+	const auto began = std::chrono::steady_clock::now();
 	const bool encoded = complete && codec.encode(frame.pixels.data(), frame.width, frame.height,
 						      settings.quality, settings.full444, settings.engine,
 						      frame.captureTimestamp, packet, packetTimestamp);
+	const uint64_t encodeNs = nsSince(began);
+	if (complete)
+		prepareDecodeBuffers(frame.pixels.size());
 	lock.lock();
+	workLoad_.noteEncode(encodeNs);
 	recycle(std::move(frame.pixels));
 	if (!encoded) {
 		if (!encodeFailedLogged_) {
@@ -280,9 +328,12 @@ void VideoDelayWorker::decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec 
 		const uint64_t resets = resets_;
 		lock.unlock();
 		uint32_t width = 0, height = 0;
+		const auto began = std::chrono::steady_clock::now();
 		const bool decoded =
 		    codec.decode(decodeInput_.data(), decodeInput_.size(), decodeOutput_, width, height);
+		const uint64_t decodeNs = nsSince(began);
 		lock.lock();
+		workLoad_.noteDecode(decodeNs);
 		if (resets != resets_)
 			return;
 		if (!decoded) {
@@ -291,6 +342,9 @@ void VideoDelayWorker::decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec 
 		}
 		ring_.markDecoded();
 		std::swap(decoded_.pixels, decodeOutput_);
+		// The shown image's buffer came back empty: the next image goes to the spare one.
+		if (decodeOutput_.size() != decoded_.pixels.size())
+			std::swap(decodeOutput_, decodeSpare_);
 		decoded_.width = width;
 		decoded_.height = height;
 		decoded_.captureTimestamp = timestamp;

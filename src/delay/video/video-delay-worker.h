@@ -2,8 +2,10 @@
 
 #include "delay/video/frame-codec.h"
 #include "delay/video/packet-ring.h"
+#include "delay/video/worker-load.h"
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -40,8 +42,10 @@ public:
 	using Clock = uint64_t (*)(); // the clock of the capture timestamps, in ns
 
 	// Room for the spike of a key frame's encode meeting the decoder's first frame (about 80 ms
-	// at 1080p with H.264), which three frames of slack did not cover.
-	static constexpr size_t kCaptureQueueLimit = 5;
+	// at 1080p with H.264), and for grainy 1080p60 within a memory budget, whose encode and
+	// decode take nine tenths of each frame's time on two cores: five frames of slack dropped a
+	// few frames a minute there.
+	static constexpr size_t kCaptureQueueLimit = 8;
 	// Every queued frame plus the one being encoded comes back, so the graphics thread never
 	// allocates in steady state.
 	static constexpr size_t kBufferPoolLimit = kCaptureQueueLimit + 1;
@@ -131,6 +135,9 @@ private:
 	uint64_t fitNs() const;
 	void decodeDue(std::unique_lock<std::mutex> &lock, FrameCodec &codec, uint64_t now);
 	void recycle(std::vector<uint8_t> &&buffer);
+	static uint64_t nsSince(std::chrono::steady_clock::time_point began);
+	void prepareDecodeBuffers(size_t bytes);
+	void closeLoadWindow();
 
 	const Clock now_;
 	const FrameCodecOptions codecOptions_;
@@ -165,10 +172,15 @@ private:
 	uint64_t droppedAtTarget_ = 0;
 	uint64_t encodedFrames_ = 0;
 	uint64_t decodedFrames_ = 0;
+	// Wall-clock time spent encoding and decoding, in windows of a second.
+	WorkerLoad workLoad_;
+	std::chrono::steady_clock::time_point loadWindowStart_ = std::chrono::steady_clock::now();
 
-	// Touched by the worker thread only: the packet being decoded and the image it becomes.
+	// Touched by the worker thread only: the packet being decoded, the image it becomes, and a
+	// spare for when the buffer a shown image gives back is empty.
 	std::vector<uint8_t> decodeInput_;
 	std::vector<uint8_t> decodeOutput_;
+	std::vector<uint8_t> decodeSpare_;
 
 	std::thread thread_;
 };
