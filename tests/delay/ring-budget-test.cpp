@@ -89,12 +89,10 @@ TEST(GroupRateControl, SettlesJustUnderTheTargetOnHeavyContentAndStaysAtTheFloor
 
 	SimulatedEncoder panning;
 	panning.run(20, kPanning, target);
-	std::vector<int> stepsToTheFloor;
-	for (int quantiser = kFloor + GroupRateControl::kFirstGroupMargin; quantiser > kFloor; quantiser -= 4)
-		stepsToTheFloor.push_back(quantiser);
-	stepsToTheFloor.resize(10, kFloor);
-	EXPECT_EQ(panning.groupQuantisers, stepsToTheFloor)
-	    << "down to, and no better than, what the quality asks";
+	EXPECT_EQ(panning.groupQuantisers,
+		  (std::vector<int>{kFloor + GroupRateControl::kFirstGroupMargin, kFloor, kFloor, kFloor,
+				    kFloor, kFloor, kFloor, kFloor, kFloor, kFloor}))
+	    << "after the first group's guess straight to, and no better than, what the quality asks";
 
 	SimulatedEncoder noTarget;
 	noTarget.run(6, kGrain, 0);

@@ -73,10 +73,14 @@ int GroupRateControl::startGroup(uint64_t timestamp, uint64_t targetBitsPerSecon
 		    std::log2(spent / static_cast<double>(targetBitsPerSecond)) / halvingsPerStep_;
 		// Rounded to the nearest: the slope is a guess between two quantisers, and a guess that
 		// overspends is caught by the memory of what overspent.
+		// After the first group, started coarse on no evidence, all the way down at once: a
+		// light picture would otherwise stay coarse for its first seconds.
+		const int largestStepDown = guessedGroup_ ? kMaxQuantiser : kLargestStepDown;
 		quantiser +=
-		    std::clamp(static_cast<int>(std::lround(steps)), -kLargestStepDown, kLargestStepUp);
+		    std::clamp(static_cast<int>(std::lround(steps)), -largestStepDown, kLargestStepUp);
 		quantiser = std::max(quantiser, finestAllowed(timestamp, targetBitsPerSecond));
 	}
+	guessedGroup_ = targetBitsPerSecond > 0 && quantiser_ == 0;
 	quantiser_ = std::clamp(quantiser, floorQuantiser, kMaxQuantiser);
 	groupStart_ = timestamp;
 	groupBytes_ = 0;

@@ -51,7 +51,8 @@ private:
 	// The finest quantiser the content allows without overspending, from what overspent lately.
 	int finestAllowed(uint64_t timestamp, uint64_t targetBitsPerSecond) const;
 
-	int quantiser_ = 0; // 0 until the first group
+	int quantiser_ = 0;         // 0 until the first group
+	bool guessedGroup_ = false; // the group under way started at the first group's guess
 	uint64_t groupStart_ = 0;
 	uint64_t groupBytes_ = 0;
 	double halvingsPerStep_ = 1.0 / 6;
